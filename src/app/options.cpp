@@ -1,0 +1,102 @@
+#include "app/options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace varpair {
+
+std::optional<OptionValues> scan_options(int argc, const char* const* argv,
+                                         std::initializer_list<std::string_view> accepted, std::ostream& err) {
+  OptionValues values;
+  for (int i = 1; i < argc; i += 2) {
+    const std::string_view arg = argv[i];
+    bool known = false;
+    for (std::string_view name : accepted) known = known || arg == name;
+    if (!known || i + 1 >= argc) {
+      err << "Error: Undefined command-line arguments: " << arg << std::endl;
+      return std::nullopt;
+    }
+    values.set(std::string(arg), argv[i + 1]);
+  }
+  return values;
+}
+
+namespace {
+
+void report_invalid(std::ostream& err, const std::string& name, const std::string& text, const char* expected) {
+  err << "Error: Invalid value for " << name << ": '" << text << "' (" << expected << ")" << std::endl;
+}
+
+// strtod/strtol over the whole text; false when anything but leading white space is left over.
+bool parse_whole_double(const std::string& text, double& out) {
+  if (text.empty()) return false;
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  out = std::strtod(begin, &end);
+  return end != begin && *end == '\0';
+}
+
+}  // namespace
+
+std::optional<int> read_int_option(const OptionValues& options, const std::string& name, int fallback,
+                                   std::ostream& err) {
+  if (!options.has(name)) return fallback;
+  const std::string& text = options.get(name);
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(begin, &end, 10);
+  if (text.empty() || end == begin || *end != '\0' || errno == ERANGE || value < std::numeric_limits<int>::min() ||
+      value > std::numeric_limits<int>::max()) {
+    report_invalid(err, name, text, "expected a whole number");
+    return std::nullopt;
+  }
+  return static_cast<int>(value);
+}
+
+std::optional<double> read_double_option(const OptionValues& options, const std::string& name, double fallback,
+                                         std::ostream& err) {
+  if (!options.has(name)) return fallback;
+  double value = 0;
+  if (!parse_whole_double(options.get(name), value) || !std::isfinite(value)) {
+    report_invalid(err, name, options.get(name), "expected a finite number");
+    return std::nullopt;
+  }
+  return value;
+}
+
+// Read as a double and then rounded to single precision, the way the value was always read.
+std::optional<float> read_float_option(const OptionValues& options, const std::string& name, float fallback,
+                                       std::ostream& err) {
+  if (!options.has(name)) return fallback;
+  double value = 0;
+  if (!parse_whole_double(options.get(name), value) || !std::isfinite(static_cast<float>(value))) {
+    report_invalid(err, name, options.get(name), "expected a finite number");
+    return std::nullopt;
+  }
+  return static_cast<float>(value);
+}
+
+std::optional<int> read_threads_option(const OptionValues& options, std::ostream& err) {
+  const std::optional<int> threads = read_int_option(options, "-threads", 256, err);
+  if (!threads) return std::nullopt;
+  if (*threads < 1 || *threads > kMaxThreadsPerBlock) {
+    err << "Error: -threads must be between 1 and " << kMaxThreadsPerBlock << " (got " << *threads << ")" << std::endl;
+    return std::nullopt;
+  }
+  return threads;
+}
+
+std::string command_line_text(int argc, const char* const* argv) {
+  std::string text;
+  for (int i = 0; i < argc; ++i) {
+    text += ' ';
+    text += argv[i];
+  }
+  return text;
+}
+
+}  // namespace varpair

@@ -1,0 +1,48 @@
+// The option scan shared by every command, and the checks of option values.
+#pragma once
+
+#include <initializer_list>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+namespace varpair {
+
+// Options of one command line: each takes exactly one value, the next argument; a later
+// occurrence replaces an earlier one.
+class OptionValues {
+ public:
+  bool has(const std::string& name) const { return values_.count(name) != 0; }
+  const std::string& get(const std::string& name) const { return values_.at(name); }
+  void set(const std::string& name, const std::string& value) { values_[name] = value; }
+
+ private:
+  std::map<std::string, std::string> values_;
+};
+
+// Scans argv[1 ...] (argv[0] is the command name) against the accepted option names. On the first
+// argument that is not an accepted option, or an option standing last without its value, writes
+// "Error: Undefined command-line arguments: <argument>" to `err` and returns nothing.
+std::optional<OptionValues> scan_options(int argc, const char* const* argv,
+                                         std::initializer_list<std::string_view> accepted, std::ostream& err);
+
+// Numbers must be numbers in full: leading white space is allowed, nothing may follow, and
+// floating values must be finite in the type that keeps them. On failure the reader writes
+// "Error: Invalid value for <option>: <text> (...)" to `err` and returns nothing.
+std::optional<int> read_int_option(const OptionValues& options, const std::string& name, int fallback,
+                                   std::ostream& err);
+std::optional<float> read_float_option(const OptionValues& options, const std::string& name, float fallback,
+                                       std::ostream& err);
+std::optional<double> read_double_option(const OptionValues& options, const std::string& name, double fallback,
+                                         std::ostream& err);
+
+// -threads: threads per block of every launch, 1 to 1024.
+constexpr int kMaxThreadsPerBlock = 1024;
+std::optional<int> read_threads_option(const OptionValues& options, std::ostream& err);
+
+// The whole command line after "Command line:" of the reports: a space and each element.
+std::string command_line_text(int argc, const char* const* argv);
+
+}  // namespace varpair

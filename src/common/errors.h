@@ -1,0 +1,20 @@
+// Error categories raised below the drivers. Each carries the text that the driver reports after
+// its own prefix; the drivers catch them once.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace varpair {
+
+// The input cannot be read or does not make a table we can analyse.
+struct InputError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// A device call failed; the text ends with the runtime's own error string.
+struct DeviceError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+}  // namespace varpair

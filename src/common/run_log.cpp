@@ -1,0 +1,44 @@
+#include "common/run_log.h"
+
+namespace varpair {
+
+RunLog::RunLog(const std::string& path) : path_(path) {
+  file_.open(path, std::ios::out | std::ios::binary | std::ios::trunc);
+  if (!file_.is_open()) {
+    std::cerr << "Error opening log file: " << path << std::endl;
+    return;
+  }
+  file_ << "\xEF\xBB\xBF";
+  file_.flush();
+  check_file();
+}
+
+RunLog& RunLog::end_line() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::cout << '\n' << std::flush;
+  if (file_.is_open()) {
+    file_ << '\n' << std::flush;
+    check_file();
+  }
+  return *this;
+}
+
+// A log that stops taking writes (a full disk) is reported once; the run and its console report
+// go on, and the log is closed so that nothing half-written follows.
+void RunLog::check_file() {
+  if (file_.good()) return;
+  file_.close();
+  std::cerr << "Error writing log file: " << path_ << " (the log is incomplete)" << std::endl;
+}
+
+std::string ld_log_path(const std::string& output_path) { return output_path + ".log"; }
+
+std::string interaction_log_path(const std::string& output_path) {
+  const std::size_t slash = output_path.find_last_of('/');
+  const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+  const std::size_t dot = output_path.find_last_of('.');
+  if (dot == std::string::npos || dot < name_start) return output_path + ".log";
+  return output_path.substr(0, dot) + ".log";
+}
+
+}  // namespace varpair

@@ -1,0 +1,67 @@
+// The run log: every report goes to standard output and, byte for byte, to a log file beside the
+// output. A log that cannot be opened costs one warning, never the run.
+#pragma once
+
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <string>
+
+namespace varpair {
+
+class RunLog {
+ public:
+  // A log that writes to the console only.
+  RunLog() = default;
+  // Opens the log file (truncating it) and writes the UTF-8 byte-order mark. On failure writes
+  // "Error opening log file: <path>" to standard error and reports on the console only.
+  explicit RunLog(const std::string& path);
+  RunLog(const RunLog&) = delete;
+  RunLog& operator=(const RunLog&) = delete;
+
+  bool is_open() const { return file_.is_open(); }
+  const std::string& path() const { return path_; }
+
+  // One write: a value or a stream format command (std::setw, std::setprecision, std::fixed, ...),
+  // applied to the console and the log alike, so formats persist identically on both.
+  template <class T>
+  RunLog& operator<<(const T& value) {
+    write([&value](std::ostream& s) { s << value; });
+    return *this;
+  }
+  RunLog& operator<<(std::ios_base& (*manipulator)(std::ios_base&)) {
+    write([manipulator](std::ostream& s) { s << manipulator; });
+    return *this;
+  }
+  RunLog& operator<<(RunLog& (*action)(RunLog&)) { return action(*this); }
+
+  // A line end on both; flushes both.
+  RunLog& end_line();
+
+ private:
+  template <class Write>
+  void write(Write&& w) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    w(std::cout);
+    if (file_.is_open()) {
+      w(file_);
+      file_.flush();
+      check_file();
+    }
+  }
+  void check_file();
+
+  std::mutex mutex_;
+  std::ofstream file_;
+  std::string path_;
+};
+
+// Ends the current line of a RunLog: `log << "Rows: " << n << eol;`
+inline RunLog& eol(RunLog& log) { return log.end_line(); }
+
+// Run log names: the LD commands append ".log" to -o; the interaction commands replace the file
+// name's extension (only the file name's: a dot in a directory name is not an extension).
+std::string ld_log_path(const std::string& output_path);
+std::string interaction_log_path(const std::string& output_path);
+
+}  // namespace varpair

@@ -1,0 +1,17 @@
+#include "device/runtime.h"
+
+#if !defined(VARPAIR_CUDA)
+#include "common/worker_pool.h"
+#endif
+
+namespace varpair::device {
+
+std::string backend_description() {
+#if defined(VARPAIR_CUDA)
+  return "CUDA";
+#else
+  return "host CPU (" + std::to_string(WorkerPool::shared().concurrency()) + " threads)";
+#endif
+}
+
+}  // namespace varpair::device

@@ -1,0 +1,59 @@
+#include "interaction/interaction_settings.h"
+
+#include "app/options.h"
+#include "common/path_guard.h"
+#include "common/run_log.h"
+
+namespace varpair {
+
+const InteractionCommand kGenotypeInteraction{
+    "genotype_interaction",
+    "Usage: varpair genotype_interaction -file0 case.txt -file1 control.txt -o output.txt [-alpha_cut p_value] "
+    "[-or_cut or_threshold]"};
+const InteractionCommand kMdrInteraction{
+    "mdr_interaction",
+    "Usage: varpair mdr_interaction -file0 case.txt -file1 control.txt -o output.txt [-alpha_cut p_value] "
+    "[-or_cut or_threshold]"};
+const InteractionCommand kDomrecInteraction{
+    "domrec_interaction",
+    "Usage: varpair domrec_interaction -file0 case.txt -file1 control.txt -o output.txt [-alpha_cut p_value] "
+    "[-or_cut or_threshold]"};
+
+std::optional<InteractionSettings> read_interaction_settings(const InteractionCommand& command, int argc,
+                                                             const char* const* argv, std::ostream& err) {
+  const auto options =
+      scan_options(argc, argv, {"-file0", "-file1", "-o", "-alpha_cut", "-or_cut", "-threads", "-set_gpu"}, err);
+  if (!options) return std::nullopt;
+  if (!options->has("-file0") || !options->has("-file1") || !options->has("-o")) {
+    err << "Error: Missing required arguments!" << std::endl << command.usage_line << std::endl;
+    return std::nullopt;
+  }
+  InteractionSettings s;
+  s.case_path = options->get("-file0");
+  s.control_path = options->get("-file1");
+  s.output = options->get("-o");
+
+  const auto alpha = read_double_option(*options, "-alpha_cut", 0.00001, err);
+  if (!alpha) return std::nullopt;
+  const auto or_threshold = read_float_option(*options, "-or_cut", 2.0f, err);
+  if (!or_threshold) return std::nullopt;
+  const auto threads = read_threads_option(*options, err);
+  if (!threads) return std::nullopt;
+  const auto device_index = read_int_option(*options, "-set_gpu", 0, err);
+  if (!device_index) return std::nullopt;
+  if (*alpha < 0.0 || *alpha > 1.0) {
+    err << "Error: chisq_cut must be between 0 and 1" << std::endl;
+    return std::nullopt;
+  }
+  s.alpha = *alpha;
+  s.or_threshold = *or_threshold;
+  s.threads = *threads;
+  s.device_index = *device_index;
+
+  if (!check_distinct_paths({{"-file0", s.case_path}, {"-file1", s.control_path}},
+                            {{"the run log", interaction_log_path(s.output)}, {"-o", s.output}}, {}, err))
+    return std::nullopt;
+  return s;
+}
+
+}  // namespace varpair

@@ -1,0 +1,43 @@
+// What an LD command line asks for, after the front-end checks.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "device/runtime.h"
+
+namespace varpair {
+
+// The settings in which interChromLDr2 and interChromLDdprime differ.
+struct LdCommand {
+  const char* name;               // "interChromLDr2"
+  const char* cut_option;         // "-r2_cut"
+  const char* cut_line;           // "Using r2 cutoff: "
+  const char* missing_arguments;  // the line for a missing -file0, -file1 or -o
+  cudaError_t (*set_sample_count)(int samples);
+};
+
+extern const LdCommand kR2Command;
+extern const LdCommand kDprimeCommand;
+
+struct LdSettings {
+  std::string file0;
+  std::string file1;
+  std::string output;
+  std::string distribution;
+  bool distribution_on = false;  // -distribution was given
+  int threads = 256;
+  float cutoff = 0.8f;
+
+  // A cut-off of exactly 0 asks for every value, in binary part files.
+  bool binary_mode() const { return cutoff == 0.0f; }
+  std::string parts_directory() const { return output + "_parts"; }
+  std::string metadata_path() const { return output + ".meta"; }
+};
+
+// Scans and checks the options; on any error writes its message to `err` and returns nothing.
+std::optional<LdSettings> read_ld_settings(const LdCommand& command, int argc, const char* const* argv,
+                                           std::ostream& err);
+
+}  // namespace varpair
