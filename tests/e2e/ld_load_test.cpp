@@ -1,0 +1,163 @@
+// LD commands from the command line to both tables on the device: header, loading lines and every
+// set-up failure, reported on the console and in the log alike.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "device/host_testing.h"
+#include "support/test_support.h"
+
+namespace {
+
+using varpair::device::testing::fail_calls;
+using varpair::device::testing::Op;
+using varpair::test::kBom;
+using varpair::test::read_file;
+using varpair::test::run_varpair;
+using varpair::test::TempDir;
+
+class LdLoad : public ::testing::Test {
+ protected:
+  varpair::device::testing::Scope device_scope;
+  TempDir dir;
+  std::string file0 = dir.write("f0.txt", "0 1 2 1\n2 1 0 0\n1 1 1 1\n");
+  std::string file1 = dir.write("f1.txt", "0 0 2 1\r\n2 2 0 0\r\n");
+  std::string out = dir.file("out.txt");
+
+  varpair::test::RunResult run(std::vector<std::string> extra = {}, const std::string& command = "interChromLDr2") {
+    std::vector<std::string> args = {command, "-file0", file0, "-file1", file1, "-o", out};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return run_varpair(args);
+  }
+
+  // The console report, which the log must repeat byte for byte after its byte-order mark.
+  std::string console_matching_log(const varpair::test::RunResult& r) {
+    EXPECT_EQ(read_file(out + ".log"), kBom + r.out);
+    return r.out;
+  }
+
+  void expect_device_released() {
+    EXPECT_EQ(varpair::device::testing::live_allocations(), 0u);
+    EXPECT_EQ(varpair::device::testing::bytes_in_use(), 0u);
+  }
+};
+
+TEST_F(LdLoad, WritesTheHeaderAndLoadsBothTables) {
+  const auto r = run();
+  const std::string report = console_matching_log(r);
+  const std::regex expected(
+      "varpair version: 1\\.0\n"
+      "Device backend: host CPU \\([0-9]+ threads\\)\n"
+      "Program started at: [A-Z][a-z]{2} [0-9]{2} [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\n"
+      "Command line: interChromLDr2 -file0 \\S+ -file1 \\S+ -o \\S+\n"
+      "Threads per block: 256\n"
+      "Using r2 cutoff: 0\\.8\n"
+      "Output mode: TEXT\n"
+      "Distribution statistics: DISABLED\n"
+      "Total GPU memory: [0-9.e+]+ GB\n"
+      "Reading and transferring file0: \\S+/f0\\.txt\n"
+      "File0: 3 rows, 4 cols\n"
+      "Reading and transferring file1: \\S+/f1\\.txt\n"
+      "File1: 2 rows, 4 cols\n"
+      "Data loaded and transferred to GPU in [0-9.e-]+ seconds\n"
+      "[^\n]+\n");
+  EXPECT_TRUE(std::regex_match(report, expected)) << report;
+  expect_device_released();
+}
+
+TEST_F(LdLoad, HeaderShowsTheDprimeCutoffBinaryModeAndDistribution) {
+  const auto r =
+      run({"-dprime_cut", "0", "-distribution", dir.file("dist.txt"), "-threads", "128"}, "interChromLDdprime");
+  const std::string report = console_matching_log(r);
+  EXPECT_NE(report.find("Command line: interChromLDdprime -file0 " + file0 + " -file1 " + file1 + " -o " + out +
+                        " -dprime_cut 0 -distribution " + dir.file("dist.txt") + " -threads 128\n"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(report.find("Threads per block: 128\nUsing D' cutoff: 0\nOutput mode: BINARY (multi-threaded "
+                        "encoding)\nDistribution statistics: ENABLED\nDistribution file: " +
+                        dir.file("dist.txt") + "\n"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(report.find("Data loaded and transferred to GPU in "), std::string::npos);
+}
+
+TEST_F(LdLoad, DifferentSampleCountsStopAfterBothTablesAreRead) {
+  file1 = dir.write("f1.txt", "0 1 2\n");
+  const auto r = run();
+  EXPECT_EQ(r.status, 1);
+  const std::string report = console_matching_log(r);
+  EXPECT_NE(report.find("File0: 3 rows, 4 cols\nReading and transferring file1: " + file1 +
+                        "\nFile1: 1 rows, 3 cols\nError: Columns of two files must be the same!\n"),
+            std::string::npos)
+      << report;
+  EXPECT_EQ(report.find("Data loaded"), std::string::npos);
+  expect_device_released();
+}
+
+TEST_F(LdLoad, InputErrorsNameTheFileAndTheReason) {
+  struct Case {
+    std::string file0, file1, expected_tail;
+  };
+  const std::string missing = dir.file("missing.txt");
+  const std::string empty = dir.write("empty.txt", "");
+  const std::string blank = dir.write("blank.txt", "\n\n");
+  const std::vector<Case> cases = {
+      {missing, file1,
+       "Reading and transferring file0: " + missing + "\nError processing file0: Failed to open file: " + missing +
+           "\n"},
+      {file0, empty, "Error processing file1: Failed to create file mapping: " + empty + "\n"},
+      {file0, dir.path(), "Error processing file1: Failed to open file: " + dir.path() + "\n"},
+      {blank, file1, "Error processing file0: The table has no samples (every line is empty): " + blank + "\n"},
+  };
+  for (const Case& c : cases) {
+    file0 = c.file0;
+    file1 = c.file1;
+    const auto r = run();
+    EXPECT_EQ(r.status, 1);
+    const std::string report = console_matching_log(r);
+    ASSERT_GE(report.size(), c.expected_tail.size());
+    EXPECT_EQ(report.substr(report.size() - c.expected_tail.size()), c.expected_tail) << report;
+    expect_device_released();
+  }
+}
+
+TEST_F(LdLoad, EveryDeviceFailureOfTheSetUpIsReportedAndReleasesEverything) {
+  struct Case {
+    Op op;
+    cudaError_t error;
+    int skip;
+    std::string expected_tail;
+  };
+  const std::vector<Case> cases = {
+      {Op::MemGetInfo, cudaErrorInitializationError, 0, "Failed to get GPU memory info: initialization error\n"},
+      {Op::StreamCreate, cudaErrorMemoryAllocation, 0, "Failed to create CUDA stream: out of memory\n"},
+      {Op::Malloc, cudaErrorMemoryAllocation, 0,
+       "Error processing file0: Failed to allocate GPU memory: out of memory\n"},
+      {Op::Malloc, cudaErrorMemoryAllocation, 1,
+       "Error processing file1: Failed to allocate GPU memory: out of memory\n"},
+      {Op::MemcpyAsync, cudaErrorIllegalAddress, 0,
+       "Error processing file0: CUDA memory copy failed: an illegal memory access was encountered\n"},
+      {Op::MemcpyAsync, cudaErrorLaunchFailure, 1,
+       "Error processing file1: CUDA memory copy failed: unspecified launch failure\n"},
+      {Op::MemcpyToSymbol, cudaErrorInvalidSymbol, 0, "cudaMemcpyToSymbol failed: invalid device symbol\n"},
+  };
+  for (const Case& c : cases) {
+    varpair::device::testing::reset();
+    fail_calls(c.op, c.error, 1, c.skip);
+    const auto r = run();
+    EXPECT_EQ(r.status, 1);
+    const std::string report = console_matching_log(r);
+    ASSERT_GE(report.size(), c.expected_tail.size());
+    EXPECT_EQ(report.substr(report.size() - c.expected_tail.size()), c.expected_tail) << report;
+    expect_device_released();
+  }
+}
+
+TEST_F(LdLoad, AnUnopenableLogLeavesTheConsoleReport) {
+  out = dir.file("no-such-dir/out.txt");
+  const auto r = run();
+  EXPECT_EQ(r.err.rfind("Error opening log file: " + out + ".log\n", 0), 0u) << r.err;
+  EXPECT_NE(r.out.find("Data loaded and transferred to GPU in "), std::string::npos);
+}
+
+}  // namespace

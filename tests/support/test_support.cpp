@@ -1,0 +1,67 @@
+#include "support/test_support.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+
+#include "app/entry.h"
+
+namespace varpair::test {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "varpair-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ec);
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string TempDir::write(const std::string& name, const std::string& content) const {
+  const std::string p = file(name);
+  std::ofstream(p, std::ios::binary) << content;
+  return p;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
+
+CapturedOutput::CapturedOutput()
+    : saved_out_(std::cout.rdbuf(out_.rdbuf())), saved_err_(std::cerr.rdbuf(err_.rdbuf())) {}
+
+CapturedOutput::~CapturedOutput() {
+  std::cout.rdbuf(saved_out_);
+  std::cerr.rdbuf(saved_err_);
+  // Formats set by a run persist on the stream; start every test from the defaults.
+  std::cout.copyfmt(std::ios(nullptr));
+  std::cout.clear();
+  std::cerr.clear();
+}
+
+RunResult run_varpair(const std::vector<std::string>& args) {
+  std::vector<const char*> argv{"varpair"};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  RunResult result;
+  {
+    CapturedOutput captured;
+    result.status = run_entry(static_cast<int>(argv.size()), argv.data());
+    result.out = captured.out();
+    result.err = captured.err();
+  }
+  return result;
+}
+
+}  // namespace varpair::test
