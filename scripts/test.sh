@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Sets everything up and runs the whole test suite: the host build, the same suite under
+# AddressSanitizer and UndefinedBehaviorSanitizer, a compile of the CUDA flavour when nvcc is
+# present, and a short fuzzing run of the table scanner.
+# Usage: scripts/test.sh [--quick]   (--quick: the host build's suite only)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+
+scripts/setup.sh
+
+echo "== host build and tests"
+scripts/build.sh -DVARPAIR_TESTS=ON
+ctest --test-dir build --output-on-failure -j "$(nproc)"
+[ $quick -eq 1 ] && exit 0
+
+echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
+BUILD_DIR=build-asan scripts/build.sh -DVARPAIR_TESTS=ON -DVARPAIR_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
+
+if command -v nvcc >/dev/null || [ -x /usr/local/cuda/bin/nvcc ]; then
+  echo "== CUDA build (compile only: no GPU here)"
+  PATH="$PATH:/usr/local/cuda/bin" BUILD_DIR=build-cuda scripts/build.sh -DVARPAIR_CUDA=ON -DVARPAIR_TESTS=ON
+else
+  echo "== nvcc not found: CUDA build skipped"
+fi
+
+echo "== fuzzing the table scanner"
+scripts/fuzz.sh 20
