@@ -2,8 +2,6 @@
 // set-up failure, reported on the console and in the log alike.
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "device/host_testing.h"
 #include "support/test_support.h"
 
@@ -45,23 +43,15 @@ class LdLoad : public ::testing::Test {
 TEST_F(LdLoad, WritesTheHeaderAndLoadsBothTables) {
   const auto r = run();
   const std::string report = console_matching_log(r);
-  const std::regex expected(
-      "varpair version: 1\\.0\n"
-      "Device backend: host CPU \\([0-9]+ threads\\)\n"
-      "Program started at: [A-Z][a-z]{2} [0-9]{2} [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\n"
-      "Command line: interChromLDr2 -file0 \\S+ -file1 \\S+ -o \\S+\n"
-      "Threads per block: 256\n"
-      "Using r2 cutoff: 0\\.8\n"
-      "Output mode: TEXT\n"
-      "Distribution statistics: DISABLED\n"
-      "Total GPU memory: [0-9.e+]+ GB\n"
-      "Reading and transferring file0: \\S+/f0\\.txt\n"
-      "File0: 3 rows, 4 cols\n"
-      "Reading and transferring file1: \\S+/f1\\.txt\n"
-      "File1: 2 rows, 4 cols\n"
-      "Data loaded and transferred to GPU in [0-9.e-]+ seconds\n"
-      "[^\n]+\n");
-  EXPECT_TRUE(std::regex_match(report, expected)) << report;
+  EXPECT_TRUE(varpair::test::LinesMatch(
+      report,
+      {"varpair version: 1.0", "Device backend: host CPU ([0-9]* threads)",
+       "Program started at: [A-Z][a-z][a-z] [0-9][0-9] [0-9][0-9][0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9]",
+       "Command line: interChromLDr2 -file0 " + file0 + " -file1 " + file1 + " -o " + out, "Threads per block: 256",
+       "Using r2 cutoff: 0.8", "Output mode: TEXT", "Distribution statistics: DISABLED", "Total GPU memory: [0-9]* GB",
+       "Reading and transferring file0: " + file0, "File0: 3 rows, 4 cols", "Reading and transferring file1: " + file1,
+       "File1: 2 rows, 4 cols", "Data loaded and transferred to GPU in [0-9]* seconds",
+       "Error: the LD computation is not available in this version of varpair yet"}));
   expect_device_released();
 }
 

@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include <fnmatch.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -62,6 +63,21 @@ RunResult run_varpair(const std::vector<std::string>& args) {
     result.err = captured.err();
   }
   return result;
+}
+
+::testing::AssertionResult LinesMatch(const std::string& text, const std::vector<std::string>& patterns) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  if (text.empty() || text.back() != '\n') return ::testing::AssertionFailure() << "no final line end:\n" << text;
+  for (std::size_t i = 0; i < patterns.size() || i < lines.size(); ++i) {
+    if (i >= patterns.size() || i >= lines.size() || fnmatch(patterns[i].c_str(), lines[i].c_str(), 0) != 0)
+      return ::testing::AssertionFailure()
+             << "line " << i + 1 << " is \"" << (i < lines.size() ? lines[i] : "<none>") << "\", expected \""
+             << (i < patterns.size() ? patterns[i] : "<none>") << "\" in:\n"
+             << text;
+  }
+  return ::testing::AssertionSuccess();
 }
 
 }  // namespace varpair::test

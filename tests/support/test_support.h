@@ -2,6 +2,8 @@
 // of whole command lines.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <sstream>
 #include <string>
 #include <vector>
@@ -54,6 +56,10 @@ struct RunResult {
 
 // Runs `varpair <args...>` in-process through the entry, capturing both streams.
 RunResult run_varpair(const std::vector<std::string>& args);
+
+// Whether `text` consists of exactly these lines, each matching its shell-style pattern
+// (`*` any run of characters, `?` one character, `[0-9]` a class).
+::testing::AssertionResult LinesMatch(const std::string& text, const std::vector<std::string>& patterns);
 
 // The byte-order mark that starts every text file we write.
 inline const std::string kBom = "\xEF\xBB\xBF";
