@@ -6,7 +6,7 @@
 #include "app/options.h"
 #include "common/clock.h"
 #include "common/run_log.h"
-#include "device/runtime.h"
+#include "device/guarded_run.h"
 #include "interaction/interaction_settings.h"
 
 namespace varpair {
@@ -31,24 +31,16 @@ int run_interaction(const InteractionCommand& command, int argc, const char* con
   return 1;
 }
 
-int run_guarded(const InteractionCommand& command, int argc, const char* const* argv) {
-  try {
-    return run_interaction(command, argc, argv);
-  } catch (const std::exception& e) {
-    std::cerr << "Exception in " << command.name << ": " << e.what() << std::endl;
-  } catch (...) {
-    std::cerr << "Unknown exception in " << command.name << std::endl;
-  }
-  cudaDeviceReset();
-  return 1;
-}
-
 }  // namespace
 
 int run_genotype_interaction(int argc, const char* const* argv) {
-  return run_guarded(kGenotypeInteraction, argc, argv);
+  return run_guarded(kGenotypeInteraction.name, [&] { return run_interaction(kGenotypeInteraction, argc, argv); });
 }
-int run_mdr_interaction(int argc, const char* const* argv) { return run_guarded(kMdrInteraction, argc, argv); }
-int run_domrec_interaction(int argc, const char* const* argv) { return run_guarded(kDomrecInteraction, argc, argv); }
+int run_mdr_interaction(int argc, const char* const* argv) {
+  return run_guarded(kMdrInteraction.name, [&] { return run_interaction(kMdrInteraction, argc, argv); });
+}
+int run_domrec_interaction(int argc, const char* const* argv) {
+  return run_guarded(kDomrecInteraction.name, [&] { return run_interaction(kDomrecInteraction, argc, argv); });
+}
 
 }  // namespace varpair

@@ -5,6 +5,7 @@
 
 #include "common/clock.h"
 #include "common/run_log.h"
+#include "device/guarded_run.h"
 #include "device/holders.h"
 #include "ld/ld_input.h"
 #include "ld/ld_settings.h"
@@ -87,22 +88,14 @@ int run_ld(const LdCommand& command, int argc, const char* const* argv) {
   return 1;
 }
 
-// Anything that escapes the run (memory exhaustion, say) ends it with a message, never a crash.
-int run_guarded(const LdCommand& command, int argc, const char* const* argv) {
-  try {
-    return run_ld(command, argc, argv);
-  } catch (const std::exception& e) {
-    std::cerr << "Exception in " << command.name << ": " << e.what() << std::endl;
-  } catch (...) {
-    std::cerr << "Unknown exception in " << command.name << std::endl;
-  }
-  return 1;
-}
-
 }  // namespace
 
-int run_interChromLDr2(int argc, const char* const* argv) { return run_guarded(kR2Command, argc, argv); }
+int run_interChromLDr2(int argc, const char* const* argv) {
+  return run_guarded(kR2Command.name, [&] { return run_ld(kR2Command, argc, argv); });
+}
 
-int run_interChromLDdprime(int argc, const char* const* argv) { return run_guarded(kDprimeCommand, argc, argv); }
+int run_interChromLDdprime(int argc, const char* const* argv) {
+  return run_guarded(kDprimeCommand.name, [&] { return run_ld(kDprimeCommand, argc, argv); });
+}
 
 }  // namespace varpair

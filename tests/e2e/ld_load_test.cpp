@@ -34,6 +34,14 @@ class LdLoad : public ::testing::Test {
     return r.out;
   }
 
+  // The report ends with `tail`, on the console and in the log.
+  void expect_report_ends_with(const varpair::test::RunResult& r, const std::string& tail) {
+    EXPECT_EQ(r.status, 1);
+    const std::string report = console_matching_log(r);
+    ASSERT_GE(report.size(), tail.size()) << report;
+    EXPECT_EQ(report.substr(report.size() - tail.size()), tail) << report;
+  }
+
   void expect_device_released() {
     EXPECT_EQ(varpair::device::testing::live_allocations(), 0u);
     EXPECT_EQ(varpair::device::testing::bytes_in_use(), 0u);
@@ -102,11 +110,7 @@ TEST_F(LdLoad, InputErrorsNameTheFileAndTheReason) {
   for (const Case& c : cases) {
     file0 = c.file0;
     file1 = c.file1;
-    const auto r = run();
-    EXPECT_EQ(r.status, 1);
-    const std::string report = console_matching_log(r);
-    ASSERT_GE(report.size(), c.expected_tail.size());
-    EXPECT_EQ(report.substr(report.size() - c.expected_tail.size()), c.expected_tail) << report;
+    expect_report_ends_with(run(), c.expected_tail);
     expect_device_released();
   }
 }
@@ -134,13 +138,24 @@ TEST_F(LdLoad, EveryDeviceFailureOfTheSetUpIsReportedAndReleasesEverything) {
   for (const Case& c : cases) {
     varpair::device::testing::reset();
     fail_calls(c.op, c.error, 1, c.skip);
-    const auto r = run();
-    EXPECT_EQ(r.status, 1);
-    const std::string report = console_matching_log(r);
-    ASSERT_GE(report.size(), c.expected_tail.size());
-    EXPECT_EQ(report.substr(report.size() - c.expected_tail.size()), c.expected_tail) << report;
+    expect_report_ends_with(run(), c.expected_tail);
     expect_device_released();
   }
+}
+
+TEST_F(LdLoad, BinaryGarbageLoadsAsATableOfMissingGenotypesWithoutHarm) {
+  std::string garbage;
+  unsigned state = 12345;
+  for (int i = 0; i < 200000; ++i) {
+    state = state * 1103515245u + 12345u;
+    garbage += static_cast<char>(state >> 24);
+  }
+  file0 = dir.write("garbage0.bin", garbage);
+  file1 = dir.write("garbage1.bin", garbage);
+  const auto r = run();
+  const std::string report = console_matching_log(r);
+  EXPECT_NE(report.find("Data loaded and transferred to GPU in "), std::string::npos) << report;
+  expect_device_released();
 }
 
 TEST_F(LdLoad, AnUnopenableLogLeavesTheConsoleReport) {
