@@ -1,7 +1,5 @@
 // The host device: one device whose memory is host memory under a budget, kernels on the worker
 // pool, and the runtime's own error codes and texts.
-#include <unistd.h>
-
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +8,7 @@
 #include <new>
 #include <set>
 
+#include "common/system_info.h"
 #include "common/worker_pool.h"
 #include "device/host_testing.h"
 #include "device/runtime.h"
@@ -135,12 +134,7 @@ namespace varpair::device {
 
 namespace testing {
 
-std::size_t default_memory_budget() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page_size = sysconf(_SC_PAGE_SIZE);
-  if (pages <= 0 || page_size <= 0) return std::size_t{1} << 30;
-  return static_cast<std::size_t>(pages) * static_cast<std::size_t>(page_size) / 4;
-}
+std::size_t default_memory_budget() { return static_cast<std::size_t>(physical_memory_bytes() / 4); }
 
 void set_memory_budget(std::size_t bytes) {
   Device& d = host_device();

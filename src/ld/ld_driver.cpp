@@ -1,13 +1,22 @@
 #include "ld/ld_driver.h"
 
+#include <algorithm>
+#include <array>
+#include <iomanip>
 #include <iostream>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "common/clock.h"
 #include "common/run_log.h"
+#include "common/run_problems.h"
+#include "common/system_info.h"
 #include "device/guarded_run.h"
 #include "device/holders.h"
 #include "ld/ld_input.h"
+#include "ld/ld_outputs.h"
+#include "ld/ld_plan.h"
 #include "ld/ld_settings.h"
 
 namespace varpair {
@@ -15,6 +24,8 @@ namespace varpair {
 namespace {
 
 constexpr double kBytesToGiB = 9.313225746154785e-10;
+
+double gib(std::uint64_t bytes) { return static_cast<double>(bytes) * kBytesToGiB; }
 
 void write_header(RunLog& log, const LdCommand& command, const LdSettings& s, int argc, const char* const* argv) {
   log << "varpair version: 1.0" << eol;
@@ -47,45 +58,313 @@ std::optional<LdTable> load_table(RunLog& log, const char* which, const char* la
   }
 }
 
+// One LD run from its open log to its summary. Members are declared in the order they are
+// created, so that every early return releases them in the reverse order.
+class LdRun {
+ public:
+  LdRun(const LdCommand& command, const LdSettings& settings, RunLog& log, RunProblems& problems)
+      : command_(command), s_(settings), log_(log), problems_(problems) {}
+
+  // Steps up to the last batch; false when the set-up failed (the run then ends with status 1).
+  bool run();
+  // The summary lines, the distribution and metadata files.
+  void summarize();
+  // Frees the device and closes the text table, noting a text table that was not fully written.
+  void release();
+
+ private:
+  bool load_inputs();
+  bool allocate_buffers();
+  bool prepare_outputs();
+  void run_batches();
+  bool filter_batch(std::uint64_t offset, std::uint64_t count);
+  bool write_batch_parts(std::uint64_t offset, std::uint64_t count);
+  void write_distribution();
+  void note_problem(const std::string& what) { problems_.add(what); }
+
+  const LdCommand& command_;
+  const LdSettings& s_;
+  RunLog& log_;
+  RunProblems& problems_;
+
+  device::Stream stream_;
+  device::DeviceBuffer matrix0_, matrix1_;
+  LdTable table0_, table1_;
+  std::uint64_t pairs_ = 0;
+  std::uint64_t batch_items_ = 0;
+  device::DeviceBuffer histogram_, missing_;
+  device::DeviceBuffer results_, records_, record_count_;
+  LdTextTable text_;
+  std::unique_ptr<float[]> host_values_;
+  std::uint64_t part_number_ = 0;
+  std::uint64_t total_records_ = 0;
+  std::int64_t computation_start_ = 0;
+};
+
+bool LdRun::load_inputs() {
+  const std::int64_t start = monotonic_ns();
+  if (const cudaError_t e = stream_.create()) {
+    log_ << "Failed to create CUDA stream: " << cudaGetErrorString(e) << eol;
+    return false;
+  }
+  const auto t0 = load_table(log_, "file0", "File0: ", s_.file0, matrix0_, stream_.get());
+  if (!t0) return false;
+  const auto t1 = load_table(log_, "file1", "File1: ", s_.file1, matrix1_, stream_.get());
+  if (!t1) return false;
+  table0_ = *t0;
+  table1_ = *t1;
+  if (table0_.columns != table1_.columns) {
+    log_ << "Error: Columns of two files must be the same!" << eol;
+    return false;
+  }
+  if (const cudaError_t e = command_.set_sample_count(table0_.columns)) {
+    log_ << "cudaMemcpyToSymbol failed: " << cudaGetErrorString(e) << eol;
+    return false;
+  }
+  log_ << "Data loaded and transferred to GPU in " << static_cast<double>(elapsed_ms(start)) / 1000.0 << " seconds"
+       << eol;
+  return true;
+}
+
+bool LdRun::allocate_buffers() {
+  pairs_ = static_cast<std::uint64_t>(table0_.rows) * static_cast<std::uint64_t>(table1_.rows);
+  log_ << "Result data size: " << gib(pairs_ * 4) << " GB" << eol;
+  log_ << "Total required GPU memory: "
+       << gib(table0_.stride * table0_.rows + table1_.stride * table1_.rows + pairs_ * 4) << " GB" << eol;
+  log_ << "Total SNP pairs to calculate: " << pairs_ << eol;
+  if (s_.distribution_on) {
+    if (const cudaError_t e = histogram_.allocate(kHistogramBins * sizeof(unsigned long long))) {
+      log_ << "Failed to allocate histogram memory: " << cudaGetErrorString(e) << eol;
+      return false;
+    }
+    if (const cudaError_t e = missing_.allocate(sizeof(unsigned long long))) {
+      log_ << "Failed to allocate missing count memory: " << cudaGetErrorString(e) << eol;
+      return false;
+    }
+    const cudaError_t e1 = cudaMemset(histogram_.get(), 0, histogram_.size());
+    const cudaError_t e2 = cudaMemset(missing_.get(), 0, missing_.size());
+    if (e1 != cudaSuccess || e2 != cudaSuccess) {
+      log_ << "Failed to clear the histogram: " << cudaGetErrorString(e1 != cudaSuccess ? e1 : e2) << eol;
+      return false;
+    }
+  }
+  std::size_t free_bytes = 0, total_bytes = 0;
+  if (const cudaError_t e = cudaMemGetInfo(&free_bytes, &total_bytes)) {
+    log_ << "Failed to get GPU memory info: " << cudaGetErrorString(e) << eol;
+    return false;
+  }
+  const std::uint64_t bytes_per_item = s_.binary_mode() ? 4 : 16;
+  batch_items_ = ld_batch_items(free_bytes, bytes_per_item, s_.binary_mode() ? 4 : 12,
+                                static_cast<std::uint64_t>(s_.threads), physical_memory_bytes());
+  log_ << "Max batch items: " << batch_items_ << " (" << gib(batch_items_ * bytes_per_item) << " GB)" << eol;
+  if (const cudaError_t e = results_.allocate(batch_items_ * 4)) {
+    log_ << "cudaMalloc device_results failed: " << cudaGetErrorString(e) << eol;
+    return false;
+  }
+  if (s_.binary_mode()) return true;
+  if (const cudaError_t e = records_.allocate(batch_items_ * sizeof(ResultRecord))) {
+    log_ << "cudaMalloc d_filtered_records failed: " << cudaGetErrorString(e) << eol;
+    return false;
+  }
+  if (const cudaError_t e = record_count_.allocate(sizeof(int))) {
+    log_ << "cudaMalloc d_count failed: " << cudaGetErrorString(e) << eol;
+    return false;
+  }
+  return true;
+}
+
+bool LdRun::prepare_outputs() {
+  if (s_.binary_mode()) {
+    if (!create_parts_directory(s_.parts_directory(), log_)) return false;
+    log_ << "Creating output directory: " << s_.parts_directory() << eol;
+    host_values_ = std::make_unique_for_overwrite<float[]>(batch_items_);
+    return true;
+  }
+  if (!text_.open(s_.output, command_.text_header)) {
+    log_ << "Error opening text output file!" << eol;
+    return false;
+  }
+  return true;
+}
+
+void LdRun::run_batches() {
+  const auto threads = static_cast<std::uint64_t>(s_.threads);
+  std::uint32_t batch = 0;
+  for (std::uint64_t offset = 0; offset < pairs_;) {
+    const std::int64_t start = monotonic_ns();
+    const LdBatch b = ld_batch(offset, pairs_, batch_items_, threads);
+    const LdComputeArgs args{matrix0_.get(), matrix1_.get(), table0_.rows, table1_.rows,
+                             results_.get<float>(), offset, b.count,
+                             histogram_.get<unsigned long long>(), missing_.get<unsigned long long>(),
+                             table0_.stride};
+    command_.launch_compute(dim3(static_cast<unsigned>(b.blocks)), dim3(s_.threads), stream_.get(), args);
+    if (const cudaError_t e = cudaGetLastError()) {
+      log_ << "Kernel launch failed: " << cudaGetErrorString(e) << eol;
+      note_problem("a kernel launch failed");
+      break;
+    }
+    if (const cudaError_t e = cudaStreamSynchronize(stream_.get())) {
+      log_ << "Kernel execution failed: " << cudaGetErrorString(e) << eol;
+      note_problem("a kernel failed");
+      break;
+    }
+    ++batch;
+    log_ << "Batch " << batch << ": " << b.count << " pairs (" << elapsed_ms(start) << " ms)" << eol;
+    if (s_.binary_mode()) {
+      if (!write_batch_parts(offset, b.count)) break;
+    } else if (!filter_batch(offset, b.count)) {
+      break;
+    }
+    offset += b.count;
+    log_ << "  Progress: " << std::fixed << std::setprecision(2)
+         << static_cast<double>(offset) * 100.0 / static_cast<double>(pairs_) << "%" << eol;
+  }
+}
+
+bool LdRun::filter_batch(std::uint64_t offset, std::uint64_t count) {
+  const std::int64_t start = monotonic_ns();
+  cudaError_t e = cudaMemsetAsync(record_count_.get(), 0, sizeof(int), stream_.get());
+  if (e == cudaSuccess) {
+    const LdFilterArgs args{results_.get<float>(), offset, table1_.rows, s_.cutoff, count,
+                            records_.get<ResultRecord>(), record_count_.get<int>()};
+    const auto blocks = std::min<std::uint64_t>(ceil_div(count, static_cast<std::uint64_t>(s_.threads)), kMaxGrid);
+    command_.launch_filter(dim3(static_cast<unsigned>(blocks)), dim3(s_.threads), stream_.get(), args);
+    cudaStreamSynchronize(stream_.get());
+    e = cudaGetLastError();
+  }
+  if (e != cudaSuccess) {
+    log_ << "CUDA error during filtering: " << cudaGetErrorString(e) << eol;
+    note_problem("filtering failed");
+    return false;
+  }
+  int n = 0;
+  e = cudaMemcpyAsync(&n, record_count_.get(), sizeof n, cudaMemcpyDeviceToHost, stream_.get());
+  cudaStreamSynchronize(stream_.get());
+  if (e != cudaSuccess || n < 0 || static_cast<std::uint64_t>(n) > count) {
+    log_ << "CUDA memory copy failed: " << (e != cudaSuccess ? cudaGetErrorString(e) : "record count out of range")
+         << eol;
+    note_problem("filtered records could not be copied");
+    return false;
+  }
+  total_records_ += static_cast<std::uint64_t>(n);
+  log_ << "  Filtering: " << n << " records (" << elapsed_ms(start) << " ms)" << eol;
+
+  const std::int64_t copy_start = monotonic_ns();
+  std::vector<ResultRecord> records(static_cast<std::size_t>(n));
+  if (n > 0) {
+    e = cudaMemcpyAsync(records.data(), records_.get(), records.size() * sizeof(ResultRecord),
+                        cudaMemcpyDeviceToHost, stream_.get());
+    cudaStreamSynchronize(stream_.get());
+    if (e != cudaSuccess) {
+      log_ << "CUDA memory copy failed: " << cudaGetErrorString(e) << eol;
+      note_problem("filtered records could not be copied");
+      return false;
+    }
+  }
+  log_ << "  Copy: " << elapsed_ms(copy_start) << " ms" << eol;
+  text_.write_batch(records);
+  return true;
+}
+
+bool LdRun::write_batch_parts(std::uint64_t offset, std::uint64_t count) {
+  const std::int64_t start = monotonic_ns();
+  const cudaError_t e =
+      cudaMemcpyAsync(host_values_.get(), results_.get(), count * 4, cudaMemcpyDeviceToHost, stream_.get());
+  cudaStreamSynchronize(stream_.get());
+  if (e != cudaSuccess) {
+    log_ << "CUDA memory copy failed: " << cudaGetErrorString(e) << eol;
+    note_problem("LD values could not be copied");
+    return false;
+  }
+  for (std::uint64_t done = 0; done < count;) {
+    const std::uint64_t n = std::min(count - done, command_.pairs_per_part);
+    const std::string path = part_file_path(s_.parts_directory(), part_number_++);
+    if (write_part_file(path, offset + done, host_values_.get() + done, n, log_) != PartWrite::kWritten) {
+      note_problem("part files are missing");
+      break;  // the rest of this batch is lost; the next batch goes on
+    }
+    log_ << "  Created part: " << path << " (" << n << " pairs)" << eol;
+    done += n;
+  }
+  log_ << "  Copy & Encode: " << elapsed_ms(start) << " ms" << eol;
+  return true;
+}
+
+bool LdRun::run() {
+  std::size_t free_bytes = 0, total_bytes = 0;
+  if (const cudaError_t e = cudaMemGetInfo(&free_bytes, &total_bytes)) {
+    log_ << "Failed to get GPU memory info: " << cudaGetErrorString(e) << eol;
+    return false;
+  }
+  log_ << "Total GPU memory: " << gib(total_bytes) << " GB" << eol;
+  if (!load_inputs() || !allocate_buffers() || !prepare_outputs()) return false;
+  computation_start_ = monotonic_ns();
+  run_batches();
+  return true;
+}
+
+void LdRun::summarize() {
+  log_ << "Computation time: " << static_cast<double>(elapsed_ms(computation_start_)) / 1000.0 << " seconds"
+       << eol;
+  if (!s_.binary_mode()) log_ << "Total filtered records: " << total_records_ << eol;
+  if (s_.distribution_on) write_distribution();
+  if (s_.binary_mode() && !write_ld_metadata(s_.metadata_path(), table0_.rows, table1_.rows, s_.parts_directory(), log_))
+    note_problem("the metadata file was not written");
+}
+
+void LdRun::write_distribution() {
+  const std::int64_t start = monotonic_ns();
+  std::array<std::uint64_t, kHistogramBins> bins{};
+  std::uint64_t missing = 0;
+  const cudaError_t e1 =
+      cudaMemcpyAsync(bins.data(), histogram_.get(), sizeof bins, cudaMemcpyDeviceToHost, stream_.get());
+  const cudaError_t e2 =
+      cudaMemcpyAsync(&missing, missing_.get(), sizeof missing, cudaMemcpyDeviceToHost, stream_.get());
+  cudaStreamSynchronize(stream_.get());
+  if (e1 != cudaSuccess || e2 != cudaSuccess) {
+    log_ << "CUDA memory copy failed: " << cudaGetErrorString(e1 != cudaSuccess ? e1 : e2) << eol;
+    note_problem("the distribution could not be copied");
+    return;
+  }
+  std::uint64_t counted = missing;
+  for (std::uint64_t c : bins) counted += c;
+  log_ << "Distribution stats: " << counted << " pairs ("
+       << (pairs_ == 0 ? 0.0 : static_cast<double>(counted) * 100.0 / static_cast<double>(pairs_)) << "% of total)"
+       << eol;
+  if (!write_ld_distribution(s_.distribution, bins, missing, pairs_, log_))
+    note_problem("the distribution file was not written");
+  log_ << "Distribution saved to: " << s_.distribution << " (" << elapsed_ms(start) << " ms)" << eol;
+}
+
+void LdRun::release() {
+  results_.release();
+  records_.release();
+  record_count_.release();
+  matrix0_.release();
+  matrix1_.release();
+  histogram_.release();
+  missing_.release();
+  if (text_.is_open() && !text_.close()) {
+    log_ << "Error writing text output file: " << s_.output << eol;
+    note_problem("the text output was not written completely");
+  }
+}
+
 int run_ld(const LdCommand& command, int argc, const char* const* argv) {
   const std::optional<LdSettings> settings = read_ld_settings(command, argc, argv, std::cerr);
   if (!settings) return 1;
   RunLog log(ld_log_path(settings->output));
   write_header(log, command, *settings, argc, argv);
-
-  std::size_t free_bytes = 0;
-  std::size_t total_bytes = 0;
-  if (const cudaError_t e = cudaMemGetInfo(&free_bytes, &total_bytes)) {
-    log << "Failed to get GPU memory info: " << cudaGetErrorString(e) << eol;
-    return 1;
+  RunProblems problems;
+  {
+    LdRun run(command, *settings, log, problems);
+    if (!run.run()) return 1;
+    run.summarize();
+    run.release();
   }
-  log << "Total GPU memory: " << static_cast<double>(total_bytes) * kBytesToGiB << " GB" << eol;
-
-  const std::int64_t load_start = monotonic_ns();
-  device::Stream stream;
-  if (const cudaError_t e = stream.create()) {
-    log << "Failed to create CUDA stream: " << cudaGetErrorString(e) << eol;
-    return 1;
-  }
-  device::DeviceBuffer matrix0;
-  device::DeviceBuffer matrix1;
-  const auto table0 = load_table(log, "file0", "File0: ", settings->file0, matrix0, stream.get());
-  if (!table0) return 1;
-  const auto table1 = load_table(log, "file1", "File1: ", settings->file1, matrix1, stream.get());
-  if (!table1) return 1;
-  if (table0->columns != table1->columns) {
-    log << "Error: Columns of two files must be the same!" << eol;
-    return 1;
-  }
-  if (const cudaError_t e = command.set_sample_count(table0->columns)) {
-    log << "cudaMemcpyToSymbol failed: " << cudaGetErrorString(e) << eol;
-    return 1;
-  }
-  log << "Data loaded and transferred to GPU in " << static_cast<double>(elapsed_ms(load_start)) / 1000.0 << " seconds"
-      << eol;
-
-  log << "Error: the LD computation is not available in this version of varpair yet" << eol;
-  return 1;
+  log << "Program finished successfully at: ";
+  write_ld_timestamp(log);
+  return problems.report(log);
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include <ostream>
 #include <string>
 
-#include "device/runtime.h"
+#include <cstdint>
+
+#include "ld/ld_kernels.h"
 
 namespace varpair {
 
@@ -15,7 +17,11 @@ struct LdCommand {
   const char* cut_option;         // "-r2_cut"
   const char* cut_line;           // "Using r2 cutoff: "
   const char* missing_arguments;  // the line for a missing -file0, -file1 or -o
+  const char* text_header;        // header of the text table
+  std::uint64_t pairs_per_part;   // most pairs in one binary part file
   cudaError_t (*set_sample_count)(int samples);
+  void (*launch_compute)(dim3 grid, dim3 block, cudaStream_t stream, const LdComputeArgs& args);
+  void (*launch_filter)(dim3 grid, dim3 block, cudaStream_t stream, const LdFilterArgs& args);
 };
 
 extern const LdCommand kR2Command;

@@ -1,0 +1,157 @@
+// Per-pair mathematics of the LD commands, shared by the kernels of both backends and tested
+// directly: counting the genotype combinations of two packed rows, the EM estimate of the four
+// haplotype frequencies, r2 and D', and the histogram bin of a value.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "device/float_math.h"
+#include "device/runtime.h"
+
+namespace varpair {
+
+// Value of a pair that has no measure (no sample genotyped at both SNPs).
+constexpr float kNoLdValue = -1.0f;
+
+// Haplotype counts from unphased genotypes. Alleles A/a at the -file0 SNP and B/b at the -file1
+// SNP; genotype g counts copies of the second allele. Double heterozygotes (1, 1) are unphased.
+struct HaplotypeCounts {
+  std::int32_t nAB = 0, nAb = 0, naB = 0, nab = 0;
+  std::int32_t nDH = 0;        // double heterozygotes
+  std::int32_t n = 0;          // samples seen, genotyped or not
+  std::int32_t genotyped = 0;  // samples genotyped at both SNPs
+};
+
+struct HaplotypeFrequencies {
+  float pAB, pAb, paB, pab;
+};
+
+// Two rows of 2-bit codes (four samples to a byte, first sample in the lowest bits; code 3 is no
+// genotype) counted 32 samples at a time over bit planes. With lo/hi the low and high bit of each
+// code at the even bit positions, a code is 0 when ~lo & ~hi, 1 when lo & ~hi, 2 when ~lo & hi.
+// c[x][y] = popcount(is_x(row0) & is_y(row1)) per word, and then
+//   nAB = 2c00 + c01 + c10,  nAb = c01 + 2c02 + c12,  naB = c10 + 2c20 + c21,
+//   nab = c12 + c21 + 2c22,  nDH = c11,  n = samples.
+__host__ __device__ __forceinline__ std::uint64_t load_le64(const unsigned char* p, unsigned bytes) {
+  std::uint64_t w = 0;
+  for (unsigned b = 0; b < bytes; ++b) w |= static_cast<std::uint64_t>(p[b]) << (8 * b);
+  return w;
+}
+
+__host__ __device__ __forceinline__ int popcount64(std::uint64_t x) {
+#if defined(__CUDA_ARCH__)
+  return __popcll(x);
+#else
+  return __builtin_popcountll(x);
+#endif
+}
+
+__host__ __device__ __forceinline__ HaplotypeCounts count_haplotypes(const unsigned char* row0,
+                                                                     const unsigned char* row1, int samples) {
+  constexpr std::uint64_t kEven = 0x5555555555555555ULL;
+  std::int32_t c[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
+  for (int first = 0; first < samples; first += 32) {
+    const int in_word = samples - first < 32 ? samples - first : 32;
+    const unsigned bytes = static_cast<unsigned>((in_word + 3) / 4);
+    std::uint64_t w0, w1;
+    if (bytes == 8) {
+      memcpy(&w0, row0 + first / 4, 8);
+      memcpy(&w1, row1 + first / 4, 8);
+    } else {
+      w0 = load_le64(row0 + first / 4, bytes);
+      w1 = load_le64(row1 + first / 4, bytes);
+    }
+    const std::uint64_t valid = in_word == 32 ? kEven : kEven & ((1ULL << (2 * in_word)) - 1);
+    const std::uint64_t lo0 = w0 & kEven, hi0 = (w0 >> 1) & kEven;
+    const std::uint64_t lo1 = w1 & kEven, hi1 = (w1 >> 1) & kEven;
+    const std::uint64_t g0[3] = {~(lo0 | hi0) & valid, lo0 & ~hi0, hi0 & ~lo0};
+    const std::uint64_t g1[3] = {~(lo1 | hi1) & valid, lo1 & ~hi1, hi1 & ~lo1};
+    for (int x = 0; x < 3; ++x)
+      for (int y = 0; y < 3; ++y) c[x][y] += popcount64(g0[x] & g1[y]);
+  }
+  HaplotypeCounts h;
+  h.nAB = 2 * c[0][0] + c[0][1] + c[1][0];
+  h.nAb = c[0][1] + 2 * c[0][2] + c[1][2];
+  h.naB = c[1][0] + 2 * c[2][0] + c[2][1];
+  h.nab = c[1][2] + c[2][1] + 2 * c[2][2];
+  h.nDH = c[1][1];
+  h.n = samples > 0 ? samples : 0;
+  for (int x = 0; x < 3; ++x)
+    for (int y = 0; y < 3; ++y) h.genotyped += c[x][y];
+  return h;
+}
+
+// The EM estimate, all in single precision: start from (count + 0.1) / (2n + 0.4), then at most 20
+// rounds that split the double heterozygotes between the phases AB/ab and Ab/aB in proportion to
+// the current frequencies, stopping when the log-likelihood changes by less than 1e-8. A log-
+// likelihood that is not a number (0 * ln 0) never stops early.
+__host__ __device__ __forceinline__ HaplotypeFrequencies estimate_haplotypes(const HaplotypeCounts& h) {
+  const float nAB = static_cast<float>(h.nAB), nAb = static_cast<float>(h.nAb);
+  const float naB = static_cast<float>(h.naB), nab = static_cast<float>(h.nab);
+  const float nDH = static_cast<float>(h.nDH);
+  const float start_total = static_cast<float>(2 * h.n) + 0.4f;
+  HaplotypeFrequencies p{(nAB + 0.1f) / start_total, (nAb + 0.1f) / start_total, (naB + 0.1f) / start_total,
+                         (nab + 0.1f) / start_total};
+  float ll_prev = -1.0e9f;
+  for (int round = 0; round < 20; ++round) {
+    float eAB = nAB, eAb = nAb, eaB = naB, eab = nab;
+    if (h.nDH >= 1) {
+      const float coupling = p.pAB * p.pab;
+      const float theta = coupling / (coupling + p.pAb * p.paB);
+      eAB = nAB + theta * nDH;
+      eab = nab + theta * nDH;
+      eAb = nAb + (1.0f - theta) * nDH;
+      eaB = naB + (1.0f - theta) * nDH;
+    }
+    const float total = ((eAb + eAB) + eaB) + eab;
+    p = HaplotypeFrequencies{eAB / total, eAb / total, eaB / total, eab / total};
+    const float ll = nAB * vp_logf(p.pAB) + nAb * vp_logf(p.pAb) + naB * vp_logf(p.paB) + nab * vp_logf(p.pab) +
+                     nDH * vp_logf(p.pAB * p.pab + p.pAb * p.paB);
+    if (fabsf(ll - ll_prev) < 1.0e-8f) break;
+    ll_prev = ll;
+  }
+  return p;
+}
+
+__host__ __device__ __forceinline__ float r2_measure(const HaplotypeFrequencies& p) {
+  const float d = p.pAB * p.pab - p.pAb * p.paB;
+  const float pA = p.pAB + p.pAb;
+  const float pB = p.pAB + p.paB;
+  const float den = ((pA * (1.0f - pA)) * pB) * (1.0f - pB);
+  return den < 1.0e-8f ? 0.0f : d * d / den;
+}
+
+__host__ __device__ __forceinline__ float dprime_measure(const HaplotypeFrequencies& p) {
+  const float pA = p.pAB + p.pAb;
+  const float pB = p.pAB + p.paB;
+  const float d = p.pAB - pA * pB;
+  const float dmax = d > 0.0f ? fminf(pA * (1.0f - pB), (1.0f - pA) * pB) : fminf(pA * pB, (1.0f - pA) * (1.0f - pB));
+  if (dmax < 1.0e-8f) return 0.0f;
+  const float dprime = fabsf(d) / dmax;
+  return dprime > 1.0f ? 1.0f : dprime;
+}
+
+enum class LdMeasure { kR2, kDprime };
+
+// The LD value of one pair of packed rows: -1.0 when no sample is genotyped at both SNPs.
+template <LdMeasure kMeasure>
+__host__ __device__ __forceinline__ float ld_value(const unsigned char* row0, const unsigned char* row1,
+                                                   int samples) {
+  const HaplotypeCounts h = count_haplotypes(row0, row1, samples);
+  if (h.n == 0 || h.genotyped == 0) return kNoLdValue;
+  const HaplotypeFrequencies p = estimate_haplotypes(h);
+  return kMeasure == LdMeasure::kR2 ? r2_measure(p) : dprime_measure(p);
+}
+
+// Histogram bin of a value: trunc(1000 v) in single precision, 1000 for anything from 1.0 up, and 0
+// for a value that is not a number (as the device's float-to-int conversion gives).
+__host__ __device__ __forceinline__ int histogram_bin(float value) {
+  const float scaled = value * 1000.0f;
+  if (!(scaled == scaled)) return 0;
+  if (scaled >= 1000.0f) return 1000;
+  return static_cast<int>(scaled);
+}
+
+}  // namespace varpair

@@ -1,0 +1,65 @@
+// The files an LD run writes besides its log: the sorted text table, the binary part files with
+// their directory and metadata file, and the distribution file. All start with the UTF-8 byte-order
+// mark except the part files; all are written in binary mode.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "common/run_log.h"
+#include "ld/ld_kernels.h"
+
+namespace varpair {
+
+// Text mode: "SNP0\tSNP1\t<measure>" and one line per passing pair, sorted within each batch.
+class LdTextTable {
+ public:
+  // Opens the file and writes the byte-order mark and header; false when it cannot be opened.
+  bool open(const std::string& path, const char* header);
+  // Sorts the batch's records by (snp0_index, snp1_index) and writes their lines.
+  void write_batch(std::vector<ResultRecord>& records);
+  // Closes the file; false when any write failed.
+  bool close();
+  bool is_open() const { return file_.is_open(); }
+
+ private:
+  std::ofstream file_;
+};
+
+// The 16-bit code of one value in a part file: 65535 for -1.0, else the value's thousandths
+// rounded half up in single precision, capped at 1000.
+std::uint16_t encode_ld_value(float value);
+
+// Encodes n values as little-endian codes into out[0 .. 2n), spread over up to 16 workers when
+// each gets at least 1,000,000 values.
+void encode_ld_values(const float* values, std::uint64_t n, unsigned char* out);
+
+// Creates the parts directory (the parent must exist). An existing directory is reported with
+// "Directory already exists: " and emptied of the part_*.bin files of an earlier run. Any other
+// failure prints "Failed to create directory: <path> (Error: <errno>)" and returns false.
+bool create_parts_directory(const std::string& path, RunLog& log);
+
+std::string part_file_path(const std::string& directory, std::uint64_t number);
+
+enum class PartWrite { kWritten, kOpenFailed, kWriteFailed };
+
+// Writes one part file: first pair index, pair count, then the codes. Prints "Error opening part
+// file: " or "Error writing part file: " with the path on failure.
+PartWrite write_part_file(const std::string& path, std::uint64_t first, const float* values, std::uint64_t n,
+                          RunLog& log);
+
+// The metadata file: R0, R1 and the parts directory, one a line. Prints "Metadata saved to: " or
+// "Failed to create metadata file: " (false; also when a write fails).
+bool write_ld_metadata(const std::string& path, std::int32_t rows0, std::int32_t rows1,
+                       const std::string& parts_directory, RunLog& log);
+
+// The distribution file: the missing line and 1001 bins with frequency and cumulative frequency
+// over all P pairs. Prints "Error opening distribution file: " (false) when it cannot be opened;
+// false too when a write fails.
+bool write_ld_distribution(const std::string& path, const std::array<std::uint64_t, kHistogramBins>& bins,
+                           std::uint64_t missing, std::uint64_t pairs, RunLog& log);
+
+}  // namespace varpair
