@@ -36,12 +36,12 @@ __host__ __device__ __forceinline__ float vp_logf(float x) {
   std::uint32_t ix = float_bits(x);
   int k = 0;
   if (ix < 0x00800000u || (ix >> 31) != 0) {
-    if ((ix << 1) == 0) return bits_float(0xff800000u);  // +-0: -infinity
+    if ((ix << 1) == 0) return bits_float(0xff800000u);   // +-0: -infinity
     if ((ix >> 31) != 0) return bits_float(0x7fc00000u);  // negative or -nan: nan
-    k -= 25;                                               // subnormal: scale into normal range
+    k -= 25;                                              // subnormal: scale into normal range
     ix = float_bits(x * 33554432.0f);
   } else if (ix >= 0x7f800000u) {
-    return x;                                              // +inf or nan
+    return x;  // +inf or nan
   } else if (ix == 0x3f800000u) {
     return 0.0f;
   }

@@ -7,17 +7,17 @@ __constant__ int d_df_COLS1;
 
 namespace varpair {
 
-__global__ void compute_ld_kernel_dprime(const unsigned char* matrix0, const unsigned char* matrix1, int rows0, int rows1,
-                                     float* results, unsigned long long offset, unsigned long long count,
-                                     unsigned long long* histogram, unsigned long long* missing,
-                                     unsigned long long stride) {
+__global__ void compute_ld_kernel_dprime(const unsigned char* matrix0, const unsigned char* matrix1, int rows0,
+                                         int rows1, float* results, unsigned long long offset, unsigned long long count,
+                                         unsigned long long* histogram, unsigned long long* missing,
+                                         unsigned long long stride) {
   (void)rows0;
   compute_ld_body<LdMeasure::kDprime>(matrix0, matrix1, rows1, results, offset, count, histogram, missing, stride,
-                                  d_df_COLS1);
+                                      d_df_COLS1);
 }
 
 __global__ void filter_kernel_dprime(const float* results, unsigned long long offset, int rows1, float cutoff,
-                                 unsigned long long count, ResultRecord* records, int* record_count) {
+                                     unsigned long long count, ResultRecord* records, int* record_count) {
   filter_ld_body(results, offset, rows1, cutoff, count, records, record_count);
 }
 

@@ -193,9 +193,15 @@ void LdRun::run_batches() {
   for (std::uint64_t offset = 0; offset < pairs_;) {
     const std::int64_t start = monotonic_ns();
     const LdBatch b = ld_batch(offset, pairs_, batch_items_, threads);
-    const LdComputeArgs args{matrix0_.get(), matrix1_.get(), table0_.rows, table1_.rows,
-                             results_.get<float>(), offset, b.count,
-                             histogram_.get<unsigned long long>(), missing_.get<unsigned long long>(),
+    const LdComputeArgs args{matrix0_.get(),
+                             matrix1_.get(),
+                             table0_.rows,
+                             table1_.rows,
+                             results_.get<float>(),
+                             offset,
+                             b.count,
+                             histogram_.get<unsigned long long>(),
+                             missing_.get<unsigned long long>(),
                              table0_.stride};
     command_.launch_compute(dim3(static_cast<unsigned>(b.blocks)), dim3(s_.threads), stream_.get(), args);
     if (const cudaError_t e = cudaGetLastError()) {
@@ -225,8 +231,9 @@ bool LdRun::filter_batch(std::uint64_t offset, std::uint64_t count) {
   const std::int64_t start = monotonic_ns();
   cudaError_t e = cudaMemsetAsync(record_count_.get(), 0, sizeof(int), stream_.get());
   if (e == cudaSuccess) {
-    const LdFilterArgs args{results_.get<float>(), offset, table1_.rows, s_.cutoff, count,
-                            records_.get<ResultRecord>(), record_count_.get<int>()};
+    const LdFilterArgs args{
+        results_.get<float>(),   offset, table1_.rows, s_.cutoff, count, records_.get<ResultRecord>(),
+        record_count_.get<int>()};
     const auto blocks = std::min<std::uint64_t>(ceil_div(count, static_cast<std::uint64_t>(s_.threads)), kMaxGrid);
     command_.launch_filter(dim3(static_cast<unsigned>(blocks)), dim3(s_.threads), stream_.get(), args);
     cudaStreamSynchronize(stream_.get());
@@ -252,8 +259,8 @@ bool LdRun::filter_batch(std::uint64_t offset, std::uint64_t count) {
   const std::int64_t copy_start = monotonic_ns();
   std::vector<ResultRecord> records(static_cast<std::size_t>(n));
   if (n > 0) {
-    e = cudaMemcpyAsync(records.data(), records_.get(), records.size() * sizeof(ResultRecord),
-                        cudaMemcpyDeviceToHost, stream_.get());
+    e = cudaMemcpyAsync(records.data(), records_.get(), records.size() * sizeof(ResultRecord), cudaMemcpyDeviceToHost,
+                        stream_.get());
     cudaStreamSynchronize(stream_.get());
     if (e != cudaSuccess) {
       log_ << "CUDA memory copy failed: " << cudaGetErrorString(e) << eol;
@@ -304,11 +311,11 @@ bool LdRun::run() {
 }
 
 void LdRun::summarize() {
-  log_ << "Computation time: " << static_cast<double>(elapsed_ms(computation_start_)) / 1000.0 << " seconds"
-       << eol;
+  log_ << "Computation time: " << static_cast<double>(elapsed_ms(computation_start_)) / 1000.0 << " seconds" << eol;
   if (!s_.binary_mode()) log_ << "Total filtered records: " << total_records_ << eol;
   if (s_.distribution_on) write_distribution();
-  if (s_.binary_mode() && !write_ld_metadata(s_.metadata_path(), table0_.rows, table1_.rows, s_.parts_directory(), log_))
+  if (s_.binary_mode() &&
+      !write_ld_metadata(s_.metadata_path(), table0_.rows, table1_.rows, s_.parts_directory(), log_))
     note_problem("the metadata file was not written");
 }
 

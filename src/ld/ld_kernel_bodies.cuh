@@ -11,11 +11,10 @@ namespace varpair {
 __device__ __forceinline__ unsigned int batch_position() { return blockIdx.x * blockDim.x + threadIdx.x; }
 
 template <LdMeasure kMeasure>
-__device__ __forceinline__ void compute_ld_body(const unsigned char* matrix0, const unsigned char* matrix1,
-                                                int rows1, float* results, unsigned long long offset,
-                                                unsigned long long count, unsigned long long* histogram,
-                                                unsigned long long* missing, unsigned long long stride,
-                                                int samples) {
+__device__ __forceinline__ void compute_ld_body(const unsigned char* matrix0, const unsigned char* matrix1, int rows1,
+                                                float* results, unsigned long long offset, unsigned long long count,
+                                                unsigned long long* histogram, unsigned long long* missing,
+                                                unsigned long long stride, int samples) {
   const unsigned int t = batch_position();
   if (t >= count) return;
   const unsigned long long g = offset + t;
@@ -32,9 +31,8 @@ __device__ __forceinline__ void compute_ld_body(const unsigned char* matrix0, co
   }
 }
 
-__device__ __forceinline__ void filter_ld_body(const float* results, unsigned long long offset, int rows1,
-                                               float cutoff, unsigned long long count, ResultRecord* records,
-                                               int* record_count) {
+__device__ __forceinline__ void filter_ld_body(const float* results, unsigned long long offset, int rows1, float cutoff,
+                                               unsigned long long count, ResultRecord* records, int* record_count) {
   const unsigned int t = batch_position();
   if (t >= count) return;
   const float value = results[t];

@@ -137,8 +137,7 @@ enum class LdMeasure { kR2, kDprime };
 
 // The LD value of one pair of packed rows: -1.0 when no sample is genotyped at both SNPs.
 template <LdMeasure kMeasure>
-__host__ __device__ __forceinline__ float ld_value(const unsigned char* row0, const unsigned char* row1,
-                                                   int samples) {
+__host__ __device__ __forceinline__ float ld_value(const unsigned char* row0, const unsigned char* row1, int samples) {
   const HaplotypeCounts h = count_haplotypes(row0, row1, samples);
   if (h.n == 0 || h.genotyped == 0) return kNoLdValue;
   const HaplotypeFrequencies p = estimate_haplotypes(h);

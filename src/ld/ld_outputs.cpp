@@ -52,8 +52,8 @@ std::uint16_t encode_ld_value(float value) {
   if (value == -1.0f) return 65535;
   const float scaled = value * 1000.0f + 0.5f;
   // Out-of-range and not-a-number values convert to INT32_MIN, as the x86 conversion does.
-  const std::int32_t q = scaled >= -2147483648.0f && scaled < 2147483648.0f ? static_cast<std::int32_t>(scaled)
-                                                                           : INT32_MIN;
+  const std::int32_t q =
+      scaled >= -2147483648.0f && scaled < 2147483648.0f ? static_cast<std::int32_t>(scaled) : INT32_MIN;
   const auto code = static_cast<std::uint16_t>(static_cast<std::uint32_t>(q) & 0xFFFFu);
   return code > 1000 ? 1000 : code;
 }

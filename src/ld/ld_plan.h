@@ -30,8 +30,7 @@ struct LdBatch {
   std::uint64_t blocks;  // grid size of its launch
 };
 
-inline LdBatch ld_batch(std::uint64_t offset, std::uint64_t pairs, std::uint64_t batch_items,
-                        std::uint64_t threads) {
+inline LdBatch ld_batch(std::uint64_t offset, std::uint64_t pairs, std::uint64_t batch_items, std::uint64_t threads) {
   LdBatch b{std::min(batch_items, pairs - offset), 0};
   b.blocks = ceil_div(b.count, threads);
   if (b.blocks > kMaxGrid) {

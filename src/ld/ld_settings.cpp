@@ -7,24 +7,14 @@
 
 namespace varpair {
 
-const LdCommand kR2Command{"interChromLDr2",
-                           "-r2_cut",
-                           "Using r2 cutoff: ",
-                           "Missing required arguments for interChromLDr2!",
-                           "SNP0\tSNP1\tr2",
-                           1000000,
-                           &set_r2_sample_count,
-                           &launch_compute_ld_r2,
-                           &launch_filter_r2};
-const LdCommand kDprimeCommand{"interChromLDdprime",
-                               "-dprime_cut",
-                               "Using D' cutoff: ",
-                               "Missing required arguments for interChromLDdprime!",
-                               "SNP0\tSNP1\tDprime",
-                               100000000,
-                               &set_dprime_sample_count,
-                               &launch_compute_ld_dprime,
-                               &launch_filter_dprime};
+const LdCommand kR2Command{
+    "interChromLDr2", "-r2_cut", "Using r2 cutoff: ",  "Missing required arguments for interChromLDr2!",
+    "SNP0\tSNP1\tr2", 1000000,   &set_r2_sample_count, &launch_compute_ld_r2,
+    &launch_filter_r2};
+const LdCommand kDprimeCommand{
+    "interChromLDdprime", "-dprime_cut", "Using D' cutoff: ",      "Missing required arguments for interChromLDdprime!",
+    "SNP0\tSNP1\tDprime", 100000000,     &set_dprime_sample_count, &launch_compute_ld_dprime,
+    &launch_filter_dprime};
 
 std::optional<LdSettings> read_ld_settings(const LdCommand& command, int argc, const char* const* argv,
                                            std::ostream& err) {

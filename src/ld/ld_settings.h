@@ -1,11 +1,10 @@
 // What an LD command line asks for, after the front-end checks.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <ostream>
 #include <string>
-
-#include <cstdint>
 
 #include "ld/ld_kernels.h"
 
