@@ -40,5 +40,11 @@ run mdr mdr_interaction -file0 examples/cases.txt -file1 examples/controls.txt -
 run domrec domrec_interaction -file0 examples/cases.txt -file1 examples/controls.txt -o "$out/domrec.txt"
 
 echo
+echo "=== What the LD runs found"
+echo "r2 >= 0.5 ($out/r2.txt; every tenth SNP of ld_file1 copies one of ld_file0):"
+tail -n +2 "$out/r2.txt"
+echo "D' >= 0.99 decoded from the part files ($out/dprime.txt_parts), first lines:"
+python3 scripts/read_parts.py "$out/dprime.txt" --min 0.99 | head -n 6
+echo
 echo "Run logs and outputs are in $out/"
 exit $failed
