@@ -1,4 +1,4 @@
-// Single-precision natural logarithm shared by both backends, so that the host build and the CUDA
+// Single-precision natural logarithm and exponential shared by both backends, so that the host build and the CUDA
 // build compute the same floats (the vendors' logf differ in their last bits).
 #pragma once
 
@@ -60,6 +60,55 @@ __host__ __device__ __forceinline__ float vp_logf(float x) {
   const float hfsq = 0.5f * f * f;
   const float dk = static_cast<float>(k);
   return s * (hfsq + r) + dk * kLn2Lo - hfsq + f + dk * kLn2Hi;
+}
+
+// 2^k * y for y in [0.5, 2), k any integer: exact unless the result is subnormal or overflows.
+__host__ __device__ __forceinline__ float scale_by_power_of_two(float y, int k) {
+  if (k > 127) {
+    y *= bits_float(0x7f000000u);  // 2^127
+    k -= 127;
+    if (k > 127) k = 127;
+  } else if (k < -126) {
+    y *= bits_float(0x00800000u) * 16777216.0f;  // 2^-126 * 2^24: keep precision for the last step
+    k += 126 - 24;
+    if (k < -126) k = -126;
+  }
+  return y * bits_float(static_cast<std::uint32_t>(k + 127) << 23);
+}
+
+// e^x, faithfully rounded; e^-inf = 0, e^+inf = +inf, e^nan = nan. The classic reduction:
+// x = k ln 2 + r with |r| <= ln 2 / 2 (ln 2 in two parts), e^r from a rational approximation,
+// then scaled by 2^k.
+__host__ __device__ __forceinline__ float vp_expf(float x) {
+  constexpr float kLn2Hi = 6.9314575195e-1f;   // 0x3f317200
+  constexpr float kLn2Lo = 1.4286067653e-6f;   // 0x35bfbe8e
+  constexpr float kInvLn2 = 1.4426950216e+0f;  // 0x3fb8aa3b
+  constexpr float kP1 = 1.6666625440e-1f;      // 0xaaaaa8.0p-26
+  constexpr float kP2 = -2.7667332906e-3f;     // -0xb55215.0p-32
+
+  if (!(x == x)) return x;
+  const std::uint32_t bits = float_bits(x);
+  const bool negative = (bits >> 31) != 0;
+  const std::uint32_t magnitude = bits & 0x7fffffffu;
+  if (magnitude >= 0x42b17218u && !negative) return bits_float(0x7f800000u);  // x >= 88.72: overflow
+  if (magnitude >= 0x42cff1b5u && negative) return 0.0f;                      // x <= -103.97: underflow
+  int k = 0;
+  float hi = x, lo = 0.0f;
+  if (magnitude > 0x3eb17218u) {  // |x| > ln 2 / 2
+    if (magnitude > 0x3f851592u)  // |x| > 1.5 ln 2
+      k = static_cast<int>(kInvLn2 * x + (negative ? -0.5f : 0.5f));
+    else
+      k = negative ? -1 : 1;
+    hi = x - static_cast<float>(k) * kLn2Hi;  // exact
+    lo = static_cast<float>(k) * kLn2Lo;
+    x = hi - lo;
+  } else if (magnitude <= 0x39000000u) {  // |x| <= 2^-14
+    return 1.0f + x;
+  }
+  const float xx = x * x;
+  const float c = x - xx * (kP1 + xx * kP2);
+  const float y = 1.0f + (x * c / (2.0f - c) - lo + hi);
+  return k == 0 ? y : scale_by_power_of_two(y, k);
 }
 
 }  // namespace varpair

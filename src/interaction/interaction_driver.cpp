@@ -8,6 +8,7 @@
 #include "common/run_log.h"
 #include "device/guarded_run.h"
 #include "interaction/interaction_settings.h"
+#include "models/genotype_interaction.h"
 
 namespace varpair {
 
@@ -34,7 +35,7 @@ int run_interaction(const InteractionCommand& command, int argc, const char* con
 }  // namespace
 
 int run_genotype_interaction(int argc, const char* const* argv) {
-  return run_guarded(kGenotypeInteraction.name, [&] { return run_interaction(kGenotypeInteraction, argc, argv); });
+  return run_interaction_model(genotype_interaction_model(), argc, argv);
 }
 int run_mdr_interaction(int argc, const char* const* argv) {
   return run_guarded(kMdrInteraction.name, [&] { return run_interaction(kMdrInteraction, argc, argv); });

@@ -1,0 +1,59 @@
+// Case and control tables as genotype bit masks: for every SNP and mask kind one bit per sample, 64
+// samples to a word, so that the kernels count genotype combinations with AND and popcount.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/mapped_file.h"
+#include "device/holders.h"
+
+namespace varpair {
+
+constexpr int kMaxMaskKinds = 4;
+
+// Which masks a genotype sets: bit m of kinds_of_genotype[g] set means mask m gets the sample's bit
+// for genotype g (0, 1, 2). A missing genotype sets no mask.
+struct MaskScheme {
+  int kinds;
+  std::array<std::uint8_t, 3> kinds_of_genotype;
+};
+
+// mask0, mask1, mask2 for genotypes 0, 1, 2: the nine-genotype and MDR models.
+constexpr MaskScheme kGenotypeMasks{3, {0b001, 0b010, 0b100}};
+
+// The host store of one table: each kind one array of rows x words words, SNP-major, in the layout
+// the device uses for a group, so that a group uploads as one slice per kind.
+struct MaskStore {
+  std::int32_t rows = 0;
+  std::int32_t samples = 0;
+  std::int32_t words = 0;  // (samples + 63) / 64
+  int kinds = 0;
+  std::array<std::vector<std::uint64_t>, kMaxMaskKinds> masks;
+
+  const std::uint64_t* mask(int kind, std::int32_t row) const {
+    return masks[kind].data() + static_cast<std::size_t>(row) * static_cast<std::size_t>(words);
+  }
+};
+
+inline std::int32_t mask_words(std::int32_t samples) { return (samples + 63) / 64; }
+
+// Parses a mapped table into masks on the worker pool (chunks of 1000 rows). Sample k of a line is
+// bit k mod 64 of word k / 64; samples past a short line and missing genotypes set no bit.
+MaskStore build_masks(const MappedFile& file, const MaskScheme& scheme);
+
+// The device masks of one group of SNPs (first ... end - 1) for one sample set.
+struct DeviceMasks {
+  std::array<device::DeviceBuffer, kMaxMaskKinds> kind;
+  const std::uint64_t* get(int k) const { return kind[k].get<std::uint64_t>(); }
+};
+
+// Allocates and fills the group's device arrays. Throws DeviceError "Failed to allocate GPU memory
+// for mask<k>" or "CUDA memory copy for mask<k> failed: <runtime text>", after freeing them; with
+// first >= end allocates nothing. `names` are the masks' names in messages.
+void upload_masks(const MaskStore& store, std::int32_t first, std::int32_t end, DeviceMasks& out,
+                  const std::array<const char*, kMaxMaskKinds>& names);
+
+}  // namespace varpair

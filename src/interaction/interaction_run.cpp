@@ -1,0 +1,390 @@
+// The shared driver of the interaction commands: read both tables into masks, plan groups, run the
+// within-group and between-group passes batch by batch, and write the result table and the time
+// statistics.
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "app/options.h"
+#include "common/clock.h"
+#include "common/run_problems.h"
+#include "common/system_info.h"
+#include "common/table_scan.h"
+#include "device/guarded_run.h"
+#include "interaction/interaction_model.h"
+
+namespace varpair {
+
+namespace {
+
+constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
+constexpr std::uint64_t kMaxGrid = 2147483647;
+
+struct Group {
+  std::int32_t start, end, size;
+};
+
+class InteractionRun {
+ public:
+  InteractionRun(const InteractionModel& model, const InteractionSettings& settings, RunLog& log,
+                 TimerRegistry& timers, RunProblems& problems)
+      : model_(model), s_(settings), log_(log), timers_(timers), problems_(problems) {}
+
+  // Set-up and both passes; false when the set-up failed (exit status 1).
+  bool run();
+  // Flushes the table, frees the device and closes the output.
+  void finish();
+  std::uint64_t valid_results() const { return valid_results_; }
+
+ private:
+  bool read_tables();
+  struct TableTexts {
+    const char* reading;  // "Reading case file (file0): "
+    const char* done;     // "Case file: "
+    const char* error;    // "Error reading case file: "
+  };
+  bool read_table(const TableTexts& texts, const std::string& path, MaskStore& store);
+  bool set_constants();
+  bool plan_and_allocate();
+  void within_group_pass();
+  void between_group_pass();
+  void run_batches(const PassLaunch& base, std::uint64_t pairs, bool between, std::int32_t g1, std::int32_t g2);
+  bool run_one_batch(PassLaunch& launch, bool between, std::uint64_t& records);
+  void upload_group(const Group& g, GroupMasks& masks);
+  void fail(const std::string& line, const char* problem) {
+    log_ << line << eol;
+    problems_.add(problem);
+  }
+
+  const InteractionModel& model_;
+  const InteractionSettings& s_;
+  RunLog& log_;
+  TimerRegistry& timers_;
+  RunProblems& problems_;
+
+  MaskStore cases_, controls_;
+  float chi_threshold_ = 0;
+  std::uint64_t max_batch_items_ = 0;
+  std::vector<Group> groups_;
+  std::ofstream output_;
+  std::unique_ptr<ResultWriter> writer_;
+  device::DeviceBuffer results_, valid_count_;
+  std::vector<InteractionRecord> host_records_;
+  std::uint64_t valid_results_ = 0;
+};
+
+bool InteractionRun::read_table(const TableTexts& texts, const std::string& path, MaskStore& store) {
+  log_ << texts.reading << path << eol;
+  try {
+    MappedFile file(path);
+    store = build_masks(file, model_.masks);
+    require_genotypes(TableShape{store.rows, store.samples, {}}, path);
+    log_ << texts.done << store.rows << " SNPs, " << store.samples << " samples" << eol;
+    return true;
+  } catch (const std::exception& e) {
+    log_ << texts.error << e.what() << eol;
+    return false;
+  }
+}
+
+bool InteractionRun::read_tables() {
+  timers_.start("file_reading");
+  if (!read_table({"Reading case file (file0): ", "Case file: ", "Error reading case file: "}, s_.case_path, cases_))
+    return false;
+  if (!read_table({"Reading control file (file1): ", "Control file: ", "Error reading control file: "},
+                  s_.control_path, controls_))
+    return false;
+  timers_.stop("file_reading");
+  log_ << "File reading time: " << std::fixed << std::setprecision(3) << timers_.seconds("file_reading")
+       << " seconds" << eol;
+  if (cases_.rows != controls_.rows) {
+    log_ << "Error: Number of SNPs in control and case files must be the same!" << eol;
+    return false;
+  }
+  model_.report_inputs(log_, cases_, controls_);
+  const auto rows = static_cast<std::uint64_t>(cases_.rows);
+  log_ << "Total SNP pairs: " << rows * (rows - 1) / 2 << eol;
+  return true;
+}
+
+std::uint32_t bits_of(float value) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+bool InteractionRun::set_constants() {
+  const struct {
+    ModelConstant which;
+    std::uint32_t bits;
+    const char* error;
+  } constants[] = {
+      {ModelConstant::kControlColumns, static_cast<std::uint32_t>(controls_.samples),
+       "Error: Failed to set constant memory for control columns"},
+      {ModelConstant::kCaseColumns, static_cast<std::uint32_t>(cases_.samples),
+       "Error: Failed to set constant memory for case columns"},
+      {ModelConstant::kChiSquareThreshold, bits_of(chi_threshold_),
+       "Error: Failed to set constant memory for chi-square threshold"},
+      {ModelConstant::kOddsRatioThreshold, bits_of(s_.or_threshold),
+       "Error: Failed to set constant memory for OR threshold"},
+  };
+  for (const auto& c : constants) {
+    if (model_.set_constant(c.which, c.bits) != cudaSuccess) {
+      log_ << c.error << eol;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool InteractionRun::plan_and_allocate() {
+  std::size_t free_bytes = 0, total_bytes = 0;
+  cudaMemGetInfo(&free_bytes, &total_bytes);
+  log_ << "Total GPU memory: " << static_cast<double>(total_bytes) / kGiB << " GB" << eol;
+  log_ << "Available GPU memory: " << static_cast<double>(free_bytes) / kGiB << " GB" << eol;
+  const std::int32_t size = plan_groups(cases_.rows, cases_.words, controls_.words, total_bytes, max_batch_items_,
+                                        &log_, model_.plan);
+  if (size < 1) {
+    log_ << "ERROR: Failed to calculate group size due to memory constraints" << eol;
+    return false;
+  }
+  const std::int32_t count = (cases_.rows - 1 + size) / size;
+  log_ << "Number of groups: " << count << eol;
+  for (std::int32_t g = 0; g < count; ++g) {
+    const std::int32_t start = g * size;
+    const std::int32_t end = std::min(start + size, cases_.rows);
+    groups_.push_back(Group{start, end, end - start});
+  }
+
+  output_.open(s_.output, std::ios::out | std::ios::binary | std::ios::trunc);
+  if (!output_.is_open()) {
+    log_ << "Error: Cannot create output file!" << eol;
+    return false;
+  }
+  output_ << model_.header << '\n' << std::fixed << std::setprecision(6);
+  writer_ = std::make_unique<ResultWriter>(output_, model_.label);
+
+  const std::uint64_t bytes_per_item = model_.plan.bytes_per_item;
+  // The host copy of one batch's records stays within a quarter of physical memory.
+  max_batch_items_ = std::min(max_batch_items_, physical_memory_bytes() / 4 / bytes_per_item);
+  log_ << "Allocating " << static_cast<double>(max_batch_items_ * bytes_per_item) / kGiB << " GB for results buffer"
+       << eol;
+  if (results_.allocate(max_batch_items_ * bytes_per_item) != cudaSuccess) {
+    log_ << "Error: Failed to allocate GPU memory for results" << eol;
+    return false;
+  }
+  if (valid_count_.allocate(sizeof(unsigned long long)) != cudaSuccess) {
+    log_ << "Error: Failed to allocate GPU memory for valid count" << eol;
+    return false;
+  }
+  return true;
+}
+
+bool InteractionRun::run() {
+  const double threshold = chi_square_threshold(s_.alpha);
+  chi_threshold_ = static_cast<float>(threshold);
+  log_ << "Alpha cutoff for p-value: " << s_.alpha << eol;
+  log_ << "Chi-square threshold: " << chi_threshold_ << eol;
+  log_ << "OR threshold: " << s_.or_threshold << eol;
+  log_ << "Threads per block: " << s_.threads << eol;
+  log_ << "Case file (file0): " << s_.case_path << " (" << file_size_text(s_.case_path) << ")" << eol;
+  log_ << "Control file (file1): " << s_.control_path << " (" << file_size_text(s_.control_path) << ")" << eol;
+  if (!read_tables() || !set_constants() || !plan_and_allocate()) return false;
+  timers_.start("computation");
+  within_group_pass();
+  between_group_pass();
+  return true;
+}
+
+void InteractionRun::upload_group(const Group& g, GroupMasks& masks) {
+  upload_masks(cases_, g.start, g.end, masks.cases, model_.mask_names);
+  upload_masks(controls_, g.start, g.end, masks.controls, model_.mask_names);
+}
+
+void InteractionRun::within_group_pass() {
+  log_ << "Starting within-group calculations..." << eol;
+  for (std::size_t g = 0; g < groups_.size(); ++g) {
+    const Group& group = groups_[g];
+    log_ << "Processing within-group " << g << " (" << group.size << " SNPs)..." << eol;
+    GroupMasks masks;
+    try {
+      upload_group(group, masks);
+    } catch (const std::exception& e) {
+      fail("Error processing group " + std::to_string(g) + ": " + e.what(), "a group could not be processed");
+      continue;
+    }
+    const auto n = static_cast<std::uint64_t>(group.size);
+    const std::uint64_t pairs = n * (n - 1) / 2;
+    PassLaunch base{&masks, nullptr, cases_.words, controls_.words, group.size, 0, nullptr, nullptr, 0, 0,
+                    group.start, 0, 0.0f};
+    run_batches(base, pairs, false, static_cast<std::int32_t>(g), 0);
+    log_ << "Within-group " << g << " completed: " << pairs << " pairs processed" << eol;
+  }
+}
+
+void InteractionRun::between_group_pass() {
+  log_ << "Starting between-group calculations..." << eol;
+  for (std::size_t g1 = 0; g1 < groups_.size(); ++g1) {
+    for (std::size_t g2 = g1 + 1; g2 < groups_.size(); ++g2) {
+      const Group& a = groups_[g1];
+      const Group& b = groups_[g2];
+      log_ << "Processing between groups " << g1 << " and " << g2 << " (" << a.size << " x " << b.size
+           << " pairs)..." << eol;
+      GroupMasks masks_a, masks_b;
+      try {
+        upload_group(a, masks_a);
+        upload_group(b, masks_b);
+      } catch (const std::exception& e) {
+        fail("Error processing groups " + std::to_string(g1) + " and " + std::to_string(g2) + ": " + e.what(),
+             "a pair of groups could not be processed");
+        continue;
+      }
+      const std::uint64_t pairs = static_cast<std::uint64_t>(a.size) * static_cast<std::uint64_t>(b.size);
+      PassLaunch base{&masks_a, &masks_b, cases_.words, controls_.words, a.size, b.size, nullptr, nullptr, 0, 0,
+                      a.start, b.start, 0.0f};
+      run_batches(base, pairs, true, static_cast<std::int32_t>(g1), static_cast<std::int32_t>(g2));
+      log_ << "Completed between groups " << g1 << " and " << g2 << ": " << pairs << " pairs processed" << eol;
+    }
+  }
+}
+
+void InteractionRun::run_batches(const PassLaunch& base, std::uint64_t pairs, bool between, std::int32_t g1,
+                                 std::int32_t g2) {
+  PassLaunch launch = base;
+  launch.results = results_.get<InteractionRecord>();
+  launch.valid_count = valid_count_.get<unsigned long long>();
+  launch.sample_ratio = static_cast<float>(controls_.samples) / static_cast<float>(cases_.samples);
+  std::uint32_t batch = 0;
+  for (std::uint64_t start = 0; start < pairs;) {
+    launch.batch_start = start;
+    launch.batch_count = std::min(max_batch_items_, pairs - start);
+    std::uint64_t records = 0;
+    if (!run_one_batch(launch, between, records)) break;
+    start += launch.batch_count;
+    ++batch;
+    if (batch % 100 != 0) continue;
+    const double pct = static_cast<double>(start) * 100.0 / static_cast<double>(pairs);
+    if (between)
+      log_ << "Groups " << g1 << "-" << g2 << " batch " << batch << ": " << pct << "% completed, " << records
+           << " valid results" << eol;
+    else
+      log_ << "  Batch " << batch << ": " << std::fixed << std::setprecision(2) << pct << "% complete, " << records
+           << " valid results" << eol;
+  }
+}
+
+// One launch and its records; false (after its line) when a device step failed.
+bool InteractionRun::run_one_batch(PassLaunch& launch, bool between, std::uint64_t& records) {
+  const auto threads = static_cast<std::uint64_t>(s_.threads);
+  std::uint64_t blocks = ((launch.batch_count + 3) / 4 + threads - 1) / threads;
+  if (blocks > kMaxGrid) {
+    blocks = kMaxGrid;
+    launch.batch_count = kMaxGrid * threads * 4;
+  }
+  const char* problem = "some pairs were not analysed";
+  if (cudaMemset(launch.valid_count, 0, sizeof(unsigned long long)) != cudaSuccess) {
+    fail("ERROR: cudaMemset failed", problem);
+    return false;
+  }
+  (between ? model_.launch_between : model_.launch_within)(dim3(static_cast<unsigned>(blocks)), dim3(s_.threads),
+                                                           launch);
+  if (const cudaError_t e = cudaGetLastError()) {
+    fail(std::string(between ? "ERROR: Between-group kernel launch failed: " : "Kernel launch failed: ") +
+             cudaGetErrorString(e),
+         problem);
+    return false;
+  }
+  if (cudaDeviceSynchronize() != cudaSuccess) {
+    fail(between ? "ERROR: Between-group kernel execution failed" : "ERROR: Within-group kernel execution failed",
+         problem);
+    return false;
+  }
+  unsigned long long words = 0;
+  if (cudaMemcpy(&words, launch.valid_count, sizeof words, cudaMemcpyDeviceToHost) != cudaSuccess ||
+      words % kWordsPerRecord != 0 || words / kWordsPerRecord > launch.batch_count * model_.records_per_pair) {
+    fail("ERROR: cudaMemcpy valid_count failed", problem);
+    return false;
+  }
+  records = words / kWordsPerRecord;
+  if (records == 0) return true;
+  host_records_.resize(records);
+  if (cudaMemcpy(host_records_.data(), launch.results, records * sizeof(InteractionRecord),
+                 cudaMemcpyDeviceToHost) != cudaSuccess) {
+    fail("ERROR: cudaMemcpy results failed", problem);
+    return false;
+  }
+  for (const InteractionRecord& r : host_records_) writer_->add(r);
+  valid_results_ += records;
+  return true;
+}
+
+void InteractionRun::finish() {
+  timers_.stop("computation");
+  timers_.stop("total");
+  if (writer_) writer_->flush();
+  results_.release();
+  valid_count_.release();
+  output_.flush();
+  const bool written = output_.good();
+  output_.close();
+  if (!written || output_.fail()) {
+    log_ << "Error writing output file: " << s_.output << eol;
+    problems_.add("the output file was not written completely");
+  }
+  cudaDeviceReset();
+}
+
+void write_header(RunLog& log, const InteractionCommand& command, int argc, const char* const* argv) {
+  log << "varpair version: 2.0" << eol;
+  log << "Device backend: " << device::backend_description() << eol;
+  log << "Command: " << command.name << eol;
+  log << "Command line: " << command.name + command_line_text(argc, argv) << eol;
+  log << "Program started at: " << ctime_text(std::time(nullptr));
+  log << "----------------------------------------" << eol;
+}
+
+int run_model(const InteractionModel& model, int argc, const char* const* argv) {
+  TimerRegistry timers;
+  timers.start("total");
+  const auto settings = read_interaction_settings(model.command, argc, argv, std::cerr);
+  if (!settings) return 1;
+  RunLog log(interaction_log_path(settings->output));
+  write_header(log, model.command, argc, argv);
+  const GpuSelection gpu = select_gpu(settings->device_index, log, model.report_device);
+  if (gpu != GpuSelection::kSelected) return 1;
+
+  RunProblems problems;
+  std::uint64_t valid_results = 0;
+  {
+    InteractionRun run(model, *settings, log, timers, problems);
+    if (!run.run()) return 1;
+    run.finish();
+    valid_results = run.valid_results();
+  }
+  log << "----------------------------------------" << eol;
+  log << "=== Time Statistics ===" << eol;
+  log << "Total time: " << std::fixed << std::setprecision(3) << timers.seconds("total") << " seconds" << eol;
+  log << "File reading: " << timers.seconds("file_reading") << " seconds" << eol;
+  log << "Computation: " << timers.seconds("computation") << " seconds" << eol;
+  log << "Total valid results: " << valid_results << eol;
+  log << "Program finished at: " << ctime_text(std::time(nullptr));
+  log << "=== Analysis Completed ===" << eol;
+  std::cout << model.success_line << "\n";
+  std::cout << "Output file: " << settings->output << "\n";
+  std::cout << "Log file: " << log.path() << std::endl;
+  return problems.report(log);
+}
+
+}  // namespace
+
+int run_interaction_model(const InteractionModel& model, int argc, const char* const* argv) {
+  return run_guarded(model.command.name, [&] { return run_model(model, argc, argv); });
+}
+
+}  // namespace varpair

@@ -1,0 +1,44 @@
+// The interaction result table: records buffered, sorted and written in runs of 2,000,000, each
+// line with its p-value and the carried-over number formats of the table.
+#pragma once
+
+#include <cstddef>
+#include <mutex>
+#include <ostream>
+#include <vector>
+
+#include "interaction/interaction_record.h"
+
+namespace varpair {
+
+// The text of a record's label (genotype label or model) by its index.
+using LabelText = const char* (*)(std::int32_t label);
+
+class ResultWriter {
+ public:
+  static constexpr std::size_t kRunLength = 2000000;
+
+  // `out` is open with its header written and fixed 6-decimal format set.
+  ResultWriter(std::ostream& out, LabelText labels);
+
+  // Buffers one record; a full buffer is written out at once.
+  void add(const InteractionRecord& record);
+  // Writes out whatever is buffered.
+  void flush();
+
+ private:
+  void write_out();
+
+  std::ostream& out_;
+  LabelText labels_;
+  std::vector<InteractionRecord> buffer_;
+  std::mutex mutex_;
+};
+
+// Upper-tail probability of a chi-square statistic at one degree of freedom.
+double chi_square_p_value(float chi_square);
+
+// The chi-square value whose upper-tail probability at one degree of freedom is alpha.
+double chi_square_threshold(double alpha);
+
+}  // namespace varpair
