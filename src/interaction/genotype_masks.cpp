@@ -45,8 +45,8 @@ void upload_masks(const MaskStore& store, std::int32_t first, std::int32_t end, 
       if (out.kind[k].allocate(words * sizeof(std::uint64_t)) != cudaSuccess)
         throw DeviceError(std::string("Failed to allocate GPU memory for ") + names[k]);
     for (int k = 0; k < store.kinds; ++k) {
-      const cudaError_t e = cudaMemcpy(out.kind[k].get(), store.masks[k].data() + offset,
-                                       words * sizeof(std::uint64_t), cudaMemcpyHostToDevice);
+      const cudaError_t e = cudaMemcpy(out.kind[k].get(), store.masks[k].data() + offset, words * sizeof(std::uint64_t),
+                                       cudaMemcpyHostToDevice);
       if (e != cudaSuccess)
         throw DeviceError(std::string("CUDA memory copy for ") + names[k] + " failed: " + cudaGetErrorString(e));
     }

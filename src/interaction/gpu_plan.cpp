@@ -24,15 +24,13 @@ GpuSelection select_gpu(int index, RunLog& log, bool report_device) {
     cudaGetDeviceProperties(&prop, index);
     log << "Using GPU: " << prop.name << eol;
     log << "Compute capability: " << prop.major << "." << prop.minor << eol;
-    log << "Global memory: " << static_cast<double>(prop.totalGlobalMem) / (1024.0 * 1024.0 * 1024.0) << " GB"
-        << eol;
+    log << "Global memory: " << static_cast<double>(prop.totalGlobalMem) / (1024.0 * 1024.0 * 1024.0) << " GB" << eol;
   }
   return GpuSelection::kSelected;
 }
 
-std::int32_t plan_groups(std::int32_t rows, std::int32_t case_words, std::int32_t control_words,
-                         std::uint64_t memory, std::uint64_t& max_batch_items, RunLog* log,
-                         const PlanConstants& constants) {
+std::int32_t plan_groups(std::int32_t rows, std::int32_t case_words, std::int32_t control_words, std::uint64_t memory,
+                         std::uint64_t& max_batch_items, RunLog* log, const PlanConstants& constants) {
   const double m = static_cast<double>(memory);
   const auto result_budget = static_cast<std::uint64_t>(m * 0.7);
   max_batch_items = result_budget / constants.bytes_per_item;
@@ -42,9 +40,10 @@ std::int32_t plan_groups(std::int32_t rows, std::int32_t case_words, std::int32_
   if (row_bytes == 0) return -1;
   const std::uint64_t rows_fitting = group_budget / row_bytes;
   if (rows_fitting == 0) return -1;
-  const auto max_rows = static_cast<std::int32_t>(
-      rows_fitting < static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) ? rows_fitting
-                                                                                         : std::numeric_limits<std::int32_t>::max());
+  const auto max_rows =
+      static_cast<std::int32_t>(rows_fitting < static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())
+                                    ? rows_fitting
+                                    : std::numeric_limits<std::int32_t>::max());
   auto groups = static_cast<std::int32_t>(static_cast<std::uint64_t>(rows) * row_bytes / group_budget);
   if (groups < 2) groups = 2;
   std::int32_t size = (rows - 1 + groups) / groups;

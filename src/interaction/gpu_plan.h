@@ -25,8 +25,7 @@ struct PlanConstants {
 // Group size in SNP rows (at least 100, when the memory allows) and, through max_batch_items, the
 // pairs one batch may hold; -1 when `memory` cannot hold one SNP row per group. Reports "Group size:
 // ", "Number of groups: " and "Max batch items: " when a log is given.
-std::int32_t plan_groups(std::int32_t rows, std::int32_t case_words, std::int32_t control_words,
-                         std::uint64_t memory, std::uint64_t& max_batch_items, RunLog* log,
-                         const PlanConstants& constants);
+std::int32_t plan_groups(std::int32_t rows, std::int32_t case_words, std::int32_t control_words, std::uint64_t memory,
+                         std::uint64_t& max_batch_items, RunLog* log, const PlanConstants& constants);
 
 }  // namespace varpair

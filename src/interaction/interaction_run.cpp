@@ -32,8 +32,8 @@ struct Group {
 
 class InteractionRun {
  public:
-  InteractionRun(const InteractionModel& model, const InteractionSettings& settings, RunLog& log,
-                 TimerRegistry& timers, RunProblems& problems)
+  InteractionRun(const InteractionModel& model, const InteractionSettings& settings, RunLog& log, TimerRegistry& timers,
+                 RunProblems& problems)
       : model_(model), s_(settings), log_(log), timers_(timers), problems_(problems) {}
 
   // Set-up and both passes; false when the set-up failed (exit status 1).
@@ -97,12 +97,12 @@ bool InteractionRun::read_tables() {
   timers_.start("file_reading");
   if (!read_table({"Reading case file (file0): ", "Case file: ", "Error reading case file: "}, s_.case_path, cases_))
     return false;
-  if (!read_table({"Reading control file (file1): ", "Control file: ", "Error reading control file: "},
-                  s_.control_path, controls_))
+  if (!read_table({"Reading control file (file1): ", "Control file: ", "Error reading control file: "}, s_.control_path,
+                  controls_))
     return false;
   timers_.stop("file_reading");
-  log_ << "File reading time: " << std::fixed << std::setprecision(3) << timers_.seconds("file_reading")
-       << " seconds" << eol;
+  log_ << "File reading time: " << std::fixed << std::setprecision(3) << timers_.seconds("file_reading") << " seconds"
+       << eol;
   if (cases_.rows != controls_.rows) {
     log_ << "Error: Number of SNPs in control and case files must be the same!" << eol;
     return false;
@@ -148,8 +148,8 @@ bool InteractionRun::plan_and_allocate() {
   cudaMemGetInfo(&free_bytes, &total_bytes);
   log_ << "Total GPU memory: " << static_cast<double>(total_bytes) / kGiB << " GB" << eol;
   log_ << "Available GPU memory: " << static_cast<double>(free_bytes) / kGiB << " GB" << eol;
-  const std::int32_t size = plan_groups(cases_.rows, cases_.words, controls_.words, total_bytes, max_batch_items_,
-                                        &log_, model_.plan);
+  const std::int32_t size =
+      plan_groups(cases_.rows, cases_.words, controls_.words, total_bytes, max_batch_items_, &log_, model_.plan);
   if (size < 1) {
     log_ << "ERROR: Failed to calculate group size due to memory constraints" << eol;
     return false;
@@ -221,8 +221,8 @@ void InteractionRun::within_group_pass() {
     }
     const auto n = static_cast<std::uint64_t>(group.size);
     const std::uint64_t pairs = n * (n - 1) / 2;
-    PassLaunch base{&masks, nullptr, cases_.words, controls_.words, group.size, 0, nullptr, nullptr, 0, 0,
-                    group.start, 0, 0.0f};
+    PassLaunch base{&masks,      nullptr, cases_.words, controls_.words, group.size, 0, nullptr, nullptr, 0, 0,
+                    group.start, 0,       0.0f};
     run_batches(base, pairs, false, static_cast<std::int32_t>(g), 0);
     log_ << "Within-group " << g << " completed: " << pairs << " pairs processed" << eol;
   }
@@ -234,8 +234,8 @@ void InteractionRun::between_group_pass() {
     for (std::size_t g2 = g1 + 1; g2 < groups_.size(); ++g2) {
       const Group& a = groups_[g1];
       const Group& b = groups_[g2];
-      log_ << "Processing between groups " << g1 << " and " << g2 << " (" << a.size << " x " << b.size
-           << " pairs)..." << eol;
+      log_ << "Processing between groups " << g1 << " and " << g2 << " (" << a.size << " x " << b.size << " pairs)..."
+           << eol;
       GroupMasks masks_a, masks_b;
       try {
         upload_group(a, masks_a);
@@ -246,8 +246,8 @@ void InteractionRun::between_group_pass() {
         continue;
       }
       const std::uint64_t pairs = static_cast<std::uint64_t>(a.size) * static_cast<std::uint64_t>(b.size);
-      PassLaunch base{&masks_a, &masks_b, cases_.words, controls_.words, a.size, b.size, nullptr, nullptr, 0, 0,
-                      a.start, b.start, 0.0f};
+      PassLaunch base{&masks_a, &masks_b, cases_.words, controls_.words, a.size, b.size, nullptr, nullptr,
+                      0,        0,        a.start,      b.start,         0.0f};
       run_batches(base, pairs, true, static_cast<std::int32_t>(g1), static_cast<std::int32_t>(g2));
       log_ << "Completed between groups " << g1 << " and " << g2 << ": " << pairs << " pairs processed" << eol;
     }
@@ -292,6 +292,7 @@ bool InteractionRun::run_one_batch(PassLaunch& launch, bool between, std::uint64
     fail("ERROR: cudaMemset failed", problem);
     return false;
   }
+  cudaGetLastError();  // a launch reports its own errors, not a stale one
   (between ? model_.launch_between : model_.launch_within)(dim3(static_cast<unsigned>(blocks)), dim3(s_.threads),
                                                            launch);
   if (const cudaError_t e = cudaGetLastError()) {
@@ -314,8 +315,8 @@ bool InteractionRun::run_one_batch(PassLaunch& launch, bool between, std::uint64
   records = words / kWordsPerRecord;
   if (records == 0) return true;
   host_records_.resize(records);
-  if (cudaMemcpy(host_records_.data(), launch.results, records * sizeof(InteractionRecord),
-                 cudaMemcpyDeviceToHost) != cudaSuccess) {
+  if (cudaMemcpy(host_records_.data(), launch.results, records * sizeof(InteractionRecord), cudaMemcpyDeviceToHost) !=
+      cudaSuccess) {
     fail("ERROR: cudaMemcpy results failed", problem);
     return false;
   }

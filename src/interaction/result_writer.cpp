@@ -11,14 +11,15 @@ double chi_square_p_value(float chi_square) { return gsl_cdf_chisq_Q(static_cast
 
 double chi_square_threshold(double alpha) { return gsl_cdf_chisq_Qinv(alpha, 1.0); }
 
-ResultWriter::ResultWriter(std::ostream& out, LabelText labels) : out_(out), labels_(labels) {
-  buffer_.reserve(kRunLength);
+ResultWriter::ResultWriter(std::ostream& out, LabelText labels, std::size_t run_length)
+    : out_(out), labels_(labels), run_length_(run_length) {
+  buffer_.reserve(run_length_);
 }
 
 void ResultWriter::add(const InteractionRecord& record) {
   std::lock_guard<std::mutex> lock(mutex_);
   buffer_.push_back(record);
-  if (buffer_.size() >= kRunLength) write_out();
+  if (buffer_.size() >= run_length_) write_out();
 }
 
 void ResultWriter::flush() {
@@ -36,8 +37,8 @@ void ResultWriter::write_out() {
     return x.label < y.label;
   });
   for (const InteractionRecord& r : buffer_) {
-    out_ << labels_(r.label) << '\t' << r.snp0 << '\t' << r.snp1 << '\t' << r.a << '\t' << r.b << '\t' << r.c
-         << '\t' << r.d << '\t' << r.chi_square << '\t';
+    out_ << labels_(r.label) << '\t' << r.snp0 << '\t' << r.snp1 << '\t' << r.a << '\t' << r.b << '\t' << r.c << '\t'
+         << r.d << '\t' << r.chi_square << '\t';
     const double p = chi_square_p_value(r.chi_square);
     if (p < 0.00001)
       out_ << std::scientific << std::setprecision(2);
@@ -47,7 +48,7 @@ void ResultWriter::write_out() {
   }
   out_.flush();
   buffer_.clear();
-  if (buffer_.capacity() < kRunLength) buffer_.reserve(kRunLength);
+  if (buffer_.capacity() < run_length_) buffer_.reserve(run_length_);
 }
 
 }  // namespace varpair

@@ -18,8 +18,9 @@ class ResultWriter {
  public:
   static constexpr std::size_t kRunLength = 2000000;
 
-  // `out` is open with its header written and fixed 6-decimal format set.
-  ResultWriter(std::ostream& out, LabelText labels);
+  // `out` is open with its header written and fixed 6-decimal format set. Runs hold `run_length`
+  // records (tests use short runs).
+  ResultWriter(std::ostream& out, LabelText labels, std::size_t run_length = kRunLength);
 
   // Buffers one record; a full buffer is written out at once.
   void add(const InteractionRecord& record);
@@ -31,6 +32,7 @@ class ResultWriter {
 
   std::ostream& out_;
   LabelText labels_;
+  std::size_t run_length_;
   std::vector<InteractionRecord> buffer_;
   std::mutex mutex_;
 };

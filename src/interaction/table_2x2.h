@@ -44,8 +44,9 @@ __host__ __device__ __forceinline__ OddsRatio odds_ratio(std::int32_t a, std::in
   if (ad == 0) return OddsRatio{0.0f, 0.0f, 0.0f};
   if (bc == 0) return OddsRatio{99999.9f, 99999.9f, 99999.9f};
   const float ratio = static_cast<float>(ad) / static_cast<float>(bc);
-  const float se = sqrtf(((1.0f / static_cast<float>(a) + 1.0f / static_cast<float>(b)) + 1.0f / static_cast<float>(c)) +
-                         1.0f / static_cast<float>(d));
+  const float se =
+      sqrtf(((1.0f / static_cast<float>(a) + 1.0f / static_cast<float>(b)) + 1.0f / static_cast<float>(c)) +
+            1.0f / static_cast<float>(d));
   const float log_ratio = vp_logf(ratio);
   const float margin = 1.96f * se;
   return OddsRatio{ratio, vp_expf(log_ratio - margin), vp_expf(log_ratio + margin)};

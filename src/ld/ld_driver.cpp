@@ -203,6 +203,7 @@ void LdRun::run_batches() {
                              histogram_.get<unsigned long long>(),
                              missing_.get<unsigned long long>(),
                              table0_.stride};
+    cudaGetLastError();  // a launch reports its own errors, not a stale one
     command_.launch_compute(dim3(static_cast<unsigned>(b.blocks)), dim3(s_.threads), stream_.get(), args);
     if (const cudaError_t e = cudaGetLastError()) {
       log_ << "Kernel launch failed: " << cudaGetErrorString(e) << eol;
@@ -235,6 +236,7 @@ bool LdRun::filter_batch(std::uint64_t offset, std::uint64_t count) {
         results_.get<float>(),   offset, table1_.rows, s_.cutoff, count, records_.get<ResultRecord>(),
         record_count_.get<int>()};
     const auto blocks = std::min<std::uint64_t>(ceil_div(count, static_cast<std::uint64_t>(s_.threads)), kMaxGrid);
+    cudaGetLastError();
     command_.launch_filter(dim3(static_cast<unsigned>(blocks)), dim3(s_.threads), stream_.get(), args);
     cudaStreamSynchronize(stream_.get());
     e = cudaGetLastError();

@@ -28,11 +28,10 @@ __device__ __forceinline__ MaskTriple masks_of(const std::uint64_t* m0, const st
 
 // The nine labels of one pair: label 3 g0 + g1 tests the cell (g0, g1) against every other cell of
 // the samples genotyped at both SNPs.
-__device__ __forceinline__ void evaluate_pair(const MaskTriple& case0, const MaskTriple& case1,
-                                              const MaskTriple& ctrl0, const MaskTriple& ctrl1,
-                                              std::int32_t case_words, std::int32_t control_words,
-                                              std::int32_t snp0, std::int32_t snp1, InteractionRecord* results,
-                                              unsigned long long* valid_count) {
+__device__ __forceinline__ void evaluate_pair(const MaskTriple& case0, const MaskTriple& case1, const MaskTriple& ctrl0,
+                                              const MaskTriple& ctrl1, std::int32_t case_words,
+                                              std::int32_t control_words, std::int32_t snp0, std::int32_t snp1,
+                                              InteractionRecord* results, unsigned long long* valid_count) {
   std::int32_t cases[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
   std::int32_t controls[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
   count_cells<3>(case0.m, case1.m, case_words, cases);
@@ -82,15 +81,15 @@ __global__ void gi_compute_chi_square_between_groups_kernel(
     const std::uint64_t* case_b0, const std::uint64_t* case_b1, const std::uint64_t* case_b2,
     const std::uint64_t* control_b0, const std::uint64_t* control_b1, const std::uint64_t* control_b2,
     std::int32_t case_words, std::int32_t control_words, std::int32_t size_a, std::int32_t size_b,
-    InteractionRecord* results, unsigned long long* valid_count, std::uint64_t batch_start,
-    std::uint64_t batch_count, std::int32_t start_a, std::int32_t start_b) {
+    InteractionRecord* results, unsigned long long* valid_count, std::uint64_t batch_start, std::uint64_t batch_count,
+    std::int32_t start_a, std::int32_t start_b) {
   visit_thread_pairs<true>(batch_start, batch_count, size_a, size_b, start_a, start_b,
                            [&](std::uint64_t i, std::uint64_t j, std::int32_t snp0, std::int32_t snp1) {
                              evaluate_pair(masks_of(case_a0, case_a1, case_a2, i, case_words),
                                            masks_of(case_b0, case_b1, case_b2, j, case_words),
                                            masks_of(control_a0, control_a1, control_a2, i, control_words),
-                                           masks_of(control_b0, control_b1, control_b2, j, control_words),
-                                           case_words, control_words, snp0, snp1, results, valid_count);
+                                           masks_of(control_b0, control_b1, control_b2, j, control_words), case_words,
+                                           control_words, snp0, snp1, results, valid_count);
                            });
 }
 
@@ -111,9 +110,9 @@ cudaError_t set_gi_constant(ModelConstant which, std::uint32_t bits) {
 void launch_gi_within(dim3 grid, dim3 block, const PassLaunch& l) {
   const DeviceMasks& cases = l.a->cases;
   const DeviceMasks& controls = l.a->controls;
-  VP_LAUNCH(gi_compute_chi_square_within_group_kernel, grid, block, nullptr, cases.get(0), cases.get(1),
-            cases.get(2), controls.get(0), controls.get(1), controls.get(2), l.case_words, l.control_words, l.size_a,
-            l.results, l.valid_count, l.batch_start, l.batch_count, l.start_a);
+  VP_LAUNCH(gi_compute_chi_square_within_group_kernel, grid, block, nullptr, cases.get(0), cases.get(1), cases.get(2),
+            controls.get(0), controls.get(1), controls.get(2), l.case_words, l.control_words, l.size_a, l.results,
+            l.valid_count, l.batch_start, l.batch_count, l.start_a);
 }
 
 void launch_gi_between(dim3 grid, dim3 block, const PassLaunch& l) {

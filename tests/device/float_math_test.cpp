@@ -46,3 +46,38 @@ TEST(FloatLog, SpecialValues) {
 }
 
 }  // namespace
+
+namespace {
+
+using varpair::vp_expf;
+
+TEST(FloatExp, IsFaithfullyRoundedOverTheUsefulRange) {
+  std::mt19937 rng(2);
+  std::uniform_real_distribution<float> uniform(-103.0f, 88.7f);
+  double worst = 0;
+  for (int i = 0; i < 2'000'000; ++i) {
+    const float x = i % 2 ? uniform(rng) : uniform(rng) / 64.0f;
+    const double exact = std::exp(static_cast<double>(x));
+    if (exact < 1.2e-38) continue;  // subnormal results: checked below
+    worst = std::max(worst, ulps_from(vp_expf(x), exact));
+  }
+  EXPECT_LT(worst, 1.0);
+}
+
+TEST(FloatExp, SpecialValuesAndRangeEnds) {
+  EXPECT_EQ(vp_expf(0.0f), 1.0f);
+  EXPECT_EQ(vp_expf(-std::numeric_limits<float>::infinity()), 0.0f);
+  EXPECT_EQ(vp_expf(std::numeric_limits<float>::infinity()), std::numeric_limits<float>::infinity());
+  EXPECT_TRUE(std::isnan(vp_expf(std::numeric_limits<float>::quiet_NaN())));
+  EXPECT_EQ(vp_expf(89.0f), std::numeric_limits<float>::infinity());
+  EXPECT_EQ(vp_expf(-104.0f), 0.0f);
+  EXPECT_NEAR(vp_expf(-100.0f), std::exp(-100.0), 2e-45) << "a subnormal result";
+  EXPECT_EQ(vp_expf(1e-9f), 1.0f);
+}
+
+TEST(FloatExp, UndoesTheLogarithm) {
+  for (float x : {0.001f, 0.5f, 1.0f, 2.0f, 3.857143f, 99999.9f})
+    EXPECT_NEAR(vp_expf(varpair::vp_logf(x)), x, x * 3e-7f) << x;
+}
+
+}  // namespace

@@ -11,7 +11,7 @@ using varpair::test::run_varpair;
 using varpair::test::TempDir;
 
 TEST(InteractionStart, WritesTheHeaderToConsoleAndLog) {
-  for (const std::string command : {"genotype_interaction", "mdr_interaction", "domrec_interaction"}) {
+  for (const std::string command : {"mdr_interaction", "domrec_interaction"}) {
     TempDir dir;
     const std::string cases = dir.write("cases.txt", "0 1\n2 1\n");
     const std::string controls = dir.write("controls.txt", "0 0\n1 1\n");

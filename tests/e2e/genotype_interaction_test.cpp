@@ -1,0 +1,341 @@
+// genotype_interaction from the command line: every record against counts taken straight from the
+// tables' tokens, one group against many groups and batches, the report, and every failure path.
+#include "models/genotype_interaction.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <sstream>
+#include <tuple>
+
+#include "device/host_testing.h"
+#include "interaction/result_writer.h"
+#include "interaction/table_2x2.h"
+#include "ld/ld_reference.h"
+#include "support/test_support.h"
+
+namespace {
+
+using varpair::device::testing::fail_calls;
+using varpair::device::testing::Op;
+using varpair::test::kBom;
+using varpair::test::read_file;
+using varpair::test::run_varpair;
+using varpair::test::TempDir;
+
+// A table of `samples` columns; SNPs 3 and 8 of the cases carry a planted aa*bb excess.
+std::string random_table(std::mt19937& rng, int rows, int samples, bool cases) {
+  std::ostringstream text;
+  for (int r = 0; r < rows; ++r) {
+    const unsigned p = 1 + rng() % 4;
+    for (int s = 0; s < samples; ++s) {
+      int g = (rng() % 9 < p) + (rng() % 9 < p);
+      if (cases && (r == 3 || r == 8) && s % 4 == 0) g = 2;
+      text << (s ? "\t" : "") << (rng() % 50 == 0 ? "NA" : std::to_string(g));
+    }
+    text << "\n";
+  }
+  return text.str();
+}
+
+struct Key {
+  int snp0, snp1, label;
+  bool operator<(const Key& o) const { return std::tie(snp0, snp1, label) < std::tie(o.snp0, o.snp1, o.label); }
+};
+
+struct Row {
+  int a, b, c, d;
+  double chi, ratio, lower, upper, p;
+};
+
+// The records the model defines, from genotype counts taken sample by sample.
+std::map<Key, Row> expected_records(const varpair::test::Genotypes& cases, const varpair::test::Genotypes& controls,
+                                    double alpha, float or_cut) {
+  const varpair::InteractionThresholds thresholds{static_cast<float>(varpair::chi_square_threshold(alpha)), or_cut};
+  std::map<Key, Row> out;
+  auto cells = [](const std::vector<int>& x, const std::vector<int>& y, int g0, int g1, int& in_cell, int& total) {
+    in_cell = total = 0;
+    for (std::size_t s = 0; s < x.size(); ++s) {
+      if (x[s] == 3 || y[s] == 3) continue;
+      ++total;
+      in_cell += x[s] == g0 && y[s] == g1;
+    }
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i)
+    for (std::size_t j = i + 1; j < cases.size(); ++j)
+      for (int k = 0; k < 9; ++k) {
+        int a, n_cases, c, n_controls;
+        cells(cases[i], cases[j], k / 3, k % 3, a, n_cases);
+        cells(controls[i], controls[j], k / 3, k % 3, c, n_controls);
+        varpair::InteractionRecord r{};
+        if (varpair::test_table(a, n_cases - a, c, n_controls - c, thresholds, r))
+          out[{static_cast<int>(i), static_cast<int>(j), k}] = Row{a,
+                                                                   n_cases - a,
+                                                                   c,
+                                                                   n_controls - c,
+                                                                   r.chi_square,
+                                                                   r.odds_ratio,
+                                                                   r.or_lower,
+                                                                   r.or_upper,
+                                                                   varpair::chi_square_p_value(r.chi_square)};
+      }
+  return out;
+}
+
+int label_index(const std::string& text) {
+  for (int k = 0; k < 9; ++k)
+    if (text == varpair::genotype_label(k)) return k;
+  return -1;
+}
+
+std::map<Key, Row> parse_table(const std::string& text) {
+  std::istringstream lines(text);
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, "Genotype_Label\tSNP0\tSNP1\ta\tb\tc\td\tchi_square\tchi_pvalue\tOR\tOR_lower\tOR_upper");
+  std::map<Key, Row> out;
+  while (std::getline(lines, line)) {
+    std::istringstream f(line);
+    std::string label;
+    Key key{};
+    Row row{};
+    std::getline(f, label, '\t');
+    key.label = label_index(label);
+    f >> key.snp0 >> key.snp1 >> row.a >> row.b >> row.c >> row.d >> row.chi >> row.p >> row.ratio >> row.lower >>
+        row.upper;
+    EXPECT_TRUE(f) << line;
+    EXPECT_TRUE(out.emplace(key, row).second) << "duplicate " << line;
+  }
+  return out;
+}
+
+class GenotypeInteraction : public ::testing::Test {
+ protected:
+  varpair::device::testing::Scope device_scope;
+  TempDir dir;
+  std::mt19937 rng{77};
+  std::string cases, controls, out = dir.file("gi.txt");
+
+  void make_tables(int rows, int case_samples, int control_samples) {
+    cases = dir.write("cases.txt", random_table(rng, rows, case_samples, true));
+    controls = dir.write("controls.txt", random_table(rng, rows, control_samples, false));
+  }
+
+  varpair::test::RunResult run(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"genotype_interaction", "-file0", cases, "-file1", controls, "-o", out};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return run_varpair(args);
+  }
+};
+
+TEST_F(GenotypeInteraction, RecordsAreExactlyThoseTheModelDefines) {
+  make_tables(40, 90, 130);  // different sample counts are fine
+  const auto r = run({"-alpha_cut", "0.01", "-or_cut", "1.5"});
+  ASSERT_EQ(r.status, 0) << r.out;
+  const auto expected = expected_records(varpair::test::reference_genotypes(read_file(cases)),
+                                         varpair::test::reference_genotypes(read_file(controls)), 0.01, 1.5f);
+  const auto actual = parse_table(read_file(out));
+  ASSERT_GT(expected.size(), 20u);
+  ASSERT_EQ(actual.size(), expected.size());
+  for (const auto& [key, want] : expected) {
+    const auto it = actual.find(key);
+    ASSERT_NE(it, actual.end()) << key.snp0 << " " << key.snp1 << " " << key.label;
+    const Row& got = it->second;
+    EXPECT_EQ(std::tie(got.a, got.b, got.c, got.d), std::tie(want.a, want.b, want.c, want.d));
+    for (auto [g, w] : {std::pair{got.chi, want.chi},
+                        {got.ratio, want.ratio},
+                        {got.lower, want.lower},
+                        {got.upper, want.upper},
+                        {got.p, want.p}})
+      EXPECT_NEAR(g, w, std::fabs(w) * 0.005 + 1e-6) << key.snp0 << " " << key.snp1 << " " << key.label;
+  }
+  EXPECT_NE(r.out.find("Total valid results: " + std::to_string(expected.size()) + "\n"), std::string::npos);
+}
+
+TEST_F(GenotypeInteraction, ManyGroupsAndBatchesWriteTheSameTable) {
+  make_tables(250, 90, 100);
+  const auto one = run({"-alpha_cut", "0.05", "-or_cut", "1.2"});
+  ASSERT_EQ(one.status, 0);
+  EXPECT_NE(one.out.find("Group size: 125 rows\nNumber of groups: 2\n"), std::string::npos);
+  const std::string single = read_file(out);
+  // 77000 bytes of device memory: groups of 40 rows (7 groups) and batches of 136 pairs.
+  varpair::device::testing::set_memory_budget(77000);
+  const auto many = run({"-alpha_cut", "0.05", "-or_cut", "1.2", "-threads", "8"});
+  ASSERT_EQ(many.status, 0) << many.out;
+  EXPECT_NE(many.out.find("Group size: 40 rows\n"), std::string::npos) << many.out;
+  EXPECT_NE(many.out.find("Number of groups: 7\n"), std::string::npos);
+  EXPECT_NE(many.out.find("Processing between groups 5 and 6 (40 x 10 pairs)...\n"), std::string::npos);
+  EXPECT_EQ(read_file(out), single);
+}
+
+TEST_F(GenotypeInteraction, ReportsEveryStepOnConsoleAndLog) {
+  make_tables(5, 20, 30);
+  const auto r = run();
+  ASSERT_EQ(r.status, 0);
+  EXPECT_TRUE(varpair::test::LinesMatch(r.out, {"varpair version: 2.0",
+                                                "Device backend: host CPU (*)",
+                                                "Command: genotype_interaction",
+                                                "Command line: genotype_interaction genotype_interaction -file0 " +
+                                                    cases + " -file1 " + controls + " -o " + out,
+                                                "Program started at: *",
+                                                std::string(40, '-'),
+                                                "Found 1 CUDA-capable GPU(s)",
+                                                "Using GPU: Host CPU (*)",
+                                                "Compute capability: 0.0",
+                                                "Global memory: * GB",
+                                                "Alpha cutoff for p-value: 1e-05",
+                                                "Chi-square threshold: 19.5114",
+                                                "OR threshold: 2",
+                                                "Threads per block: 256",
+                                                "Case file (file0): " + cases + " (* B)",
+                                                "Control file (file1): " + controls + " (* B)",
+                                                "Reading case file (file0): " + cases,
+                                                "Case file: 5 SNPs, 20 samples",
+                                                "Reading control file (file1): " + controls,
+                                                "Control file: 5 SNPs, 30 samples",
+                                                "File reading time: [0-9].[0-9][0-9][0-9] seconds",
+                                                "Case mask words: 1",
+                                                "Control mask words: 1",
+                                                "Total SNP pairs: 10",
+                                                "Total GPU memory: *.??? GB",
+                                                "Available GPU memory: *.??? GB",
+                                                "Group size: 100 rows",
+                                                "Number of groups: 1",
+                                                "Max batch items: *",
+                                                "Number of groups: 1",
+                                                "Allocating *.??? GB for results buffer",
+                                                "Starting within-group calculations...",
+                                                "Processing within-group 0 (5 SNPs)...",
+                                                "Within-group 0 completed: 10 pairs processed",
+                                                "Starting between-group calculations...",
+                                                std::string(40, '-'),
+                                                "=== Time Statistics ===",
+                                                "Total time: *.??? seconds",
+                                                "File reading: *.??? seconds",
+                                                "Computation: *.??? seconds",
+                                                "Total valid results: *",
+                                                "Program finished at: *",
+                                                "=== Analysis Completed ===",
+                                                "Nine-genotype interaction analysis completed successfully!",
+                                                "Output file: " + out,
+                                                "Log file: " + dir.file("gi.log")}));
+  const std::string log = read_file(dir.file("gi.log"));
+  EXPECT_EQ(log, kBom + r.out.substr(0, r.out.find("Nine-genotype interaction analysis")));
+}
+
+TEST_F(GenotypeInteraction, ThresholdsOfZeroAndOneAlpha) {
+  make_tables(6, 10, 10);
+  const auto everything = run({"-alpha_cut", "1", "-or_cut", "0"});
+  ASSERT_EQ(everything.status, 0);
+  EXPECT_NE(everything.out.find("Chi-square threshold: 0\n"), std::string::npos);
+  EXPECT_NE(everything.out.find("Total valid results: 135\n"), std::string::npos) << "every label of 15 pairs";
+  const auto nothing = run({"-alpha_cut", "0"});
+  EXPECT_NE(nothing.out.find("Chi-square threshold: inf\n"), std::string::npos);
+  EXPECT_NE(nothing.out.find("Total valid results: 0\n"), std::string::npos);
+  EXPECT_EQ(read_file(out), "Genotype_Label\tSNP0\tSNP1\ta\tb\tc\td\tchi_square\tchi_pvalue\tOR\tOR_lower\tOR_upper\n");
+}
+
+TEST_F(GenotypeInteraction, InputProblemsStopTheRunBeforeAnyOutput) {
+  make_tables(6, 10, 10);
+  struct Case {
+    std::string cases, controls, line;
+  };
+  const std::string empty = dir.write("empty.txt", "");
+  const std::string blank = dir.write("blank.txt", "\n\n");
+  const std::string seven = dir.write("seven.txt", random_table(rng, 7, 10, false));
+  const Case cases_[] = {
+      {empty, controls, "Error reading case file: Failed to create file mapping: " + empty + "\n"},
+      {cases, dir.file("missing.txt"),
+       "Error reading control file: Failed to open file: " + dir.file("missing.txt") + "\n"},
+      {cases, blank, "Error reading control file: The table has no samples (every line is empty): " + blank + "\n"},
+      {cases, seven, "Error: Number of SNPs in control and case files must be the same!\n"},
+  };
+  for (const Case& c : cases_) {
+    cases = c.cases;
+    controls = c.controls;
+    const auto r = run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.ends_with(c.line)) << r.out;
+    EXPECT_FALSE(varpair::test::file_exists(out));
+  }
+}
+
+TEST_F(GenotypeInteraction, SetUpFailuresStopTheRun) {
+  make_tables(6, 10, 10);
+  struct Case {
+    Op op;
+    int skip;
+    cudaError_t error;
+    std::string line;
+  };
+  const Case cases_[] = {
+      {Op::GetDeviceCount, 0, cudaErrorNoDevice, "No CUDA-capable GPU found\n"},
+      {Op::MemcpyToSymbol, 0, cudaErrorInvalidSymbol, "Error: Failed to set constant memory for control columns\n"},
+      {Op::MemcpyToSymbol, 1, cudaErrorInvalidSymbol, "Error: Failed to set constant memory for case columns\n"},
+      {Op::MemcpyToSymbol, 2, cudaErrorInvalidSymbol,
+       "Error: Failed to set constant memory for chi-square threshold\n"},
+      {Op::MemcpyToSymbol, 3, cudaErrorInvalidSymbol, "Error: Failed to set constant memory for OR threshold\n"},
+      {Op::Malloc, 0, cudaErrorMemoryAllocation, "Error: Failed to allocate GPU memory for results\n"},
+      {Op::Malloc, 1, cudaErrorMemoryAllocation, "Error: Failed to allocate GPU memory for valid count\n"},
+  };
+  for (const Case& c : cases_) {
+    varpair::device::testing::reset();
+    fail_calls(c.op, c.error, 1, c.skip);
+    const auto r = run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.ends_with(c.line)) << r.out;
+    EXPECT_EQ(varpair::device::testing::live_allocations(), 0u);
+  }
+  varpair::device::testing::reset();
+  const auto wrong_gpu = run({"-set_gpu", "2"});
+  EXPECT_EQ(wrong_gpu.status, 1);
+  EXPECT_TRUE(wrong_gpu.out.ends_with("Failed to set GPU device 2: invalid device ordinal\n"));
+  EXPECT_EQ(read_file(dir.file("gi.log")).find("Failed to set GPU device"), std::string::npos) << "console only";
+
+  varpair::device::testing::reset();
+  varpair::device::testing::set_memory_budget(500);  // a mask budget of 25 bytes: not one row of 48
+  const auto tiny = run();
+  EXPECT_TRUE(tiny.out.ends_with("ERROR: Failed to calculate group size due to memory constraints\n")) << tiny.out;
+
+  varpair::device::testing::reset();
+  std::filesystem::create_directory(dir.file("out_dir.txt"));
+  out = dir.file("out_dir.txt");
+  EXPECT_TRUE(run().out.ends_with("Error: Cannot create output file!\n"));
+}
+
+TEST_F(GenotypeInteraction, DeviceFailuresInsideThePassesLoseOnlyTheirGroupAndSaySo) {
+  make_tables(250, 20, 20);  // two groups of 125: launches within 0, within 1, between 0 and 1
+  struct Case {
+    Op op;
+    int skip;
+    std::string line;
+  };
+  const Case cases_[] = {
+      {Op::Memset, 0, "ERROR: cudaMemset failed\n"},
+      {Op::Launch, 0, "Kernel launch failed: unspecified launch failure\n"},
+      {Op::Launch, 2, "ERROR: Between-group kernel launch failed: unspecified launch failure\n"},
+      {Op::DeviceSynchronize, 0, "ERROR: Within-group kernel execution failed\n"},
+      {Op::DeviceSynchronize, 2, "ERROR: Between-group kernel execution failed\n"},
+      // Copies of a within-group pass: six mask arrays, the valid count, the records.
+      {Op::Memcpy, 6, "ERROR: cudaMemcpy valid_count failed\n"},
+      {Op::Memcpy, 7, "ERROR: cudaMemcpy results failed\n"},
+      {Op::Malloc, 2, "Error processing group 0: Failed to allocate GPU memory for mask0\n"},
+      {Op::Memcpy, 17,
+       "Error processing groups 0 and 1: CUDA memory copy for mask1 failed: unspecified launch "
+       "failure\n"},
+  };
+  for (const Case& c : cases_) {
+    varpair::device::testing::reset();
+    fail_calls(c.op, cudaErrorLaunchFailure, 1, c.skip);
+    const auto r = run({"-alpha_cut", "1", "-or_cut", "0"});
+    EXPECT_EQ(r.status, 1) << c.line;
+    EXPECT_NE(r.out.find(c.line), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("=== Analysis Completed ==="), std::string::npos) << "the run goes on";
+    EXPECT_NE(r.out.find("\nError: The results are incomplete: "), std::string::npos);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,109 @@
+#include "interaction/genotype_masks.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "common/errors.h"
+#include "device/host_testing.h"
+#include "support/test_support.h"
+
+namespace {
+
+using varpair::kGenotypeMasks;
+using varpair::MaskStore;
+using varpair::test::TempDir;
+
+MaskStore masks_of(const std::string& text) {
+  TempDir dir;
+  varpair::MappedFile file(dir.write("t.txt", text));
+  return varpair::build_masks(file, kGenotypeMasks);
+}
+
+TEST(GenotypeMasks, OneBitPerSampleInTheMaskOfItsGenotype) {
+  const MaskStore s = masks_of("0 1 2 1\n2 2 0 9\n");
+  EXPECT_EQ(s.rows, 2);
+  EXPECT_EQ(s.samples, 4);
+  EXPECT_EQ(s.words, 1);
+  EXPECT_EQ(s.mask(0, 0)[0], 0x1u);
+  EXPECT_EQ(s.mask(1, 0)[0], 0xAu);
+  EXPECT_EQ(s.mask(2, 0)[0], 0x4u);
+  EXPECT_EQ(s.mask(0, 1)[0], 0x4u);
+  EXPECT_EQ(s.mask(1, 1)[0], 0x0u);
+  EXPECT_EQ(s.mask(2, 1)[0], 0x3u) << "sample 3 (token 9) is missing";
+}
+
+TEST(GenotypeMasks, WordsHold64SamplesAndShortLinesAreMissing) {
+  std::string line64, line65;
+  for (int k = 0; k < 64; ++k) line64 += "1 ";
+  line65 = line64 + "2";
+  const MaskStore s = masks_of(line64 + "\n" + line65 + "\n0 0\n");
+  EXPECT_EQ(s.samples, 65);
+  EXPECT_EQ(s.words, 2);
+  EXPECT_EQ(s.mask(1, 0)[0], ~0ULL);
+  EXPECT_EQ(s.mask(1, 0)[1], 0u) << "the first row has no 65th sample";
+  EXPECT_EQ(s.mask(2, 1)[1], 0x1u);
+  EXPECT_EQ(s.mask(0, 2)[0], 0x3u);
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(s.mask(k, 2)[1], 0u);
+}
+
+TEST(GenotypeMasks, ManyChunksGiveEveryRowItsMasks) {
+  std::ostringstream text;
+  for (int r = 0; r < 2501; ++r) text << r % 3 << " " << (r + 1) % 3 << "\n";
+  const MaskStore s = masks_of(text.str());
+  ASSERT_EQ(s.rows, 2501);
+  for (int r = 0; r < 2501; ++r) {
+    ASSERT_EQ(s.mask(r % 3, r)[0] & 1u, 1u) << r;
+    ASSERT_EQ(s.mask((r + 1) % 3, r)[0] & 2u, 2u) << r;
+  }
+}
+
+class MaskUpload : public ::testing::Test {
+ protected:
+  varpair::device::testing::Scope device_scope;
+  MaskStore store = masks_of("0 1\n1 2\n2 0\n0 0\n");
+  const std::array<const char*, 4> names{"mask0", "mask1", "mask2", ""};
+};
+
+TEST_F(MaskUpload, AGroupIsOneSnpMajorSlicePerMask) {
+  varpair::DeviceMasks masks;
+  varpair::upload_masks(store, 1, 3, masks, names);
+  for (int k = 0; k < 3; ++k) {
+    ASSERT_EQ(masks.kind[k].size(), 2 * sizeof(std::uint64_t));
+    EXPECT_EQ(masks.get(k)[0], store.mask(k, 1)[0]);
+    EXPECT_EQ(masks.get(k)[1], store.mask(k, 2)[0]);
+  }
+  EXPECT_EQ(masks.kind[3].get(), nullptr);
+}
+
+TEST_F(MaskUpload, AnEmptyGroupAllocatesNothing) {
+  varpair::DeviceMasks masks;
+  varpair::upload_masks(store, 2, 2, masks, names);
+  EXPECT_EQ(varpair::device::testing::live_allocations(), 0u);
+}
+
+TEST_F(MaskUpload, FailuresNameTheMaskAndFreeEverything) {
+  struct Case {
+    varpair::device::testing::Op op;
+    int skip;
+    std::string message;
+  };
+  const Case cases[] = {
+      {varpair::device::testing::Op::Malloc, 0, "Failed to allocate GPU memory for mask0"},
+      {varpair::device::testing::Op::Malloc, 2, "Failed to allocate GPU memory for mask2"},
+      {varpair::device::testing::Op::Memcpy, 1, "CUDA memory copy for mask1 failed: invalid argument"},
+  };
+  for (const Case& c : cases) {
+    varpair::device::testing::fail_calls(c.op, cudaErrorInvalidValue, 1, c.skip);
+    varpair::DeviceMasks masks;
+    try {
+      varpair::upload_masks(store, 0, 4, masks, names);
+      ADD_FAILURE() << "no error for " << c.message;
+    } catch (const varpair::DeviceError& e) {
+      EXPECT_EQ(e.what(), c.message);
+    }
+    EXPECT_EQ(varpair::device::testing::live_allocations(), 0u);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,72 @@
+#include "interaction/pair_index.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <utility>
+
+namespace {
+
+TEST(WithinGroupPairs, SmallGroupInRowMajorOrder) {
+  const std::pair<std::uint64_t, std::uint64_t> expected[] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
+  for (std::uint64_t p = 0; p < 6; ++p) {
+    const auto pos = varpair::within_group_pair(p, 4);
+    EXPECT_EQ(pos.i, expected[p].first) << p;
+    EXPECT_EQ(pos.j, expected[p].second) << p;
+  }
+}
+
+TEST(WithinGroupPairs, EveryPairOnceInOrderForManySizes) {
+  for (std::uint64_t n : {2, 3, 5, 17, 100, 101, 999, 2048}) {
+    std::uint64_t p = 0;
+    for (std::uint64_t i = 0; i < n; ++i)
+      for (std::uint64_t j = i + 1; j < n; ++j, ++p) {
+        const auto pos = varpair::within_group_pair(p, n);
+        ASSERT_EQ(pos.i, i) << "n " << n << " p " << p;
+        ASSERT_EQ(pos.j, j) << "n " << n << " p " << p;
+      }
+  }
+}
+
+TEST(WithinGroupPairs, LargeGroupsStayExactNearBothEnds) {
+  const std::uint64_t n = 3'000'000;  // 4.5e12 pairs: the square root needs every bit
+  const std::uint64_t pairs = n * (n - 1) / 2;
+  for (std::uint64_t p : {std::uint64_t{0}, n - 2, n - 1, pairs / 2, pairs - 2, pairs - 1}) {
+    const auto pos = varpair::within_group_pair(p, n);
+    ASSERT_LT(pos.i, pos.j);
+    ASSERT_LT(pos.j, n);
+    // Index of (i, j) in row-major order of the upper triangle.
+    const std::uint64_t back = pos.i * (2 * n - pos.i - 1) / 2 + (pos.j - pos.i - 1);
+    ASSERT_EQ(back, p);
+  }
+}
+
+TEST(BetweenGroupPairs, EveryPairOnceForUnevenTilings) {
+  for (auto [na, nb] : std::initializer_list<std::pair<std::uint64_t, std::uint64_t>>{
+           {7, 60}, {9, 9}, {13, 14}, {14, 13}, {19, 7}, {1, 1}, {1, 100}, {100, 1}, {6, 6}, {101, 250}}) {
+    std::set<std::pair<std::uint64_t, std::uint64_t>> seen;
+    for (std::uint64_t p = 0; p < na * nb; ++p) {
+      const auto pos = varpair::between_groups_pair(p, na, nb);
+      ASSERT_LT(pos.i, na) << na << "x" << nb << " p " << p;
+      ASSERT_LT(pos.j, nb) << na << "x" << nb << " p " << p;
+      ASSERT_TRUE(seen.insert({pos.i, pos.j}).second) << "pair visited twice at p " << p;
+    }
+    EXPECT_EQ(seen.size(), na * nb);
+  }
+}
+
+TEST(BetweenGroupPairs, TilesAreTakenBandByBandAndRowByRow) {
+  // 7 x 60: bands of 2 rows (the last band 1 row), tiles of 10 columns.
+  auto at = [](std::uint64_t p) { return varpair::between_groups_pair(p, 7, 60); };
+  EXPECT_EQ(at(0).i, 0u);
+  EXPECT_EQ(at(0).j, 0u);
+  EXPECT_EQ(at(9).j, 9u);
+  EXPECT_EQ(at(10).i, 1u) << "second row of the first tile";
+  EXPECT_EQ(at(10).j, 0u);
+  EXPECT_EQ(at(20).i, 0u) << "second tile of the first band";
+  EXPECT_EQ(at(20).j, 10u);
+  EXPECT_EQ(at(419).i, 6u);
+  EXPECT_EQ(at(419).j, 59u);
+}
+
+}  // namespace
