@@ -46,5 +46,11 @@ tail -n +2 "$out/r2.txt"
 echo "D' >= 0.99 decoded from the part files ($out/dprime.txt_parts), first lines:"
 python3 scripts/read_parts.py "$out/dprime.txt" --min 0.99 | head -n 6
 echo
+echo "=== What genotype_interaction found ($out/genotype.txt)"
+echo "The planted pair, SNPs 12 and 57 (a fifth of the cases are aa*bb at both):"
+awk -F'\t' 'NR == 1 || ($2 == 12 && $3 == 57)' "$out/genotype.txt"
+echo "The five strongest records by chi-square:"
+tail -n +2 "$out/genotype.txt" | sort -t$'\t' -k8,8gr | head -n 5
+echo
 echo "Run logs and outputs are in $out/"
 exit $failed
