@@ -35,7 +35,7 @@ MaskStore build_masks(const MappedFile& file, const MaskScheme& scheme) {
 }
 
 void upload_masks(const MaskStore& store, std::int32_t first, std::int32_t end, DeviceMasks& out,
-                  const std::array<const char*, kMaxMaskKinds>& names) {
+                  const MaskNames& names) {
   for (auto& buffer : out.kind) buffer.release();
   if (store.rows == 0 || first >= end) return;
   const std::size_t words = static_cast<std::size_t>(end - first) * static_cast<std::size_t>(store.words);
@@ -43,12 +43,13 @@ void upload_masks(const MaskStore& store, std::int32_t first, std::int32_t end, 
   try {
     for (int k = 0; k < store.kinds; ++k)
       if (out.kind[k].allocate(words * sizeof(std::uint64_t)) != cudaSuccess)
-        throw DeviceError(std::string("Failed to allocate GPU memory for ") + names[k]);
+        throw DeviceError(std::string("Failed to allocate GPU memory for ") + names.names[k]);
     for (int k = 0; k < store.kinds; ++k) {
       const cudaError_t e = cudaMemcpy(out.kind[k].get(), store.masks[k].data() + offset, words * sizeof(std::uint64_t),
                                        cudaMemcpyHostToDevice);
       if (e != cudaSuccess)
-        throw DeviceError(std::string("CUDA memory copy for ") + names[k] + " failed: " + cudaGetErrorString(e));
+        throw DeviceError(std::string("CUDA memory copy for ") + names.names[k] + " failed" +
+                          (names.with_error_text ? std::string(": ") + cudaGetErrorString(e) : std::string()));
     }
   } catch (...) {
     for (auto& buffer : out.kind) buffer.release();

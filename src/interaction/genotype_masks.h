@@ -44,16 +44,22 @@ inline std::int32_t mask_words(std::int32_t samples) { return (samples + 63) / 6
 // bit k mod 64 of word k / 64; samples past a short line and missing genotypes set no bit.
 MaskStore build_masks(const MappedFile& file, const MaskScheme& scheme);
 
+// How upload failures name the masks: "Failed to allocate GPU memory for <name>" and "CUDA memory
+// copy for <name> failed", with ": <runtime text>" when with_error_text.
+struct MaskNames {
+  std::array<const char*, kMaxMaskKinds> names;
+  bool with_error_text;
+};
+
 // The device masks of one group of SNPs (first ... end - 1) for one sample set.
 struct DeviceMasks {
   std::array<device::DeviceBuffer, kMaxMaskKinds> kind;
   const std::uint64_t* get(int k) const { return kind[k].get<std::uint64_t>(); }
 };
 
-// Allocates and fills the group's device arrays. Throws DeviceError "Failed to allocate GPU memory
-// for mask<k>" or "CUDA memory copy for mask<k> failed: <runtime text>", after freeing them; with
-// first >= end allocates nothing. `names` are the masks' names in messages.
+// Allocates and fills the group's device arrays, in kind order. Throws DeviceError with the messages
+// of MaskNames after freeing them all; with first >= end allocates nothing.
 void upload_masks(const MaskStore& store, std::int32_t first, std::int32_t end, DeviceMasks& out,
-                  const std::array<const char*, kMaxMaskKinds>& names);
+                  const MaskNames& names);
 
 }  // namespace varpair

@@ -44,13 +44,18 @@ enum class ModelConstant { kControlColumns, kCaseColumns, kChiSquareThreshold, k
 struct InteractionModel {
   const InteractionCommand& command;
   MaskScheme masks;
-  std::array<const char*, kMaxMaskKinds> mask_names;
+  MaskNames mask_names;
   std::uint32_t records_per_pair;  // the most records one pair can produce
   PlanConstants plan;
-  bool report_device;  // select_gpu names the device
+  bool report_device;        // select_gpu names the device
+  bool input_errors_escape;  // a table that cannot be read leaves through the outermost handler
+  const char* snp_count_mismatch;
+  const char* within_launch_failed;  // prefix of a failed within-group launch
   const char* header;
   LabelText label;
   const char* success_line;
+  // "Completed between groups g1 and g2: P pairs processed", or the model's own words.
+  void (*between_done)(RunLog& log, std::size_t g1, std::size_t g2, std::uint64_t pairs);
   // Lines between the file reading and the memory plan ("Case mask words: ", ...).
   void (*report_inputs)(RunLog& log, const MaskStore& cases, const MaskStore& controls);
   // Sets one device constant from its 4 bytes.
@@ -58,6 +63,12 @@ struct InteractionModel {
   void (*launch_within)(dim3 grid, dim3 block, const PassLaunch& launch);
   void (*launch_between)(dim3 grid, dim3 block, const PassLaunch& launch);
 };
+
+// The shared line at the end of a between-group pass.
+void report_between_done(RunLog& log, std::size_t g1, std::size_t g2, std::uint64_t pairs);
+
+// "Case mask words: " and "Control mask words: ".
+void report_mask_words(RunLog& log, const MaskStore& cases, const MaskStore& controls);
 
 // Runs one interaction command with `model`; argv[0] is the command name. The exit status.
 int run_interaction_model(const InteractionModel& model, int argc, const char* const* argv);

@@ -88,6 +88,7 @@ bool InteractionRun::read_table(const TableTexts& texts, const std::string& path
     log_ << texts.done << store.rows << " SNPs, " << store.samples << " samples" << eol;
     return true;
   } catch (const std::exception& e) {
+    if (model_.input_errors_escape) throw;
     log_ << texts.error << e.what() << eol;
     return false;
   }
@@ -104,7 +105,7 @@ bool InteractionRun::read_tables() {
   log_ << "File reading time: " << std::fixed << std::setprecision(3) << timers_.seconds("file_reading") << " seconds"
        << eol;
   if (cases_.rows != controls_.rows) {
-    log_ << "Error: Number of SNPs in control and case files must be the same!" << eol;
+    log_ << model_.snp_count_mismatch << eol;
     return false;
   }
   model_.report_inputs(log_, cases_, controls_);
@@ -249,7 +250,7 @@ void InteractionRun::between_group_pass() {
       PassLaunch base{&masks_a, &masks_b, cases_.words, controls_.words, a.size, b.size, nullptr, nullptr,
                       0,        0,        a.start,      b.start,         0.0f};
       run_batches(base, pairs, true, static_cast<std::int32_t>(g1), static_cast<std::int32_t>(g2));
-      log_ << "Completed between groups " << g1 << " and " << g2 << ": " << pairs << " pairs processed" << eol;
+      model_.between_done(log_, g1, g2, pairs);
     }
   }
 }
@@ -296,7 +297,7 @@ bool InteractionRun::run_one_batch(PassLaunch& launch, bool between, std::uint64
   (between ? model_.launch_between : model_.launch_within)(dim3(static_cast<unsigned>(blocks)), dim3(s_.threads),
                                                            launch);
   if (const cudaError_t e = cudaGetLastError()) {
-    fail(std::string(between ? "ERROR: Between-group kernel launch failed: " : "Kernel launch failed: ") +
+    fail(std::string(between ? "ERROR: Between-group kernel launch failed: " : model_.within_launch_failed) +
              cudaGetErrorString(e),
          problem);
     return false;
@@ -383,6 +384,15 @@ int run_model(const InteractionModel& model, int argc, const char* const* argv) 
 }
 
 }  // namespace
+
+void report_between_done(RunLog& log, std::size_t g1, std::size_t g2, std::uint64_t pairs) {
+  log << "Completed between groups " << g1 << " and " << g2 << ": " << pairs << " pairs processed" << eol;
+}
+
+void report_mask_words(RunLog& log, const MaskStore& cases, const MaskStore& controls) {
+  log << "Case mask words: " << cases.words << eol;
+  log << "Control mask words: " << controls.words << eol;
+}
 
 int run_interaction_model(const InteractionModel& model, int argc, const char* const* argv) {
   return run_guarded(model.command.name, [&] { return run_model(model, argc, argv); });

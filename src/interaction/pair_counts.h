@@ -33,4 +33,39 @@ __host__ __device__ __forceinline__ void count_cells(const std::uint64_t* const*
   }
 }
 
+// The masks of genotype classes 0, 1 and 2 of one SNP of a group (row `row`, `words` words each).
+struct ClassMasks {
+  const std::uint64_t* m[3];
+};
+
+__host__ __device__ __forceinline__ ClassMasks class_masks(const std::uint64_t* m0, const std::uint64_t* m1,
+                                                           const std::uint64_t* m2, std::uint64_t row,
+                                                           std::int32_t words) {
+  const std::uint64_t at = row * static_cast<std::uint64_t>(words);
+  return ClassMasks{{m0 + at, m1 + at, m2 + at}};
+}
+
+// The nine genotype cells of a pair for cases and controls, and the samples genotyped at both SNPs.
+struct PairCells {
+  std::int32_t cases[3][3];
+  std::int32_t controls[3][3];
+  std::int32_t n_cases;
+  std::int32_t n_controls;
+};
+
+__host__ __device__ __forceinline__ PairCells count_pair_cells(const ClassMasks& case0, const ClassMasks& case1,
+                                                               const ClassMasks& control0,
+                                                               const ClassMasks& control1, std::int32_t case_words,
+                                                               std::int32_t control_words) {
+  PairCells cells = {{{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, 0, 0};
+  count_cells<3>(case0.m, case1.m, case_words, cells.cases);
+  count_cells<3>(control0.m, control1.m, control_words, cells.controls);
+  for (int x = 0; x < 3; ++x)
+    for (int y = 0; y < 3; ++y) {
+      cells.n_cases += cells.cases[x][y];
+      cells.n_controls += cells.controls[x][y];
+    }
+  return cells;
+}
+
 }  // namespace varpair

@@ -15,41 +15,18 @@ namespace varpair {
 
 namespace {
 
-// The masks of SNP `row` of a group: three arrays of `words` words each.
-struct MaskTriple {
-  const std::uint64_t* m[3];
-};
-
-__device__ __forceinline__ MaskTriple masks_of(const std::uint64_t* m0, const std::uint64_t* m1,
-                                               const std::uint64_t* m2, std::uint64_t row, std::int32_t words) {
-  const std::uint64_t at = row * static_cast<std::uint64_t>(words);
-  return MaskTriple{{m0 + at, m1 + at, m2 + at}};
-}
-
 // The nine labels of one pair: label 3 g0 + g1 tests the cell (g0, g1) against every other cell of
 // the samples genotyped at both SNPs.
-__device__ __forceinline__ void evaluate_pair(const MaskTriple& case0, const MaskTriple& case1, const MaskTriple& ctrl0,
-                                              const MaskTriple& ctrl1, std::int32_t case_words,
-                                              std::int32_t control_words, std::int32_t snp0, std::int32_t snp1,
+__device__ __forceinline__ void evaluate_pair(const PairCells& cells, std::int32_t snp0, std::int32_t snp1,
                                               InteractionRecord* results, unsigned long long* valid_count) {
-  std::int32_t cases[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
-  std::int32_t controls[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
-  count_cells<3>(case0.m, case1.m, case_words, cases);
-  count_cells<3>(ctrl0.m, ctrl1.m, control_words, controls);
-  std::int32_t n_cases = 0, n_controls = 0;
-  for (int x = 0; x < 3; ++x)
-    for (int y = 0; y < 3; ++y) {
-      n_cases += cases[x][y];
-      n_controls += controls[x][y];
-    }
   const InteractionThresholds thresholds{gi_d_chisq_threshold, gi_d_or_threshold};
   InteractionRecord records[9];
   int m = 0;
   for (int label = 0; label < 9; ++label) {
-    const std::int32_t a = cases[label / 3][label % 3];
-    const std::int32_t c = controls[label / 3][label % 3];
+    const std::int32_t a = cells.cases[label / 3][label % 3];
+    const std::int32_t c = cells.controls[label / 3][label % 3];
     InteractionRecord& r = records[m];
-    if (!test_table(a, n_cases - a, c, n_controls - c, thresholds, r)) continue;
+    if (!test_table(a, cells.n_cases - a, c, cells.n_controls - c, thresholds, r)) continue;
     r.snp0 = snp0;
     r.snp1 = snp1;
     r.label = label;
@@ -65,14 +42,16 @@ __global__ void gi_compute_chi_square_within_group_kernel(
     const std::uint64_t* control_mask0, const std::uint64_t* control_mask1, const std::uint64_t* control_mask2,
     std::int32_t case_words, std::int32_t control_words, std::int32_t group_size, InteractionRecord* results,
     unsigned long long* valid_count, std::uint64_t batch_start, std::uint64_t batch_count, std::int32_t group_start) {
-  visit_thread_pairs<false>(batch_start, batch_count, group_size, group_size, group_start, group_start,
-                            [&](std::uint64_t i, std::uint64_t j, std::int32_t snp0, std::int32_t snp1) {
-                              evaluate_pair(masks_of(case_mask0, case_mask1, case_mask2, i, case_words),
-                                            masks_of(case_mask0, case_mask1, case_mask2, j, case_words),
-                                            masks_of(control_mask0, control_mask1, control_mask2, i, control_words),
-                                            masks_of(control_mask0, control_mask1, control_mask2, j, control_words),
-                                            case_words, control_words, snp0, snp1, results, valid_count);
-                            });
+  visit_thread_pairs<false>(
+      batch_start, batch_count, group_size, group_size, group_start, group_start,
+      [&](std::uint64_t i, std::uint64_t j, std::int32_t snp0, std::int32_t snp1) {
+        const PairCells cells = count_pair_cells(class_masks(case_mask0, case_mask1, case_mask2, i, case_words),
+                                                 class_masks(case_mask0, case_mask1, case_mask2, j, case_words),
+                                                 class_masks(control_mask0, control_mask1, control_mask2, i, control_words),
+                                                 class_masks(control_mask0, control_mask1, control_mask2, j, control_words),
+                                                 case_words, control_words);
+        evaluate_pair(cells, snp0, snp1, results, valid_count);
+      });
 }
 
 __global__ void gi_compute_chi_square_between_groups_kernel(
@@ -81,16 +60,18 @@ __global__ void gi_compute_chi_square_between_groups_kernel(
     const std::uint64_t* case_b0, const std::uint64_t* case_b1, const std::uint64_t* case_b2,
     const std::uint64_t* control_b0, const std::uint64_t* control_b1, const std::uint64_t* control_b2,
     std::int32_t case_words, std::int32_t control_words, std::int32_t size_a, std::int32_t size_b,
-    InteractionRecord* results, unsigned long long* valid_count, std::uint64_t batch_start, std::uint64_t batch_count,
-    std::int32_t start_a, std::int32_t start_b) {
-  visit_thread_pairs<true>(batch_start, batch_count, size_a, size_b, start_a, start_b,
-                           [&](std::uint64_t i, std::uint64_t j, std::int32_t snp0, std::int32_t snp1) {
-                             evaluate_pair(masks_of(case_a0, case_a1, case_a2, i, case_words),
-                                           masks_of(case_b0, case_b1, case_b2, j, case_words),
-                                           masks_of(control_a0, control_a1, control_a2, i, control_words),
-                                           masks_of(control_b0, control_b1, control_b2, j, control_words), case_words,
-                                           control_words, snp0, snp1, results, valid_count);
-                           });
+    InteractionRecord* results, unsigned long long* valid_count, std::uint64_t batch_start,
+    std::uint64_t batch_count, std::int32_t start_a, std::int32_t start_b) {
+  visit_thread_pairs<true>(
+      batch_start, batch_count, size_a, size_b, start_a, start_b,
+      [&](std::uint64_t i, std::uint64_t j, std::int32_t snp0, std::int32_t snp1) {
+        const PairCells cells = count_pair_cells(class_masks(case_a0, case_a1, case_a2, i, case_words),
+                                                 class_masks(case_b0, case_b1, case_b2, j, case_words),
+                                                 class_masks(control_a0, control_a1, control_a2, i, control_words),
+                                                 class_masks(control_b0, control_b1, control_b2, j, control_words),
+                                                 case_words, control_words);
+        evaluate_pair(cells, snp0, snp1, results, valid_count);
+      });
 }
 
 namespace {
@@ -108,11 +89,10 @@ cudaError_t set_gi_constant(ModelConstant which, std::uint32_t bits) {
 }
 
 void launch_gi_within(dim3 grid, dim3 block, const PassLaunch& l) {
-  const DeviceMasks& cases = l.a->cases;
-  const DeviceMasks& controls = l.a->controls;
-  VP_LAUNCH(gi_compute_chi_square_within_group_kernel, grid, block, nullptr, cases.get(0), cases.get(1), cases.get(2),
-            controls.get(0), controls.get(1), controls.get(2), l.case_words, l.control_words, l.size_a, l.results,
-            l.valid_count, l.batch_start, l.batch_count, l.start_a);
+  const GroupMasks& g = *l.a;
+  VP_LAUNCH(gi_compute_chi_square_within_group_kernel, grid, block, nullptr, g.cases.get(0), g.cases.get(1),
+            g.cases.get(2), g.controls.get(0), g.controls.get(1), g.controls.get(2), l.case_words, l.control_words,
+            l.size_a, l.results, l.valid_count, l.batch_start, l.batch_count, l.start_a);
 }
 
 void launch_gi_between(dim3 grid, dim3 block, const PassLaunch& l) {
@@ -122,11 +102,6 @@ void launch_gi_between(dim3 grid, dim3 block, const PassLaunch& l) {
             a.cases.get(2), a.controls.get(0), a.controls.get(1), a.controls.get(2), b.cases.get(0), b.cases.get(1),
             b.cases.get(2), b.controls.get(0), b.controls.get(1), b.controls.get(2), l.case_words, l.control_words,
             l.size_a, l.size_b, l.results, l.valid_count, l.batch_start, l.batch_count, l.start_a, l.start_b);
-}
-
-void report_mask_words(RunLog& log, const MaskStore& cases, const MaskStore& controls) {
-  log << "Case mask words: " << cases.words << eol;
-  log << "Control mask words: " << controls.words << eol;
 }
 
 }  // namespace
@@ -142,13 +117,17 @@ const InteractionModel& genotype_interaction_model() {
   static const InteractionModel model{
       kGenotypeInteraction,
       kGenotypeMasks,
-      {"mask0", "mask1", "mask2", ""},
+      MaskNames{{"mask0", "mask1", "mask2", ""}, true},
       9,
       PlanConstants{9 * sizeof(InteractionRecord), 3, false},
-      true,
+      /*report_device=*/true,
+      /*input_errors_escape=*/false,
+      "Error: Number of SNPs in control and case files must be the same!",
+      "Kernel launch failed: ",
       "Genotype_Label\tSNP0\tSNP1\ta\tb\tc\td\tchi_square\tchi_pvalue\tOR\tOR_lower\tOR_upper",
       &genotype_label,
       "Nine-genotype interaction analysis completed successfully!",
+      &report_between_done,
       &report_mask_words,
       &set_gi_constant,
       &launch_gi_within,

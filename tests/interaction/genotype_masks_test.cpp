@@ -62,7 +62,7 @@ class MaskUpload : public ::testing::Test {
  protected:
   varpair::device::testing::Scope device_scope;
   MaskStore store = masks_of("0 1\n1 2\n2 0\n0 0\n");
-  const std::array<const char*, 4> names{"mask0", "mask1", "mask2", ""};
+  const varpair::MaskNames names{{"mask0", "mask1", "mask2", ""}, true};
 };
 
 TEST_F(MaskUpload, AGroupIsOneSnpMajorSlicePerMask) {
