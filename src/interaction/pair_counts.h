@@ -54,9 +54,8 @@ struct PairCells {
 };
 
 __host__ __device__ __forceinline__ PairCells count_pair_cells(const ClassMasks& case0, const ClassMasks& case1,
-                                                               const ClassMasks& control0,
-                                                               const ClassMasks& control1, std::int32_t case_words,
-                                                               std::int32_t control_words) {
+                                                               const ClassMasks& control0, const ClassMasks& control1,
+                                                               std::int32_t case_words, std::int32_t control_words) {
   PairCells cells = {{{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, 0, 0};
   count_cells<3>(case0.m, case1.m, case_words, cells.cases);
   count_cells<3>(control0.m, control1.m, control_words, cells.controls);

@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "device/host_testing.h"
+#include "e2e/interaction_reference.h"
 #include "interaction/result_writer.h"
 #include "interaction/table_2x2.h"
 #include "ld/ld_reference.h"
@@ -25,92 +26,7 @@ using varpair::test::kBom;
 using varpair::test::read_file;
 using varpair::test::run_varpair;
 using varpair::test::TempDir;
-
-// A table of `samples` columns; SNPs 3 and 8 of the cases carry a planted aa*bb excess.
-std::string random_table(std::mt19937& rng, int rows, int samples, bool cases) {
-  std::ostringstream text;
-  for (int r = 0; r < rows; ++r) {
-    const unsigned p = 1 + rng() % 4;
-    for (int s = 0; s < samples; ++s) {
-      int g = (rng() % 9 < p) + (rng() % 9 < p);
-      if (cases && (r == 3 || r == 8) && s % 4 == 0) g = 2;
-      text << (s ? "\t" : "") << (rng() % 50 == 0 ? "NA" : std::to_string(g));
-    }
-    text << "\n";
-  }
-  return text.str();
-}
-
-struct Key {
-  int snp0, snp1, label;
-  bool operator<(const Key& o) const { return std::tie(snp0, snp1, label) < std::tie(o.snp0, o.snp1, o.label); }
-};
-
-struct Row {
-  int a, b, c, d;
-  double chi, ratio, lower, upper, p;
-};
-
-// The records the model defines, from genotype counts taken sample by sample.
-std::map<Key, Row> expected_records(const varpair::test::Genotypes& cases, const varpair::test::Genotypes& controls,
-                                    double alpha, float or_cut) {
-  const varpair::InteractionThresholds thresholds{static_cast<float>(varpair::chi_square_threshold(alpha)), or_cut};
-  std::map<Key, Row> out;
-  auto cells = [](const std::vector<int>& x, const std::vector<int>& y, int g0, int g1, int& in_cell, int& total) {
-    in_cell = total = 0;
-    for (std::size_t s = 0; s < x.size(); ++s) {
-      if (x[s] == 3 || y[s] == 3) continue;
-      ++total;
-      in_cell += x[s] == g0 && y[s] == g1;
-    }
-  };
-  for (std::size_t i = 0; i < cases.size(); ++i)
-    for (std::size_t j = i + 1; j < cases.size(); ++j)
-      for (int k = 0; k < 9; ++k) {
-        int a, n_cases, c, n_controls;
-        cells(cases[i], cases[j], k / 3, k % 3, a, n_cases);
-        cells(controls[i], controls[j], k / 3, k % 3, c, n_controls);
-        varpair::InteractionRecord r{};
-        if (varpair::test_table(a, n_cases - a, c, n_controls - c, thresholds, r))
-          out[{static_cast<int>(i), static_cast<int>(j), k}] = Row{a,
-                                                                   n_cases - a,
-                                                                   c,
-                                                                   n_controls - c,
-                                                                   r.chi_square,
-                                                                   r.odds_ratio,
-                                                                   r.or_lower,
-                                                                   r.or_upper,
-                                                                   varpair::chi_square_p_value(r.chi_square)};
-      }
-  return out;
-}
-
-int label_index(const std::string& text) {
-  for (int k = 0; k < 9; ++k)
-    if (text == varpair::genotype_label(k)) return k;
-  return -1;
-}
-
-std::map<Key, Row> parse_table(const std::string& text) {
-  std::istringstream lines(text);
-  std::string line;
-  std::getline(lines, line);
-  EXPECT_EQ(line, "Genotype_Label\tSNP0\tSNP1\ta\tb\tc\td\tchi_square\tchi_pvalue\tOR\tOR_lower\tOR_upper");
-  std::map<Key, Row> out;
-  while (std::getline(lines, line)) {
-    std::istringstream f(line);
-    std::string label;
-    Key key{};
-    Row row{};
-    std::getline(f, label, '\t');
-    key.label = label_index(label);
-    f >> key.snp0 >> key.snp1 >> row.a >> row.b >> row.c >> row.d >> row.chi >> row.p >> row.ratio >> row.lower >>
-        row.upper;
-    EXPECT_TRUE(f) << line;
-    EXPECT_TRUE(out.emplace(key, row).second) << "duplicate " << line;
-  }
-  return out;
-}
+using namespace varpair::test;
 
 class GenotypeInteraction : public ::testing::Test {
  protected:
@@ -120,8 +36,8 @@ class GenotypeInteraction : public ::testing::Test {
   std::string cases, controls, out = dir.file("gi.txt");
 
   void make_tables(int rows, int case_samples, int control_samples) {
-    cases = dir.write("cases.txt", random_table(rng, rows, case_samples, true));
-    controls = dir.write("controls.txt", random_table(rng, rows, control_samples, false));
+    cases = dir.write("cases.txt", random_case_control_table(rng, rows, case_samples, true));
+    controls = dir.write("controls.txt", random_case_control_table(rng, rows, control_samples, false));
   }
 
   varpair::test::RunResult run(std::vector<std::string> extra = {}) {
@@ -135,23 +51,25 @@ TEST_F(GenotypeInteraction, RecordsAreExactlyThoseTheModelDefines) {
   make_tables(40, 90, 130);  // different sample counts are fine
   const auto r = run({"-alpha_cut", "0.01", "-or_cut", "1.5"});
   ASSERT_EQ(r.status, 0) << r.out;
-  const auto expected = expected_records(varpair::test::reference_genotypes(read_file(cases)),
-                                         varpair::test::reference_genotypes(read_file(controls)), 0.01, 1.5f);
-  const auto actual = parse_table(read_file(out));
+  // Each of the nine cells against every other genotyped combination.
+  const ModelTables nine = [](const ReferenceCells& cells) {
+    std::vector<CandidateTable> tables;
+    for (int k = 0; k < 9; ++k) {
+      const int a = cells.cases[k / 3][k % 3], c = cells.controls[k / 3][k % 3];
+      tables.push_back({k, a, cells.n_cases - a, c, cells.n_controls - c});
+    }
+    return tables;
+  };
+  const auto expected = expected_records(reference_genotypes(read_file(cases)),
+                                         reference_genotypes(read_file(controls)), 0.01, 1.5f, nine);
   ASSERT_GT(expected.size(), 20u);
-  ASSERT_EQ(actual.size(), expected.size());
-  for (const auto& [key, want] : expected) {
-    const auto it = actual.find(key);
-    ASSERT_NE(it, actual.end()) << key.snp0 << " " << key.snp1 << " " << key.label;
-    const Row& got = it->second;
-    EXPECT_EQ(std::tie(got.a, got.b, got.c, got.d), std::tie(want.a, want.b, want.c, want.d));
-    for (auto [g, w] : {std::pair{got.chi, want.chi},
-                        {got.ratio, want.ratio},
-                        {got.lower, want.lower},
-                        {got.upper, want.upper},
-                        {got.p, want.p}})
-      EXPECT_NEAR(g, w, std::fabs(w) * 0.005 + 1e-6) << key.snp0 << " " << key.snp1 << " " << key.label;
-  }
+  expect_same_records(parse_table(read_file(out), varpair::genotype_interaction_model().header,
+                                  [](const std::string& text) {
+                                    for (int k = 0; k < 9; ++k)
+                                      if (text == varpair::genotype_label(k)) return k;
+                                    return -1;
+                                  }),
+                      expected);
   EXPECT_NE(r.out.find("Total valid results: " + std::to_string(expected.size()) + "\n"), std::string::npos);
 }
 
@@ -245,7 +163,7 @@ TEST_F(GenotypeInteraction, InputProblemsStopTheRunBeforeAnyOutput) {
   };
   const std::string empty = dir.write("empty.txt", "");
   const std::string blank = dir.write("blank.txt", "\n\n");
-  const std::string seven = dir.write("seven.txt", random_table(rng, 7, 10, false));
+  const std::string seven = dir.write("seven.txt", random_case_control_table(rng, 7, 10, false));
   const Case cases_[] = {
       {empty, controls, "Error reading case file: Failed to create file mapping: " + empty + "\n"},
       {cases, dir.file("missing.txt"),
