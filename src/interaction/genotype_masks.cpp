@@ -34,6 +34,12 @@ MaskStore build_masks(const MappedFile& file, const MaskScheme& scheme) {
   return store;
 }
 
+MaskStore build_genotype_masks(const MappedFile& file) { return build_masks(file, kGenotypeMasks); }
+
+void upload_genotype_masks(const MaskStore& store, std::int32_t first, std::int32_t end, DeviceMasks& out) {
+  upload_masks(store, first, end, out, MaskNames{{"mask0", "mask1", "mask2", ""}, true});
+}
+
 void upload_masks(const MaskStore& store, std::int32_t first, std::int32_t end, DeviceMasks& out,
                   const MaskNames& names) {
   for (auto& buffer : out.kind) buffer.release();

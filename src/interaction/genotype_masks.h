@@ -62,4 +62,10 @@ struct DeviceMasks {
 void upload_masks(const MaskStore& store, std::int32_t first, std::int32_t end, DeviceMasks& out,
                   const MaskNames& names);
 
+// mask0, mask1 and mask2 of every SNP.
+MaskStore build_genotype_masks(const MappedFile& file);
+
+// A group's mask0, mask1 and mask2 on the device; failures name the mask and the runtime's text.
+void upload_genotype_masks(const MaskStore& store, std::int32_t first, std::int32_t end, DeviceMasks& out);
+
 }  // namespace varpair

@@ -43,8 +43,9 @@ enum class ModelConstant { kControlColumns, kCaseColumns, kChiSquareThreshold, k
 
 struct InteractionModel {
   const InteractionCommand& command;
-  MaskScheme masks;
-  MaskNames mask_names;
+  // Reading a table into the model's masks, and placing a group's masks on the device.
+  MaskStore (*build_masks)(const MappedFile& file);
+  void (*upload_masks)(const MaskStore& store, std::int32_t first, std::int32_t end, DeviceMasks& out);
   std::uint32_t records_per_pair;  // the most records one pair can produce
   PlanConstants plan;
   bool report_device;        // select_gpu names the device

@@ -83,7 +83,7 @@ bool InteractionRun::read_table(const TableTexts& texts, const std::string& path
   log_ << texts.reading << path << eol;
   try {
     MappedFile file(path);
-    store = build_masks(file, model_.masks);
+    store = model_.build_masks(file);
     require_genotypes(TableShape{store.rows, store.samples, {}}, path);
     log_ << texts.done << store.rows << " SNPs, " << store.samples << " samples" << eol;
     return true;
@@ -204,8 +204,8 @@ bool InteractionRun::run() {
 }
 
 void InteractionRun::upload_group(const Group& g, GroupMasks& masks) {
-  upload_masks(cases_, g.start, g.end, masks.cases, model_.mask_names);
-  upload_masks(controls_, g.start, g.end, masks.controls, model_.mask_names);
+  model_.upload_masks(cases_, g.start, g.end, masks.cases);
+  model_.upload_masks(controls_, g.start, g.end, masks.controls);
 }
 
 void InteractionRun::within_group_pass() {

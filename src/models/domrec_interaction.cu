@@ -115,6 +115,12 @@ void launch_dr_between(dim3 grid, dim3 block, const PassLaunch& l) {
 
 }  // namespace
 
+MaskStore build_domrec_masks(const MappedFile& file) { return build_masks(file, kDomrecMasks); }
+
+void upload_domrec_masks(const MaskStore& store, std::int32_t first, std::int32_t end, DeviceMasks& out) {
+  upload_masks(store, first, end, out, MaskNames{{"dominant mask", "recessive mask", "AB mask", "BB mask"}, false});
+}
+
 const char* domrec_label(std::int32_t model) {
   static const char* const kLabels[4] = {"(AA+Aa)*(BB+Bb)_vs_other", "(AA+Aa)*BB_vs_other", "AA*(BB+Bb)_vs_other",
                                          "AA*BB_vs_other"};
@@ -124,8 +130,8 @@ const char* domrec_label(std::int32_t model) {
 const InteractionModel& domrec_interaction_model() {
   static const InteractionModel model{
       kDomrecInteraction,
-      kDomrecMasks,
-      MaskNames{{"dominant mask", "recessive mask", "AB mask", "BB mask"}, false},
+      &build_domrec_masks,
+      &upload_domrec_masks,
       4,
       PlanConstants{4 * sizeof(InteractionRecord), 4, true},
       /*report_device=*/false,

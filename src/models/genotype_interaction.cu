@@ -116,8 +116,8 @@ const char* genotype_label(std::int32_t label) {
 const InteractionModel& genotype_interaction_model() {
   static const InteractionModel model{
       kGenotypeInteraction,
-      kGenotypeMasks,
-      MaskNames{{"mask0", "mask1", "mask2", ""}, true},
+      &build_genotype_masks,
+      &upload_genotype_masks,
       9,
       PlanConstants{9 * sizeof(InteractionRecord), 3, false},
       /*report_device=*/true,

@@ -101,6 +101,11 @@ void launch_mdr_between(dim3 grid, dim3 block, const PassLaunch& l) {
             l.sample_ratio);
 }
 
+// MDR reports a failed mask copy without the runtime's text.
+void upload_mdr_masks(const MaskStore& store, std::int32_t first, std::int32_t end, DeviceMasks& out) {
+  upload_masks(store, first, end, out, MaskNames{{"mask0", "mask1", "mask2", ""}, false});
+}
+
 const char* mdr_label(std::int32_t) { return "high_risk_vs_low_risk"; }
 
 void report_sample_ratio(RunLog& log, const MaskStore& cases, const MaskStore& controls) {
@@ -117,8 +122,8 @@ void report_mdr_between_done(RunLog& log, std::size_t g1, std::size_t g2, std::u
 const InteractionModel& mdr_interaction_model() {
   static const InteractionModel model{
       kMdrInteraction,
-      kGenotypeMasks,
-      MaskNames{{"mask0", "mask1", "mask2", ""}, false},
+      &build_genotype_masks,
+      &upload_mdr_masks,
       1,
       PlanConstants{sizeof(InteractionRecord), 3, false},
       /*report_device=*/false,
