@@ -20,29 +20,25 @@ run() {
   fi
 }
 
-run interChromLDr2 -file0 examples/ld_file0.txt -file1 examples/ld_file1.txt \
+run interChromLDr2 -file0 examples/ld.file0.txt -file1 examples/ld.file1.txt \
   -o "$out/r2.txt" -r2_cut 0.5 -distribution "$out/r2_distribution.txt"
-run interChromLDdprime -file0 examples/ld_file0.txt -file1 examples/ld_file1.txt \
+run interChromLDdprime -file0 examples/ld.file0.txt -file1 examples/ld.file1.txt \
   -o "$out/dprime.txt" -dprime_cut 0
-run genotype_interaction -file0 examples/cases.txt -file1 examples/controls.txt -o "$out/genotype.txt"
-run mdr_interaction -file0 examples/cases.txt -file1 examples/controls.txt -o "$out/mdr.txt"
-run domrec_interaction -file0 examples/cases.txt -file1 examples/controls.txt -o "$out/domrec.txt"
+run genotype_interaction -file0 examples/cc.cases.txt -file1 examples/cc.controls.txt -o "$out/genotype.txt"
+run mdr_interaction -file0 examples/cc.cases.txt -file1 examples/cc.controls.txt -o "$out/mdr.txt"
+run domrec_interaction -file0 examples/cc.cases.txt -file1 examples/cc.controls.txt -o "$out/domrec.txt"
 
 echo
-echo "=== What the LD runs found"
-echo "r2 >= 0.5 ($out/r2.txt; every tenth SNP of ld_file1 copies one of ld_file0):"
-tail -n +2 "$out/r2.txt"
-echo "D' >= 0.99 decoded from the part files ($out/dprime.txt_parts), first lines:"
-python3 scripts/read_parts.py "$out/dprime.txt" --min 0.99 | head -n 6
+echo "=== What the runs found (examples/README.md lists what was planted)"
+echo "r2 >= 0.5 ($out/r2.txt): file1 SNPs 20-39 copy file0 SNPs 60-79, 80-89 copy 20-29"
+echo "  $(tail -n +2 "$out/r2.txt" | wc -l) pairs; the first:"
+tail -n +2 "$out/r2.txt" | head -n 5
+echo "D' >= 0.99 decoded from the part files ($out/dprime.txt_parts): $(python3 scripts/read_parts.py "$out/dprime.txt" --min 0.99 | tail -n +2 | wc -l) pairs"
 echo
-echo "=== What genotype_interaction found ($out/genotype.txt)"
-echo "The planted pair, SNPs 12 and 57 (a fifth of the cases are aa*bb at both):"
-awk -F'\t' 'NR == 1 || ($2 == 12 && $3 == 57)' "$out/genotype.txt"
-echo "The five strongest records by chi-square:"
-tail -n +2 "$out/genotype.txt" | sort -t$'\t' -k8,8gr | head -n 5
-for model in mdr domrec; do
-  echo "=== $model: records of the planted pair ($out/$model.txt)"
-  awk -F'\t' 'NR == 1 || ($2 == 12 && $3 == 57)' "$out/$model.txt"
+echo "Interaction records of the planted pairs (SNPs 20-120 aa*bb, 50-150 (AA+Aa)*(BB+Bb), 80-180 Aa*Bb):"
+for model in genotype mdr domrec; do
+  echo "--- ${model}_interaction ($out/$model.txt)"
+  awk -F'\t' '($2 == 20 && $3 == 120) || ($2 == 50 && $3 == 150) || ($2 == 80 && $3 == 180)' "$out/$model.txt"
 done
 echo
 echo "Run logs and outputs are in $out/"

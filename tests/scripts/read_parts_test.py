@@ -42,8 +42,8 @@ class ReadParts(unittest.TestCase):
     @unittest.skipUnless(os.environ.get("VARPAIR_BIN"), "VARPAIR_BIN not set")
     def test_agrees_with_the_text_table_of_a_real_run(self):
         root = os.path.join(os.path.dirname(__file__), "..", "..")
-        f0 = os.path.join(root, "examples", "ld_file0.txt")
-        f1 = os.path.join(root, "examples", "ld_file1.txt")
+        f0 = os.path.join(root, "examples", "ld.file0.txt")
+        f1 = os.path.join(root, "examples", "ld.file1.txt")
         with tempfile.TemporaryDirectory() as d:
             binary, text = os.path.join(d, "bin"), os.path.join(d, "text.txt")
             for out, cut in ((binary, "0"), (text, "1e-30")):
@@ -58,7 +58,7 @@ class ReadParts(unittest.TestCase):
             self.assertEqual(len(values), 120 * 90)
             with open(text, encoding="utf-8-sig") as f:
                 lines = f.read().splitlines()[1:]
-            self.assertGreater(len(lines), 1000)
+            self.assertGreater(len(lines), 1000)  # every pair with a value above 0
             for line in lines:
                 i, j, v = line.split("\t")
                 self.assertLessEqual(abs(float(values[(int(i), int(j))]) - float(v)), 0.0005 + 1e-6, line)

@@ -1,0 +1,303 @@
+// varpair-simulate: deterministic genotype tables for examples, tests and benchmarks.
+//
+//   varpair-simulate ld --rows0 N --rows1 M --samples S --out PREFIX [options]
+//       PREFIX.file0.txt and PREFIX.file1.txt over the same samples. SNPs come in haplotype blocks
+//       (a few founder haplotypes a block, copied with a little noise), so that LD is real; some
+//       blocks of file1 copy blocks of file0, so that strong cross-table LD exists.
+//   varpair-simulate cc --snps N --cases A --controls B --out PREFIX [options]
+//       PREFIX.cases.txt and PREFIX.controls.txt over the same SNPs, with planted interacting pairs:
+//       homozygote x homozygote (aa*bb), dominant x dominant of the first alleles ((AA+Aa)*(BB+Bb)) and
+//       heterozygote x heterozygote (Aa*Bb).
+//
+// Options: --seed X (1), --missing RATE (0), --plink (also write PREFIX.bed/.bim/.fam).
+// Genotypes count copies of the second allele (0, 1, 2); a missing genotype is written "NA".
+// PLINK allele coding: .bim column 5 (A1) is "A", the first allele, and column 6 (A2) is "G", the
+// second: genotype 0 is homozygous A1, 2 homozygous A2. With --keep-allele-order PLINK keeps it.
+// In the LD fileset file0's SNPs are on chromosome 1 and file1's on chromosome 2; in the
+// case/control fileset the cases come first (phenotype 2), then the controls (phenotype 1).
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Row = std::vector<std::int8_t>;  // genotypes of one SNP, -1 for missing
+using Table = std::vector<Row>;
+
+struct Options {
+  std::string mode, out;
+  long rows0 = 0, rows1 = 0, samples = 0, snps = 0, cases = 0, controls = 0;
+  std::uint64_t seed = 1;
+  double missing = 0.0;
+  bool plink = false;
+};
+
+[[noreturn]] void usage(const std::string& why) {
+  std::fprintf(stderr,
+               "varpair-simulate: %s\n"
+               "usage: varpair-simulate ld --rows0 N --rows1 M --samples S --out PREFIX [--seed X] [--missing R] "
+               "[--plink]\n"
+               "       varpair-simulate cc --snps N --cases A --controls B --out PREFIX [--seed X] [--missing R] "
+               "[--plink]\n",
+               why.c_str());
+  std::exit(2);
+}
+
+long positive(const char* text, const char* name) {
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (*text == '\0' || *end != '\0' || v < 1) usage(std::string(name) + " must be a positive whole number");
+  return v;
+}
+
+Options parse(int argc, char** argv) {
+  if (argc < 2) usage("no mode");
+  Options o;
+  o.mode = argv[1];
+  if (o.mode != "ld" && o.mode != "cc") usage("the mode is ld or cc");
+  for (int i = 2; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--plink") {
+      o.plink = true;
+      continue;
+    }
+    if (i + 1 >= argc) usage(a + " needs a value");
+    const char* v = argv[++i];
+    if (a == "--rows0") o.rows0 = positive(v, "--rows0");
+    else if (a == "--rows1") o.rows1 = positive(v, "--rows1");
+    else if (a == "--samples") o.samples = positive(v, "--samples");
+    else if (a == "--snps") o.snps = positive(v, "--snps");
+    else if (a == "--cases") o.cases = positive(v, "--cases");
+    else if (a == "--controls") o.controls = positive(v, "--controls");
+    else if (a == "--seed") o.seed = static_cast<std::uint64_t>(positive(v, "--seed"));
+    else if (a == "--missing") o.missing = std::atof(v);
+    else if (a == "--out") o.out = v;
+    else usage("unknown option " + a);
+  }
+  if (o.out.empty()) usage("--out is required");
+  if (o.mode == "ld" && (o.rows0 == 0 || o.rows1 == 0 || o.samples == 0)) usage("ld needs --rows0, --rows1, --samples");
+  if (o.mode == "cc" && (o.snps < 10 || o.cases == 0 || o.controls == 0))
+    usage("cc needs --snps (at least 10), --cases, --controls");
+  if (o.missing < 0 || o.missing >= 1) usage("--missing is a rate from 0 to below 1");
+  return o;
+}
+
+class Random {
+ public:
+  explicit Random(std::uint64_t seed) : engine_(seed) {}
+  double uniform() { return static_cast<double>(engine_() >> 11) * 0x1.0p-53; }
+  std::uint64_t below(std::uint64_t n) { return engine_() % n; }
+  bool chance(double p) { return uniform() < p; }
+  // Genotype under Hardy-Weinberg proportions for allele frequency p.
+  std::int8_t genotype(double p) { return static_cast<std::int8_t>(chance(p) + chance(p)); }
+
+ private:
+  std::mt19937_64 engine_;
+};
+
+void write_text(const std::string& path, const Table& table, long first_sample, long samples) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) throw std::runtime_error("cannot write " + path);
+  std::string line;
+  for (const Row& row : table) {
+    line.clear();
+    for (long s = first_sample; s < first_sample + samples; ++s) {
+      if (s > first_sample) line += ' ';
+      if (row[s] < 0)
+        line += "NA";
+      else
+        line += static_cast<char>('0' + row[s]);
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), f);
+  }
+  if (std::fclose(f) != 0) throw std::runtime_error("cannot write " + path);
+}
+
+// PLINK 1 binary fileset, SNP-major; chromosome of each SNP given.
+void write_plink(const std::string& prefix, const std::vector<const Table*>& tables, const std::vector<int>& phenotypes) {
+  const std::size_t samples = phenotypes.size();
+  std::FILE* bed = std::fopen((prefix + ".bed").c_str(), "wb");
+  std::FILE* bim = std::fopen((prefix + ".bim").c_str(), "wb");
+  std::FILE* fam = std::fopen((prefix + ".fam").c_str(), "wb");
+  if (bed == nullptr || bim == nullptr || fam == nullptr) throw std::runtime_error("cannot write " + prefix + ".*");
+  const unsigned char magic[3] = {0x6c, 0x1b, 0x01};
+  std::fwrite(magic, 1, 3, bed);
+  std::vector<unsigned char> bytes((samples + 3) / 4);
+  static const unsigned char code[3] = {0b00, 0b10, 0b11};  // hom A1, het, hom A2; 01 is missing
+  for (std::size_t t = 0; t < tables.size(); ++t) {
+    for (std::size_t r = 0; r < tables[t]->size(); ++r) {
+      const Row& row = (*tables[t])[r];
+      std::fill(bytes.begin(), bytes.end(), 0);
+      for (std::size_t s = 0; s < samples; ++s)
+        bytes[s / 4] |= static_cast<unsigned char>((row[s] < 0 ? 0b01 : code[row[s]]) << (2 * (s % 4)));
+      std::fwrite(bytes.data(), 1, bytes.size(), bed);
+      std::fprintf(bim, "%zu\tt%zu_snp%zu\t0\t%zu\tA\tG\n", t + 1, t, r, (r + 1) * 1000);
+    }
+  }
+  for (std::size_t s = 0; s < samples; ++s) std::fprintf(fam, "s%zu s%zu 0 0 0 %d\n", s, s, phenotypes[s]);
+  if (std::fclose(bed) != 0 || std::fclose(bim) != 0 || std::fclose(fam) != 0)
+    throw std::runtime_error("cannot write " + prefix + ".*");
+}
+
+void add_missing(Table& table, double rate, Random& rng) {
+  if (rate <= 0) return;
+  for (Row& row : table)
+    for (auto& g : row)
+      if (rng.chance(rate)) g = -1;
+}
+
+// One haplotype block: a few founders; each sample carries two of them with 2 % noise.
+struct Block {
+  std::vector<std::vector<std::int8_t>> founders;  // founder x SNP alleles
+  std::vector<std::uint8_t> choice;                // per sample, two founder indices
+};
+
+Block make_block(long snps, long samples, Random& rng) {
+  Block b;
+  const int founders = 2 + static_cast<int>(rng.below(4));
+  for (int f = 0; f < founders; ++f) {
+    std::vector<std::int8_t> alleles(snps);
+    for (auto& a : alleles) a = rng.chance(0.35);
+    b.founders.push_back(alleles);
+  }
+  for (long s = 0; s < 2 * samples; ++s) b.choice.push_back(static_cast<std::uint8_t>(rng.below(founders)));
+  return b;
+}
+
+void append_block_rows(const Block& b, long snps, long samples, Random& rng, Table& out) {
+  for (long i = 0; i < snps; ++i) {
+    Row row(samples);
+    for (long s = 0; s < samples; ++s) {
+      int g = 0;
+      for (int h = 0; h < 2; ++h) {
+        int allele = b.founders[b.choice[2 * s + h]][i];
+        if (rng.chance(0.02)) allele ^= 1;
+        g += allele;
+      }
+      row[s] = static_cast<std::int8_t>(g);
+    }
+    out.push_back(std::move(row));
+  }
+}
+
+int simulate_ld(const Options& o) {
+  Random rng(o.seed);
+  constexpr long kBlock = 20;
+  Table t0, t1;
+  std::vector<Block> blocks0;
+  for (long first = 0; first < o.rows0; first += kBlock) {
+    blocks0.push_back(make_block(std::min(kBlock, o.rows0 - first), o.samples, rng));
+    append_block_rows(blocks0.back(), std::min(kBlock, o.rows0 - first), o.samples, rng, t0);
+  }
+  std::printf("LD tables: %ld and %ld SNPs, %ld samples, blocks of %ld SNPs\n", o.rows0, o.rows1, o.samples, kBlock);
+  for (long first = 0; first < o.rows1; first += kBlock) {
+    const long n = std::min(kBlock, o.rows1 - first);
+    if ((first / kBlock) % 3 == 1) {  // every third block copies a file0 block: strong cross-table LD
+      const std::size_t source = rng.below(blocks0.size());
+      const long source_snps = std::min(kBlock, o.rows0 - static_cast<long>(source) * kBlock);
+      const long copied = std::min(n, source_snps);
+      append_block_rows(blocks0[source], copied, o.samples, rng, t1);
+      for (long extra = copied; extra < n; ++extra) {
+        Row row(o.samples);
+        for (auto& g : row) g = rng.genotype(0.3);
+        t1.push_back(std::move(row));
+      }
+      std::printf("planted: file1 SNPs %ld-%ld copy file0 SNPs %ld-%ld\n", first, first + copied - 1,
+                  static_cast<long>(source) * kBlock, static_cast<long>(source) * kBlock + copied - 1);
+    } else {
+      append_block_rows(make_block(n, o.samples, rng), n, o.samples, rng, t1);
+    }
+  }
+  add_missing(t0, o.missing, rng);
+  add_missing(t1, o.missing, rng);
+  write_text(o.out + ".file0.txt", t0, 0, o.samples);
+  write_text(o.out + ".file1.txt", t1, 0, o.samples);
+  if (o.plink) write_plink(o.out, {&t0, &t1}, std::vector<int>(o.samples, -9));
+  std::printf("wrote %s.file0.txt, %s.file1.txt%s\n", o.out.c_str(), o.out.c_str(),
+              o.plink ? " and the PLINK fileset" : "");
+  return 0;
+}
+
+struct PlantedPair {
+  const char* kind;
+  long snp0, snp1;
+  double freq;
+  bool (*carries)(int g0, int g1);
+  double risk;
+};
+
+int simulate_cc(const Options& o) {
+  Random rng(o.seed);
+  const long n = o.snps;
+  std::vector<PlantedPair> planted = {
+      {"homozygote x homozygote (aa*bb)", n / 10, n * 6 / 10, 0.45, [](int a, int b) { return a == 2 && b == 2; }, 5.0},
+      {"dominant x dominant ((AA+Aa)*(BB+Bb))", n / 4, n * 3 / 4, 0.7, [](int a, int b) { return a <= 1 && b <= 1; },
+       3.0},
+      {"heterozygote x heterozygote (Aa*Bb)", n * 4 / 10, n * 9 / 10, 0.5, [](int a, int b) { return a == 1 && b == 1; },
+       3.0},
+  };
+  std::vector<double> freq(n);
+  for (auto& p : freq) p = 0.1 + 0.4 * rng.uniform();
+  std::map<long, double> planted_freq;
+  for (const auto& p : planted) planted_freq[p.snp0] = planted_freq[p.snp1] = p.freq;
+  for (const auto& [snp, p] : planted_freq) freq[snp] = p;
+
+  // People are drawn at the planted SNPs until both quotas are full; a carrier of a planted pattern
+  // is more likely a case. The other SNPs are independent of the status.
+  const long total = o.cases + o.controls;
+  Table table(n, Row(total));
+  long cases = 0, controls = 0;
+  std::vector<std::int8_t> g(n);
+  while (cases < o.cases || controls < o.controls) {
+    double penetrance = 0.1;
+    for (const auto& [snp, p] : planted_freq) g[snp] = rng.genotype(p);
+    for (const auto& p : planted)
+      if (p.carries(g[p.snp0], g[p.snp1])) penetrance *= p.risk;
+    const bool is_case = rng.chance(penetrance > 1 ? 1 : penetrance);
+    long slot;
+    if (is_case && cases < o.cases)
+      slot = cases++;
+    else if (!is_case && controls < o.controls)
+      slot = o.cases + controls++;
+    else
+      continue;
+    for (const auto& [snp, p] : planted_freq) table[snp][slot] = g[snp];
+  }
+  for (long snp = 0; snp < n; ++snp)
+    if (!planted_freq.count(snp))
+      for (long s = 0; s < total; ++s) table[snp][s] = rng.genotype(freq[snp]);
+  add_missing(table, o.missing, rng);
+
+  std::printf("case/control tables: %ld SNPs, %ld cases, %ld controls\n", n, o.cases, o.controls);
+  for (const auto& p : planted)
+    std::printf("planted: SNPs %ld and %ld, %s, risk x%.1f for carriers\n", p.snp0, p.snp1, p.kind, p.risk);
+  write_text(o.out + ".cases.txt", table, 0, o.cases);
+  write_text(o.out + ".controls.txt", table, o.cases, o.controls);
+  if (o.plink) {
+    std::vector<int> phenotypes(total, 1);
+    std::fill(phenotypes.begin(), phenotypes.begin() + o.cases, 2);
+    write_plink(o.out, {&table}, phenotypes);
+  }
+  std::printf("wrote %s.cases.txt, %s.controls.txt%s\n", o.out.c_str(), o.out.c_str(),
+              o.plink ? " and the PLINK fileset" : "");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options o = parse(argc, argv);
+  try {
+    return o.mode == "ld" ? simulate_ld(o) : simulate_cc(o);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "varpair-simulate: %s\n", e.what());
+    return 1;
+  }
+}
