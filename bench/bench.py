@@ -1,0 +1,193 @@
+#!/usr/bin/env python3
+"""The benchmark harness: generates data sets of named sizes (cached), runs every varpair command on
+them with the host backend, and prints pairs per second, wall time, peak memory and the table-load
+rate, with medians over repeated runs. With --peer it also runs PLINK 1.9 (Debian's plink1.9,
+installed on request) on the same genotypes and threads, and prints the ratio of the two rates.
+
+Usage: bench/bench.py [--sizes ld-2k,ld-5k,cc-5k,cc-20k] [--repeats 3] [--peer] [--save]
+"""
+import argparse
+import datetime
+import os
+import platform
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+VARPAIR = os.path.join(ROOT, "build", "src", "varpair")
+SIMULATE = os.path.join(ROOT, "build", "bench", "varpair-simulate")
+
+# name: (kind, simulator arguments, varpair's pairs)
+SIZES = {
+    "ld-2k": ("ld", ["--rows0", "2000", "--rows1", "2000", "--samples", "5000"], 2000 * 2000),
+    "ld-5k": ("ld", ["--rows0", "5000", "--rows1", "5000", "--samples", "1000"], 5000 * 5000),
+    "cc-5k": ("cc", ["--snps", "5000", "--cases", "2500", "--controls", "2500"], 5000 * 4999 // 2),
+    "cc-20k": ("cc", ["--snps", "20000", "--cases", "2500", "--controls", "2500"], 20000 * 19999 // 2),
+    # Small sizes for a quick look and for the harness's own check.
+    "ld-small": ("ld", ["--rows0", "300", "--rows1", "200", "--samples", "500"], 300 * 200),
+    "cc-small": ("cc", ["--snps", "400", "--cases", "250", "--controls", "250"], 400 * 399 // 2),
+}
+COMMANDS = {
+    "ld": [("interChromLDr2", ["-r2_cut", "0.8"]), ("interChromLDdprime", ["-dprime_cut", "0.8"])],
+    "cc": [("genotype_interaction", []), ("mdr_interaction", []), ("domrec_interaction", [])],
+}
+
+
+def run_timed(argv, cwd):
+    """Runs a command under GNU time; returns (wall seconds, peak resident MB, stdout)."""
+    with tempfile.NamedTemporaryFile("r", suffix=".time") as t:
+        result = subprocess.run(["/usr/bin/time", "-f", "%e %M", "-o", t.name] + argv, cwd=cwd,
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        if result.returncode != 0:
+            sys.exit("failed (%d): %s\n%s" % (result.returncode, " ".join(argv), result.stdout[-2000:]))
+        wall, peak_kb = t.read().split()[-2:]
+    return float(wall), int(peak_kb) / 1024.0, result.stdout
+
+
+def ensure_built():
+    subprocess.run([os.path.join(ROOT, "scripts", "build.sh")], check=True, stdout=subprocess.DEVNULL)
+
+
+def ensure_data(name, cache, plink):
+    kind, args, _ = SIZES[name]
+    prefix = os.path.join(cache, name)
+    first = prefix + (".file0.txt" if kind == "ld" else ".cases.txt")
+    if not os.path.exists(first) or (plink and not os.path.exists(prefix + ".bed")):
+        os.makedirs(cache, exist_ok=True)
+        print("generating %s ..." % name, flush=True)
+        subprocess.run([SIMULATE, kind] + args + ["--seed", "11", "--missing", "0.002", "--out", prefix] +
+                       (["--plink"] if plink else []), check=True, stdout=subprocess.DEVNULL)
+    return prefix
+
+
+def ensure_peer():
+    if shutil.which("plink1.9"):
+        return "plink1.9"
+    print("installing plink1.9 from Debian ...", flush=True)
+    sudo = [] if os.geteuid() == 0 else ["sudo"]
+    subprocess.run(sudo + ["apt-get", "install", "-y", "-qq", "plink1.9"], check=True, stdout=subprocess.DEVNULL)
+    return "plink1.9"
+
+
+def load_rate(kind, prefix, output):
+    """Megabytes of table text per second of loading, from the run's own report."""
+    if kind == "ld":
+        files = [prefix + ".file0.txt", prefix + ".file1.txt"]
+        m = re.search(r"Data loaded and transferred to GPU in ([0-9.e+-]+) seconds", output)
+    else:
+        files = [prefix + ".cases.txt", prefix + ".controls.txt"]
+        m = re.search(r"File reading time: ([0-9.e+-]+) seconds", output)
+    seconds = float(m.group(1)) if m else 0.0
+    megabytes = sum(os.path.getsize(f) for f in files) / 1e6
+    return megabytes / seconds if seconds > 0 else float("inf")
+
+
+def bench_varpair(name, prefix, repeats, work):
+    kind, _, pairs = SIZES[name]
+    rows = []
+    for command, extra in COMMANDS[kind]:
+        if kind == "ld":
+            inputs = ["-file0", prefix + ".file0.txt", "-file1", prefix + ".file1.txt"]
+        else:
+            inputs = ["-file0", prefix + ".cases.txt", "-file1", prefix + ".controls.txt"]
+        walls, peaks, loads = [], [], []
+        for _ in range(repeats):
+            wall, peak, out = run_timed([VARPAIR, command] + inputs + ["-o", os.path.join(work, command + ".txt")] +
+                                        extra, work)
+            walls.append(wall)
+            peaks.append(peak)
+            loads.append(load_rate(kind, prefix, out))
+        wall = statistics.median(walls)
+        rows.append({"size": name, "command": command, "pairs": pairs, "wall": wall, "rate": pairs / wall,
+                     "peak": max(peaks), "load": statistics.median(loads)})
+    return rows
+
+
+def bench_peer(name, prefix, repeats, threads, work):
+    kind, _, pairs = SIZES[name]
+    peer = ensure_peer()
+    if kind == "ld":
+        what = ["--keep-allele-order", "--r2", "inter-chr", "dprime", "--ld-window-r2", "0.8"]
+    else:
+        what = ["--fast-epistasis", "boost"]
+    walls = []
+    for _ in range(repeats):
+        wall, _, _ = run_timed([peer, "--bfile", prefix, "--threads", str(threads), "--allow-no-sex"] + what +
+                               ["--out", os.path.join(work, "peer")], work)
+        walls.append(wall)
+    wall = statistics.median(walls)
+    return {"wall": wall, "rate": pairs / wall}
+
+
+def machine():
+    model = "unknown processor"
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    model = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    memory = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") / 2**30
+    return "%s, %d hardware threads, %.0f GiB, %s" % (model, os.cpu_count(), memory, platform.platform())
+
+
+def table(rows):
+    head = "| size | command | pairs | wall s | pairs/s | peak MB | load MB/s | peer pairs/s | ratio |"
+    lines = [head, "|" + "---|" * 9]
+    for r in rows:
+        peer = r.get("peer")
+        lines.append("| %s | %s | %d | %.2f | %.3g | %.0f | %.0f | %s | %s |" % (
+            r["size"], r["command"], r["pairs"], r["wall"], r["rate"], r["peak"], r["load"],
+            "%.3g" % peer["rate"] if peer else "-", "%.2f" % (r["rate"] / peer["rate"]) if peer else "-"))
+    return "\n".join(lines)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--sizes", default="ld-2k,ld-5k,cc-5k,cc-20k")
+    parser.add_argument("--repeats", type=int, default=3)
+    parser.add_argument("--peer", action="store_true", help="also run PLINK 1.9 on the same data")
+    parser.add_argument("--cache", default=os.path.join(ROOT, "bench", "cache"))
+    parser.add_argument("--save", action="store_true", help="write the table to bench/results/")
+    args = parser.parse_args()
+    sizes = args.sizes.split(",")
+    for s in sizes:
+        if s not in SIZES:
+            sys.exit("unknown size %s (known: %s)" % (s, ", ".join(SIZES)))
+    ensure_built()
+    threads = os.cpu_count()
+    rows = []
+    with tempfile.TemporaryDirectory() as work:
+        for name in sizes:
+            prefix = ensure_data(name, args.cache, args.peer)
+            print("running %s ..." % name, flush=True)
+            size_rows = bench_varpair(name, prefix, args.repeats, work)
+            if args.peer:
+                peer = bench_peer(name, prefix, args.repeats, threads, work)
+                for r in size_rows:
+                    r["peer"] = peer
+            rows += size_rows
+    report = "\n".join([
+        "varpair host backend, %d threads; medians of %d runs; pairs/s counts varpair's pairs "
+        "(rows0 x rows1 for LD, m(m-1)/2 for interaction) over the whole run's wall time." % (threads, args.repeats),
+        "Peer: PLINK 1.9 --r2 inter-chr dprime --ld-window-r2 0.8 (LD) and --fast-epistasis boost (interaction), "
+        "same data and threads." if args.peer else "No peer run.",
+        "Machine: " + machine(), "", table(rows)])
+    print()
+    print(report)
+    if args.save:
+        os.makedirs(os.path.join(ROOT, "bench", "results"), exist_ok=True)
+        path = os.path.join(ROOT, "bench", "results", datetime.datetime.now().strftime("%Y-%m-%d-%H%M") + ".md")
+        with open(path, "w") as f:
+            f.write("# Benchmark %s\n\n%s\n" % (datetime.datetime.now().isoformat(timespec="minutes"), report))
+        print("\nsaved to %s" % os.path.relpath(path, ROOT))
+
+
+if __name__ == "__main__":
+    main()
