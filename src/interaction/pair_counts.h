@@ -4,17 +4,10 @@
 
 #include <cstdint>
 
+#include "device/bits.h"
 #include "device/runtime.h"
 
 namespace varpair {
-
-__host__ __device__ __forceinline__ int popcount_word(std::uint64_t x) {
-#if defined(__CUDA_ARCH__)
-  return __popcll(x);
-#else
-  return __builtin_popcountll(x);
-#endif
-}
 
 // cells[x][y] += combinations of mask x of the first SNP and mask y of the second, over `words`
 // words; first[k] and second[k] point at the SNPs' words of mask kind k.
@@ -29,7 +22,7 @@ __host__ __device__ __forceinline__ void count_cells(const std::uint64_t* const*
       y[k] = second[k][w];
     }
     for (int i = 0; i < kKinds; ++i)
-      for (int j = 0; j < kKinds; ++j) cells[i][j] += popcount_word(x[i] & y[j]);
+      for (int j = 0; j < kKinds; ++j) cells[i][j] += popcount64(x[i] & y[j]);
   }
 }
 

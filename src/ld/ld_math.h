@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "device/bits.h"
 #include "device/float_math.h"
 #include "device/runtime.h"
 
@@ -38,14 +39,6 @@ __host__ __device__ __forceinline__ std::uint64_t load_le64(const unsigned char*
   std::uint64_t w = 0;
   for (unsigned b = 0; b < bytes; ++b) w |= static_cast<std::uint64_t>(p[b]) << (8 * b);
   return w;
-}
-
-__host__ __device__ __forceinline__ int popcount64(std::uint64_t x) {
-#if defined(__CUDA_ARCH__)
-  return __popcll(x);
-#else
-  return __builtin_popcountll(x);
-#endif
 }
 
 __host__ __device__ __forceinline__ HaplotypeCounts count_haplotypes(const unsigned char* row0,

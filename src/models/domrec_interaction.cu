@@ -1,4 +1,5 @@
 // Device unit of domrec_interaction: the dominant-recessive models' constants and kernels.
+#include "interaction/model_constants.h"
 #include "interaction/pair_counts.h"
 #include "interaction/pass_kernel.cuh"
 #include "interaction/table_2x2.h"
@@ -85,15 +86,7 @@ __global__ void dr_compute_chi_square_between_groups_kernel(
 namespace {
 
 cudaError_t set_dr_constant(ModelConstant which, std::uint32_t bits) {
-  switch (which) {
-    case ModelConstant::kControlColumns: return cudaMemcpyToSymbol(dr_d_df_COLS0, &bits, 4, 0, cudaMemcpyHostToDevice);
-    case ModelConstant::kCaseColumns: return cudaMemcpyToSymbol(dr_d_df_COLS1, &bits, 4, 0, cudaMemcpyHostToDevice);
-    case ModelConstant::kChiSquareThreshold:
-      return cudaMemcpyToSymbol(dr_d_chisq_threshold, &bits, 4, 0, cudaMemcpyHostToDevice);
-    case ModelConstant::kOddsRatioThreshold:
-      return cudaMemcpyToSymbol(dr_d_or_threshold, &bits, 4, 0, cudaMemcpyHostToDevice);
-  }
-  return cudaErrorInvalidValue;
+  return set_model_constant(which, bits, dr_d_df_COLS0, dr_d_df_COLS1, dr_d_chisq_threshold, dr_d_or_threshold);
 }
 
 void launch_dr_within(dim3 grid, dim3 block, const PassLaunch& l) {

@@ -1,4 +1,5 @@
 // Device unit of genotype_interaction: the nine-genotype model's constants and kernels.
+#include "interaction/model_constants.h"
 #include "interaction/pair_counts.h"
 #include "interaction/pass_kernel.cuh"
 #include "interaction/table_2x2.h"
@@ -77,15 +78,7 @@ __global__ void gi_compute_chi_square_between_groups_kernel(
 namespace {
 
 cudaError_t set_gi_constant(ModelConstant which, std::uint32_t bits) {
-  switch (which) {
-    case ModelConstant::kControlColumns: return cudaMemcpyToSymbol(gi_d_df_COLS0, &bits, 4, 0, cudaMemcpyHostToDevice);
-    case ModelConstant::kCaseColumns: return cudaMemcpyToSymbol(gi_d_df_COLS1, &bits, 4, 0, cudaMemcpyHostToDevice);
-    case ModelConstant::kChiSquareThreshold:
-      return cudaMemcpyToSymbol(gi_d_chisq_threshold, &bits, 4, 0, cudaMemcpyHostToDevice);
-    case ModelConstant::kOddsRatioThreshold:
-      return cudaMemcpyToSymbol(gi_d_or_threshold, &bits, 4, 0, cudaMemcpyHostToDevice);
-  }
-  return cudaErrorInvalidValue;
+  return set_model_constant(which, bits, gi_d_df_COLS0, gi_d_df_COLS1, gi_d_chisq_threshold, gi_d_or_threshold);
 }
 
 void launch_gi_within(dim3 grid, dim3 block, const PassLaunch& l) {

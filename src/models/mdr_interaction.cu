@@ -1,4 +1,5 @@
 // Device unit of mdr_interaction: the MDR model's constants and kernels.
+#include "interaction/model_constants.h"
 #include "interaction/pair_counts.h"
 #include "interaction/pass_kernel.cuh"
 #include "interaction/table_2x2.h"
@@ -73,15 +74,7 @@ __global__ void mdr_compute_chi_square_between_groups_kernel(
 namespace {
 
 cudaError_t set_mdr_constant(ModelConstant which, std::uint32_t bits) {
-  switch (which) {
-    case ModelConstant::kControlColumns: return cudaMemcpyToSymbol(mdr_d_df_COLS0, &bits, 4, 0, cudaMemcpyHostToDevice);
-    case ModelConstant::kCaseColumns: return cudaMemcpyToSymbol(mdr_d_df_COLS1, &bits, 4, 0, cudaMemcpyHostToDevice);
-    case ModelConstant::kChiSquareThreshold:
-      return cudaMemcpyToSymbol(mdr_d_chisq_threshold, &bits, 4, 0, cudaMemcpyHostToDevice);
-    case ModelConstant::kOddsRatioThreshold:
-      return cudaMemcpyToSymbol(mdr_d_or_threshold, &bits, 4, 0, cudaMemcpyHostToDevice);
-  }
-  return cudaErrorInvalidValue;
+  return set_model_constant(which, bits, mdr_d_df_COLS0, mdr_d_df_COLS1, mdr_d_chisq_threshold, mdr_d_or_threshold);
 }
 
 void launch_mdr_within(dim3 grid, dim3 block, const PassLaunch& l) {
