@@ -45,16 +45,11 @@ __global__ void dr_compute_chi_square_within_group_kernel(
     std::uint64_t batch_start, std::uint64_t batch_count, std::int32_t group_start) {
   (void)case_dominant;
   (void)control_dominant;
-  visit_thread_pairs<false>(batch_start, batch_count, group_size, group_size, group_start, group_start,
-                            [&](std::uint64_t i, std::uint64_t j, std::int32_t snp0, std::int32_t snp1) {
-                              const PairCells cells = count_pair_cells(
-                                  class_masks(case_recessive, case_ab, case_bb, i, case_words),
-                                  class_masks(case_recessive, case_ab, case_bb, j, case_words),
-                                  class_masks(control_recessive, control_ab, control_bb, i, control_words),
-                                  class_masks(control_recessive, control_ab, control_bb, j, control_words), case_words,
-                                  control_words);
-                              evaluate_pair(cells, snp0, snp1, results, valid_count);
-                            });
+  const GroupClassMasks g{{case_recessive, case_ab, case_bb}, {control_recessive, control_ab, control_bb}};
+  within_group_cells(g, case_words, control_words, group_size, batch_start, batch_count, group_start,
+                     [&](const PairCells& cells, std::int32_t snp0, std::int32_t snp1) {
+                       evaluate_pair(cells, snp0, snp1, results, valid_count);
+                     });
 }
 
 __global__ void dr_compute_chi_square_between_groups_kernel(
@@ -71,16 +66,12 @@ __global__ void dr_compute_chi_square_between_groups_kernel(
   (void)control_dominant_a;
   (void)case_dominant_b;
   (void)control_dominant_b;
-  visit_thread_pairs<true>(batch_start, batch_count, size_a, size_b, start_a, start_b,
-                           [&](std::uint64_t i, std::uint64_t j, std::int32_t snp0, std::int32_t snp1) {
-                             const PairCells cells = count_pair_cells(
-                                 class_masks(case_recessive_a, case_ab_a, case_bb_a, i, case_words),
-                                 class_masks(case_recessive_b, case_ab_b, case_bb_b, j, case_words),
-                                 class_masks(control_recessive_a, control_ab_a, control_bb_a, i, control_words),
-                                 class_masks(control_recessive_b, control_ab_b, control_bb_b, j, control_words),
-                                 case_words, control_words);
-                             evaluate_pair(cells, snp0, snp1, results, valid_count);
-                           });
+  const GroupClassMasks a{{case_recessive_a, case_ab_a, case_bb_a}, {control_recessive_a, control_ab_a, control_bb_a}};
+  const GroupClassMasks b{{case_recessive_b, case_ab_b, case_bb_b}, {control_recessive_b, control_ab_b, control_bb_b}};
+  between_groups_cells(a, b, case_words, control_words, size_a, size_b, batch_start, batch_count, start_a, start_b,
+                       [&](const PairCells& cells, std::int32_t snp0, std::int32_t snp1) {
+                         evaluate_pair(cells, snp0, snp1, results, valid_count);
+                       });
 }
 
 namespace {

@@ -43,16 +43,11 @@ __global__ void gi_compute_chi_square_within_group_kernel(
     const std::uint64_t* control_mask0, const std::uint64_t* control_mask1, const std::uint64_t* control_mask2,
     std::int32_t case_words, std::int32_t control_words, std::int32_t group_size, InteractionRecord* results,
     unsigned long long* valid_count, std::uint64_t batch_start, std::uint64_t batch_count, std::int32_t group_start) {
-  visit_thread_pairs<false>(batch_start, batch_count, group_size, group_size, group_start, group_start,
-                            [&](std::uint64_t i, std::uint64_t j, std::int32_t snp0, std::int32_t snp1) {
-                              const PairCells cells = count_pair_cells(
-                                  class_masks(case_mask0, case_mask1, case_mask2, i, case_words),
-                                  class_masks(case_mask0, case_mask1, case_mask2, j, case_words),
-                                  class_masks(control_mask0, control_mask1, control_mask2, i, control_words),
-                                  class_masks(control_mask0, control_mask1, control_mask2, j, control_words),
-                                  case_words, control_words);
-                              evaluate_pair(cells, snp0, snp1, results, valid_count);
-                            });
+  const GroupClassMasks g{{case_mask0, case_mask1, case_mask2}, {control_mask0, control_mask1, control_mask2}};
+  within_group_cells(g, case_words, control_words, group_size, batch_start, batch_count, group_start,
+                     [&](const PairCells& cells, std::int32_t snp0, std::int32_t snp1) {
+                       evaluate_pair(cells, snp0, snp1, results, valid_count);
+                     });
 }
 
 __global__ void gi_compute_chi_square_between_groups_kernel(
@@ -63,16 +58,12 @@ __global__ void gi_compute_chi_square_between_groups_kernel(
     std::int32_t case_words, std::int32_t control_words, std::int32_t size_a, std::int32_t size_b,
     InteractionRecord* results, unsigned long long* valid_count, std::uint64_t batch_start, std::uint64_t batch_count,
     std::int32_t start_a, std::int32_t start_b) {
-  visit_thread_pairs<true>(batch_start, batch_count, size_a, size_b, start_a, start_b,
-                           [&](std::uint64_t i, std::uint64_t j, std::int32_t snp0, std::int32_t snp1) {
-                             const PairCells cells =
-                                 count_pair_cells(class_masks(case_a0, case_a1, case_a2, i, case_words),
-                                                  class_masks(case_b0, case_b1, case_b2, j, case_words),
-                                                  class_masks(control_a0, control_a1, control_a2, i, control_words),
-                                                  class_masks(control_b0, control_b1, control_b2, j, control_words),
-                                                  case_words, control_words);
-                             evaluate_pair(cells, snp0, snp1, results, valid_count);
-                           });
+  const GroupClassMasks a{{case_a0, case_a1, case_a2}, {control_a0, control_a1, control_a2}};
+  const GroupClassMasks b{{case_b0, case_b1, case_b2}, {control_b0, control_b1, control_b2}};
+  between_groups_cells(a, b, case_words, control_words, size_a, size_b, batch_start, batch_count, start_a, start_b,
+                       [&](const PairCells& cells, std::int32_t snp0, std::int32_t snp1) {
+                         evaluate_pair(cells, snp0, snp1, results, valid_count);
+                       });
 }
 
 namespace {
