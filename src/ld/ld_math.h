@@ -83,21 +83,24 @@ __host__ __device__ __forceinline__ HaplotypeCounts count_haplotypes(const unsig
 __host__ __device__ __forceinline__ HaplotypeFrequencies estimate_haplotypes(const HaplotypeCounts& h) {
   const float nAB = static_cast<float>(h.nAB), nAb = static_cast<float>(h.nAb);
   const float naB = static_cast<float>(h.naB), nab = static_cast<float>(h.nab);
+  // Without double heterozygotes every round gives the counts' shares again: the first round's
+  // frequencies are final, whatever the stopping test would say.
+  if (h.nDH == 0) {
+    const float total = ((nAb + nAB) + naB) + nab;
+    return HaplotypeFrequencies{nAB / total, nAb / total, naB / total, nab / total};
+  }
   const float nDH = static_cast<float>(h.nDH);
   const float start_total = static_cast<float>(2 * h.n) + 0.4f;
   HaplotypeFrequencies p{(nAB + 0.1f) / start_total, (nAb + 0.1f) / start_total, (naB + 0.1f) / start_total,
                          (nab + 0.1f) / start_total};
   float ll_prev = -1.0e9f;
   for (int round = 0; round < 20; ++round) {
-    float eAB = nAB, eAb = nAb, eaB = naB, eab = nab;
-    if (h.nDH >= 1) {
-      const float coupling = p.pAB * p.pab;
-      const float theta = coupling / (coupling + p.pAb * p.paB);
-      eAB = nAB + theta * nDH;
-      eab = nab + theta * nDH;
-      eAb = nAb + (1.0f - theta) * nDH;
-      eaB = naB + (1.0f - theta) * nDH;
-    }
+    const float coupling = p.pAB * p.pab;
+    const float theta = coupling / (coupling + p.pAb * p.paB);
+    const float eAB = nAB + theta * nDH;
+    const float eab = nab + theta * nDH;
+    const float eAb = nAb + (1.0f - theta) * nDH;
+    const float eaB = naB + (1.0f - theta) * nDH;
     const float total = ((eAb + eAB) + eaB) + eab;
     p = HaplotypeFrequencies{eAB / total, eAb / total, eaB / total, eab / total};
     const float ll = nAB * vp_logf(p.pAB) + nAb * vp_logf(p.pAb) + naB * vp_logf(p.paB) + nab * vp_logf(p.pab) +
