@@ -11,7 +11,15 @@
   ::varpair::device::host_launch(kernel, (grid), (block), (stream), __VA_ARGS__)
 #endif
 
+#include <cstdint>
 #include <string>
+
+namespace varpair {
+
+// The largest grid of a one-dimensional launch, in blocks.
+constexpr std::uint64_t kMaxGrid = 2147483647;
+
+}  // namespace varpair
 
 namespace varpair::device {
 

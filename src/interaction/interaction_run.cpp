@@ -24,7 +24,6 @@ namespace varpair {
 namespace {
 
 constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
-constexpr std::uint64_t kMaxGrid = 2147483647;
 
 struct Group {
   std::int32_t start, end, size;

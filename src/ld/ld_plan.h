@@ -4,10 +4,9 @@
 #include <algorithm>
 #include <cstdint>
 
-namespace varpair {
+#include "device/runtime.h"
 
-// The largest grid of a one-dimensional launch.
-constexpr std::uint64_t kMaxGrid = 2147483647;
+namespace varpair {
 
 constexpr std::uint64_t ceil_div(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; }
 
