@@ -6,6 +6,9 @@
 
 #include "device/bits.h"
 #include "device/runtime.h"
+#if !defined(VARPAIR_CUDA)
+#include "device/host_simd.h"
+#endif
 
 namespace varpair {
 
@@ -15,6 +18,14 @@ template <int kKinds>
 __host__ __device__ __forceinline__ void count_cells(const std::uint64_t* const* first,
                                                      const std::uint64_t* const* second, std::int32_t words,
                                                      std::int32_t (&cells)[kKinds][kKinds]) {
+#if !defined(VARPAIR_CUDA)
+  if constexpr (kKinds == 3) {
+    if (host_simd::enabled()) {
+      host_simd::count_cells3(first, second, words, cells);
+      return;
+    }
+  }
+#endif
   for (std::int32_t w = 0; w < words; ++w) {
     std::uint64_t x[kKinds], y[kKinds];
     for (int k = 0; k < kKinds; ++k) {

@@ -1,0 +1,80 @@
+#include "device/host_simd.h"
+
+// GCC 12's AVX-512 intrinsics start from deliberately undefined vectors, which its own
+// uninitialised-value warnings then report inside the header's inline functions.
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+#include <immintrin.h>
+
+namespace varpair::host_simd {
+
+namespace {
+
+bool cpu_has_vector_popcount() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vpopcntdq");
+}
+
+#define VP_AVX512 __attribute__((target("avx512f,avx512vpopcntdq")))
+
+VP_AVX512 inline __m512i count_and(__m512i acc, __m512i x, __m512i y) {
+  return _mm512_add_epi64(acc, _mm512_popcnt_epi64(_mm512_and_si512(x, y)));
+}
+
+}  // namespace
+
+std::atomic<bool> use_vector_counts{cpu_has_vector_popcount()};
+
+bool available() { return cpu_has_vector_popcount(); }
+
+void set_enabled(bool on) { use_vector_counts.store(on && available(), std::memory_order_relaxed); }
+
+VP_AVX512 void count_cells3(const std::uint64_t* const* first, const std::uint64_t* const* second, std::int32_t words,
+                            std::int32_t (&cells)[3][3]) {
+  __m512i acc[3][3];
+  for (auto& row : acc)
+    for (auto& a : row) a = _mm512_setzero_si512();
+  for (std::int32_t w = 0; w < words; w += 8) {
+    const __mmask8 lanes = words - w >= 8 ? 0xFF : static_cast<__mmask8>((1u << (words - w)) - 1);
+    __m512i x[3], y[3];
+    for (int k = 0; k < 3; ++k) {
+      x[k] = _mm512_maskz_loadu_epi64(lanes, first[k] + w);
+      y[k] = _mm512_maskz_loadu_epi64(lanes, second[k] + w);
+    }
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) acc[i][j] = count_and(acc[i][j], x[i], y[j]);
+  }
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) cells[i][j] += static_cast<std::int32_t>(_mm512_reduce_add_epi64(acc[i][j]));
+}
+
+// 256 samples a step: the low and high bit of every code split into planes at the even bit
+// positions, code 0 = neither, 1 = low only, 2 = high only (code 3, both, is no genotype).
+VP_AVX512 int count_packed_cells(const unsigned char* row0, const unsigned char* row1, int samples,
+                                 std::int32_t (&cells)[3][3]) {
+  const __m512i even = _mm512_set1_epi64(0x5555555555555555LL);
+  __m512i acc[3][3];
+  for (auto& row : acc)
+    for (auto& a : row) a = _mm512_setzero_si512();
+  int first = 0;
+  for (; first + 256 <= samples; first += 256) {
+    __m512i g[2][3];
+    const unsigned char* rows[2] = {row0, row1};
+    for (int r = 0; r < 2; ++r) {
+      const __m512i w = _mm512_loadu_si512(rows[r] + first / 4);
+      const __m512i lo = _mm512_and_si512(w, even);
+      const __m512i hi = _mm512_and_si512(_mm512_srli_epi64(w, 1), even);
+      g[r][0] = _mm512_andnot_si512(_mm512_or_si512(lo, hi), even);
+      g[r][1] = _mm512_andnot_si512(hi, lo);
+      g[r][2] = _mm512_andnot_si512(lo, hi);
+    }
+    for (int x = 0; x < 3; ++x)
+      for (int y = 0; y < 3; ++y) acc[x][y] = count_and(acc[x][y], g[0][x], g[1][y]);
+  }
+  for (int x = 0; x < 3; ++x)
+    for (int y = 0; y < 3; ++y) cells[x][y] = static_cast<std::int32_t>(_mm512_reduce_add_epi64(acc[x][y]));
+  return first;
+}
+
+}  // namespace varpair::host_simd
