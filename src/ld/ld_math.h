@@ -138,13 +138,20 @@ __host__ __device__ __forceinline__ float dprime_measure(const HaplotypeFrequenc
 
 enum class LdMeasure { kR2, kDprime };
 
+// A pair has a measure when some sample is genotyped at both SNPs.
+__host__ __device__ __forceinline__ bool has_ld_value(const HaplotypeCounts& h) { return h.n > 0 && h.genotyped > 0; }
+
+template <LdMeasure kMeasure>
+__host__ __device__ __forceinline__ float ld_measure(const HaplotypeFrequencies& p) {
+  return kMeasure == LdMeasure::kR2 ? r2_measure(p) : dprime_measure(p);
+}
+
 // The LD value of one pair of packed rows: -1.0 when no sample is genotyped at both SNPs.
 template <LdMeasure kMeasure>
 __host__ __device__ __forceinline__ float ld_value(const unsigned char* row0, const unsigned char* row1, int samples) {
   const HaplotypeCounts h = count_haplotypes(row0, row1, samples);
-  if (h.n == 0 || h.genotyped == 0) return kNoLdValue;
-  const HaplotypeFrequencies p = estimate_haplotypes(h);
-  return kMeasure == LdMeasure::kR2 ? r2_measure(p) : dprime_measure(p);
+  if (!has_ld_value(h)) return kNoLdValue;
+  return ld_measure<kMeasure>(estimate_haplotypes(h));
 }
 
 // Histogram bin of a value: trunc(1000 v) in single precision, 1000 for anything from 1.0 up, and 0

@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <vector>
 
 #include "interaction/pair_counts.h"
+#include "ld/ld_em_vector.h"
 #include "ld/ld_math.h"
 
 namespace {
@@ -65,6 +67,36 @@ TEST_F(VectorCounts, MaskCellsCountTheSame) {
       return out;
     });
     EXPECT_EQ(vector, portable) << words;
+  }
+}
+
+// The EM in vector lanes gives every pair the frequencies of the one-pair estimate, bit for bit:
+// large and small counts, zero counts (whose log-likelihood is not a number), few and many double
+// heterozygotes, and groups that do not fill the lanes.
+TEST_F(VectorCounts, VectorEmGivesTheSameFrequencies) {
+  ASSERT_TRUE(varpair::vector_em_available());
+  std::vector<varpair::HaplotypeCounts> counts;
+  for (int k = 0; k < 20000; ++k) {
+    varpair::HaplotypeCounts h;
+    const int scale = k % 3 == 0 ? 10 : k % 3 == 1 ? 400 : 6000;
+    auto draw = [&](int zero_one_in) { return rng() % zero_one_in == 0 ? 0 : static_cast<int>(rng() % scale); };
+    h.nAB = draw(5);
+    h.nAb = draw(5);
+    h.naB = draw(5);
+    h.nab = draw(5);
+    h.nDH = k % 7 == 0 ? 0 : 1 + static_cast<int>(rng() % (scale / 2 + 1));
+    h.genotyped = (h.nAB + h.nAb + h.naB + h.nab) / 2 + h.nDH;
+    h.n = h.genotyped + static_cast<int>(rng() % 5);
+    counts.push_back(h);
+  }
+  for (int n : {1, 15, 16, 17, 20000}) {
+    std::vector<varpair::HaplotypeFrequencies> vector(n);
+    varpair::estimate_haplotypes_many(counts.data(), n, vector.data());
+    for (int k = 0; k < n; ++k) {
+      const auto scalar = varpair::estimate_haplotypes(counts[k]);
+      ASSERT_EQ(std::memcmp(&scalar, &vector[k], sizeof scalar), 0)
+          << "pair " << k << ": " << scalar.pAB << " " << vector[k].pAB << " " << scalar.pab << " " << vector[k].pab;
+    }
   }
 }
 
