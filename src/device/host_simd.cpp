@@ -1,11 +1,6 @@
 #include "device/host_simd.h"
 
-// GCC 12's AVX-512 intrinsics start from deliberately undefined vectors, which its own
-// uninitialised-value warnings then report inside the header's inline functions.
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-
-#include <immintrin.h>
+#include "device/avx512.h"
 
 namespace varpair::host_simd {
 

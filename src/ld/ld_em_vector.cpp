@@ -1,12 +1,6 @@
 #include "ld/ld_em_vector.h"
 
-// GCC 12's AVX-512 intrinsics start from deliberately undefined vectors, which its own
-// uninitialised-value warnings then report inside the header's inline functions.
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-
-#include <immintrin.h>
-
+#include "device/avx512.h"
 #include "device/host_simd.h"
 
 namespace varpair {
