@@ -4,18 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <filesystem>
-#include <map>
 #include <random>
 #include <sstream>
-#include <tuple>
 
 #include "device/host_testing.h"
 #include "e2e/interaction_reference.h"
-#include "interaction/result_writer.h"
-#include "interaction/table_2x2.h"
-#include "ld/ld_reference.h"
 #include "support/test_support.h"
 
 namespace {
