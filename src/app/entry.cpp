@@ -3,26 +3,45 @@
 #include <iostream>
 #include <string_view>
 
+#include "app/command_options.h"
 #include "app/usage.h"
-#include "interaction/interaction_driver.h"
+#include "device/guarded_run.h"
+#include "interaction/interaction_run.h"
 #include "ld/ld_driver.h"
+#include "models/domrec_interaction.h"
+#include "models/genotype_interaction.h"
+#include "models/mdr_interaction.h"
 
 namespace varpair {
 
 namespace {
 
+// The command table: each command's name, its family's texts and, for the interaction commands,
+// the model it runs.
 struct CommandEntry {
   std::string_view name;
-  int (*driver)(int argc, const char* const* argv);
+  const LdCommand* ld;
+  const InteractionCommand* interaction;
+  const InteractionModel& (*model)();
 };
 
-constexpr CommandEntry kCommands[] = {
-    {"interChromLDr2", &run_interChromLDr2},
-    {"interChromLDdprime", &run_interChromLDdprime},
-    {"genotype_interaction", &run_genotype_interaction},
-    {"mdr_interaction", &run_mdr_interaction},
-    {"domrec_interaction", &run_domrec_interaction},
+const CommandEntry kCommands[] = {
+    {"interChromLDr2", &kR2Command, nullptr, nullptr},
+    {"interChromLDdprime", &kDprimeCommand, nullptr, nullptr},
+    {"genotype_interaction", nullptr, &kGenotypeInteraction, &genotype_interaction_model},
+    {"mdr_interaction", nullptr, &kMdrInteraction, &mdr_interaction_model},
+    {"domrec_interaction", nullptr, &kDomrecInteraction, &domrec_interaction_model},
 };
+
+// Reads the command line into the family's settings and runs its driver; argv[0] is the command.
+int run_command(const CommandEntry& command, int argc, const char* const* argv) {
+  if (command.ld != nullptr) {
+    const auto settings = read_ld_settings(*command.ld, argc, argv, std::cerr);
+    return settings ? run_ld(*command.ld, *settings) : 1;
+  }
+  const auto settings = read_interaction_settings(*command.interaction, argc, argv, std::cerr);
+  return settings ? run_interaction(*command.interaction, command.model(), *settings) : 1;
+}
 
 }  // namespace
 
@@ -32,7 +51,7 @@ int run_entry(int argc, const char* const* argv) {
     return 1;
   }
   for (const CommandEntry& command : kCommands)
-    if (argv[1] == command.name) return command.driver(argc - 1, argv + 1);
+    if (argv[1] == command.name) return run_guarded(argv[1], [&] { return run_command(command, argc - 1, argv + 1); });
   std::cerr << "Unknown command: " << argv[1] << std::endl;
   print_usage(std::cout);
   return 1;

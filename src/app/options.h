@@ -15,11 +15,29 @@ namespace varpair {
 class OptionValues {
  public:
   bool has(const std::string& name) const { return values_.count(name) != 0; }
-  const std::string& get(const std::string& name) const { return values_.at(name); }
-  void set(const std::string& name, const std::string& value) { values_[name] = value; }
+  const std::string& get(const std::string& name) const { return values_.at(name).text; }
+  void set(const std::string& name, const std::string& value) { values_[name] = Value{value, ++position_}; }
+  // Of options that are two names of one setting, the one given last (the first name when none is).
+  std::string last_of(std::initializer_list<std::string> names) const {
+    std::string last = *names.begin();
+    int at = 0;
+    for (const std::string& name : names) {
+      auto it = values_.find(name);
+      if (it != values_.end() && it->second.position > at) {
+        last = name;
+        at = it->second.position;
+      }
+    }
+    return last;
+  }
 
  private:
-  std::map<std::string, std::string> values_;
+  struct Value {
+    std::string text;
+    int position;
+  };
+  std::map<std::string, Value> values_;
+  int position_ = 0;
 };
 
 // Scans argv[1 ...] (argv[0] is the command name) against the accepted option names. On the first

@@ -37,10 +37,4 @@ class TimerRegistry {
   std::map<std::string, double> finished_;
 };
 
-// "1.50 KB": a file's size for the reports; "File not accessible" or "Size calculation failed".
-std::string file_size_text(const std::string& path);
-
-// The size text of a byte count, units B to TB.
-std::string size_text(std::uint64_t bytes);
-
 }  // namespace varpair

@@ -6,38 +6,25 @@
 
 namespace varpair {
 
-MaskStore build_masks(const MappedFile& file, const MaskScheme& scheme) {
+MaskStore build_genotype_masks(const MappedFile& file) {
   const TableShape shape = scan_table(file.data(), file.size());
   MaskStore store;
   store.rows = shape.rows;
   store.samples = shape.columns;
   store.words = mask_words(shape.columns);
-  store.kinds = scheme.kinds;
   const std::size_t total = static_cast<std::size_t>(store.rows) * static_cast<std::size_t>(store.words);
-  for (int k = 0; k < scheme.kinds; ++k) store.masks[k].assign(total, 0);
+  for (auto& mask : store.masks) mask.assign(total, 0);
 
   for_each_row_chunk(shape.rows, [&](std::int32_t first, std::int32_t end) {
     for (std::int32_t r = first; r < end; ++r) {
-      std::array<std::uint64_t*, kMaxMaskKinds> row{};
-      for (int k = 0; k < scheme.kinds; ++k)
-        row[k] = store.masks[k].data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(store.words);
+      const std::size_t at = static_cast<std::size_t>(r) * static_cast<std::size_t>(store.words);
       walk_genotypes(row_span(shape, file.data(), file.size(), r), shape.columns,
                      [&](std::int32_t sample, std::uint8_t code) {
-                       if (code > 2) return;
-                       const std::uint64_t bit = std::uint64_t{1} << (sample & 63);
-                       const std::uint8_t kinds = scheme.kinds_of_genotype[code];
-                       for (int k = 0; k < scheme.kinds; ++k)
-                         if ((kinds >> k) & 1) row[k][sample >> 6] |= bit;
+                       if (code <= 2) store.masks[code][at + (sample >> 6)] |= std::uint64_t{1} << (sample & 63);
                      });
     }
   });
   return store;
-}
-
-MaskStore build_genotype_masks(const MappedFile& file) { return build_masks(file, kGenotypeMasks); }
-
-void upload_genotype_masks(const MaskStore& store, std::int32_t first, std::int32_t end, DeviceMasks& out) {
-  upload_masks(store, first, end, out, MaskNames{{"mask0", "mask1", "mask2", ""}, true});
 }
 
 void upload_masks(const MaskStore& store, std::int32_t first, std::int32_t end, DeviceMasks& out,
@@ -47,10 +34,10 @@ void upload_masks(const MaskStore& store, std::int32_t first, std::int32_t end, 
   const std::size_t words = static_cast<std::size_t>(end - first) * static_cast<std::size_t>(store.words);
   const std::size_t offset = static_cast<std::size_t>(first) * static_cast<std::size_t>(store.words);
   try {
-    for (int k = 0; k < store.kinds; ++k)
+    for (int k = 0; k < kMaskKinds; ++k)
       if (out.kind[k].allocate(words * sizeof(std::uint64_t)) != cudaSuccess)
         throw DeviceError(std::string("Failed to allocate GPU memory for ") + names.names[k]);
-    for (int k = 0; k < store.kinds; ++k) {
+    for (int k = 0; k < kMaskKinds; ++k) {
       const cudaError_t e = cudaMemcpy(out.kind[k].get(), store.masks[k].data() + offset, words * sizeof(std::uint64_t),
                                        cudaMemcpyHostToDevice);
       if (e != cudaSuccess)

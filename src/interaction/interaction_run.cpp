@@ -1,6 +1,8 @@
 // The shared driver of the interaction commands: read both tables into masks, plan groups, run the
 // within-group and between-group passes batch by batch, and write the result table and the time
 // statistics.
+#include "interaction/interaction_run.h"
+
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -11,13 +13,13 @@
 #include <optional>
 #include <vector>
 
-#include "app/options.h"
 #include "common/clock.h"
+#include "common/file_size.h"
 #include "common/run_problems.h"
 #include "common/system_info.h"
 #include "common/table_scan.h"
-#include "device/guarded_run.h"
-#include "interaction/interaction_model.h"
+#include "interaction/genotype_masks.h"
+#include "interaction/gpu_plan.h"
 
 namespace varpair {
 
@@ -29,11 +31,22 @@ struct Group {
   std::int32_t start, end, size;
 };
 
+// The masks of one group for both sample sets.
+struct GroupMasks {
+  DeviceMasks cases;
+  DeviceMasks controls;
+};
+
+GroupClassMasks class_masks_of(const GroupMasks& g) {
+  return GroupClassMasks{{g.cases.get(0), g.cases.get(1), g.cases.get(2)},
+                         {g.controls.get(0), g.controls.get(1), g.controls.get(2)}};
+}
+
 class InteractionRun {
  public:
-  InteractionRun(const InteractionModel& model, const InteractionSettings& settings, RunLog& log, TimerRegistry& timers,
-                 RunProblems& problems)
-      : model_(model), s_(settings), log_(log), timers_(timers), problems_(problems) {}
+  InteractionRun(const InteractionCommand& command, const InteractionModel& model, const InteractionSettings& settings,
+                 RunLog& log, TimerRegistry& timers, RunProblems& problems)
+      : command_(command), model_(model), s_(settings), log_(log), timers_(timers), problems_(problems) {}
 
   // Set-up and both passes; false when the set-up failed (exit status 1).
   bool run();
@@ -53,14 +66,16 @@ class InteractionRun {
   bool plan_and_allocate();
   void within_group_pass();
   void between_group_pass();
-  void run_batches(const PassLaunch& base, std::uint64_t pairs, bool between, std::int32_t g1, std::int32_t g2);
-  bool run_one_batch(PassLaunch& launch, bool between, std::uint64_t& records);
+  void run_batches(const PassArgs& base, std::uint64_t pairs, bool between, std::int32_t g1, std::int32_t g2);
+  bool run_one_batch(PassArgs& launch, bool between, std::uint64_t& records);
+  void report_inputs();
   void upload_group(const Group& g, GroupMasks& masks);
   void fail(const std::string& line, const char* problem) {
     log_ << line << eol;
     problems_.add(problem);
   }
 
+  const InteractionCommand& command_;
   const InteractionModel& model_;
   const InteractionSettings& s_;
   RunLog& log_;
@@ -82,12 +97,12 @@ bool InteractionRun::read_table(const TableTexts& texts, const std::string& path
   log_ << texts.reading << path << eol;
   try {
     MappedFile file(path);
-    store = model_.build_masks(file);
+    store = build_genotype_masks(file);
     require_genotypes(TableShape{store.rows, store.samples, {}}, path);
     log_ << texts.done << store.rows << " SNPs, " << store.samples << " samples" << eol;
     return true;
   } catch (const std::exception& e) {
-    if (model_.input_errors_escape) throw;
+    if (command_.read_errors_escape) throw;
     log_ << texts.error << e.what() << eol;
     return false;
   }
@@ -104,10 +119,10 @@ bool InteractionRun::read_tables() {
   log_ << "File reading time: " << std::fixed << std::setprecision(3) << timers_.seconds("file_reading") << " seconds"
        << eol;
   if (cases_.rows != controls_.rows) {
-    log_ << model_.snp_count_mismatch << eol;
+    log_ << command_.snp_count_mismatch << eol;
     return false;
   }
-  model_.report_inputs(log_, cases_, controls_);
+  report_inputs();
   const auto rows = static_cast<std::uint64_t>(cases_.rows);
   log_ << "Total SNP pairs: " << rows * (rows - 1) / 2 << eol;
   return true;
@@ -148,8 +163,9 @@ bool InteractionRun::plan_and_allocate() {
   cudaMemGetInfo(&free_bytes, &total_bytes);
   log_ << "Total GPU memory: " << static_cast<double>(total_bytes) / kGiB << " GB" << eol;
   log_ << "Available GPU memory: " << static_cast<double>(free_bytes) / kGiB << " GB" << eol;
+  const PlanConstants plan{model_.bytes_per_item(), kMaskKinds, command_.group_floor_only_above_100_rows};
   const std::int32_t size =
-      plan_groups(cases_.rows, cases_.words, controls_.words, total_bytes, max_batch_items_, &log_, model_.plan);
+      plan_groups(cases_.rows, cases_.words, controls_.words, total_bytes, max_batch_items_, &log_, plan);
   if (size < 1) {
     log_ << "ERROR: Failed to calculate group size due to memory constraints" << eol;
     return false;
@@ -167,10 +183,10 @@ bool InteractionRun::plan_and_allocate() {
     log_ << "Error: Cannot create output file!" << eol;
     return false;
   }
-  output_ << model_.header << '\n' << std::fixed << std::setprecision(6);
-  writer_ = std::make_unique<ResultWriter>(output_, model_.label);
+  output_ << command_.header << '\n' << std::fixed << std::setprecision(6);
+  writer_ = std::make_unique<ResultWriter>(output_, model_.labels);
 
-  const std::uint64_t bytes_per_item = model_.plan.bytes_per_item;
+  const std::uint64_t bytes_per_item = model_.bytes_per_item();
   // The host copy of one batch's records stays within a quarter of physical memory.
   max_batch_items_ = std::min(max_batch_items_, physical_memory_bytes() / 4 / bytes_per_item);
   log_ << "Allocating " << static_cast<double>(max_batch_items_ * bytes_per_item) / kGiB << " GB for results buffer"
@@ -203,8 +219,19 @@ bool InteractionRun::run() {
 }
 
 void InteractionRun::upload_group(const Group& g, GroupMasks& masks) {
-  model_.upload_masks(cases_, g.start, g.end, masks.cases);
-  model_.upload_masks(controls_, g.start, g.end, masks.controls);
+  const MaskNames names{command_.mask_names, command_.mask_errors_with_runtime_text};
+  upload_masks(cases_, g.start, g.end, masks.cases, names);
+  upload_masks(controls_, g.start, g.end, masks.controls, names);
+}
+
+void InteractionRun::report_inputs() {
+  if (command_.input_report == InputReport::kSampleRatio) {
+    log_ << "Control / Case sample ratio fold = "
+         << static_cast<float>(controls_.samples) / static_cast<float>(cases_.samples) << eol;
+    return;
+  }
+  log_ << "Case mask words: " << cases_.words << eol;
+  log_ << "Control mask words: " << controls_.words << eol;
 }
 
 void InteractionRun::within_group_pass() {
@@ -221,8 +248,8 @@ void InteractionRun::within_group_pass() {
     }
     const auto n = static_cast<std::uint64_t>(group.size);
     const std::uint64_t pairs = n * (n - 1) / 2;
-    PassLaunch base{&masks,      nullptr, cases_.words, controls_.words, group.size, 0, nullptr, nullptr, 0, 0,
-                    group.start, 0,       0.0f};
+    const PassArgs base{class_masks_of(masks), {}, cases_.words, controls_.words, group.size, 0, nullptr, nullptr, 0, 0,
+                        group.start,           0,  0.0f};
     run_batches(base, pairs, false, static_cast<std::int32_t>(g), 0);
     log_ << "Within-group " << g << " completed: " << pairs << " pairs processed" << eol;
   }
@@ -246,17 +273,29 @@ void InteractionRun::between_group_pass() {
         continue;
       }
       const std::uint64_t pairs = static_cast<std::uint64_t>(a.size) * static_cast<std::uint64_t>(b.size);
-      PassLaunch base{&masks_a, &masks_b, cases_.words, controls_.words, a.size, b.size, nullptr, nullptr,
-                      0,        0,        a.start,      b.start,         0.0f};
+      const PassArgs base{class_masks_of(masks_a),
+                          class_masks_of(masks_b),
+                          cases_.words,
+                          controls_.words,
+                          a.size,
+                          b.size,
+                          nullptr,
+                          nullptr,
+                          0,
+                          0,
+                          a.start,
+                          b.start,
+                          0.0f};
       run_batches(base, pairs, true, static_cast<std::int32_t>(g1), static_cast<std::int32_t>(g2));
-      model_.between_done(log_, g1, g2, pairs);
+      log_ << command_.between_done[0] << g1 << command_.between_done[1] << g2 << command_.between_done[2] << pairs
+           << " pairs processed" << eol;
     }
   }
 }
 
-void InteractionRun::run_batches(const PassLaunch& base, std::uint64_t pairs, bool between, std::int32_t g1,
+void InteractionRun::run_batches(const PassArgs& base, std::uint64_t pairs, bool between, std::int32_t g1,
                                  std::int32_t g2) {
-  PassLaunch launch = base;
+  PassArgs launch = base;
   launch.results = results_.get<InteractionRecord>();
   launch.valid_count = valid_count_.get<unsigned long long>();
   launch.sample_ratio = static_cast<float>(controls_.samples) / static_cast<float>(cases_.samples);
@@ -280,7 +319,7 @@ void InteractionRun::run_batches(const PassLaunch& base, std::uint64_t pairs, bo
 }
 
 // One launch and its records; false (after its line) when a device step failed.
-bool InteractionRun::run_one_batch(PassLaunch& launch, bool between, std::uint64_t& records) {
+bool InteractionRun::run_one_batch(PassArgs& launch, bool between, std::uint64_t& records) {
   const auto threads = static_cast<std::uint64_t>(s_.threads);
   std::uint64_t blocks = ((launch.batch_count + 3) / 4 + threads - 1) / threads;
   if (blocks > kMaxGrid) {
@@ -296,7 +335,7 @@ bool InteractionRun::run_one_batch(PassLaunch& launch, bool between, std::uint64
   (between ? model_.launch_between : model_.launch_within)(dim3(static_cast<unsigned>(blocks)), dim3(s_.threads),
                                                            launch);
   if (const cudaError_t e = cudaGetLastError()) {
-    fail(std::string(between ? "ERROR: Between-group kernel launch failed: " : model_.within_launch_failed) +
+    fail(std::string(between ? "ERROR: Between-group kernel launch failed: " : command_.within_launch_failed) +
              cudaGetErrorString(e),
          problem);
     return false;
@@ -341,29 +380,30 @@ void InteractionRun::finish() {
   cudaDeviceReset();
 }
 
-void write_header(RunLog& log, const InteractionCommand& command, int argc, const char* const* argv) {
+void write_header(RunLog& log, const InteractionCommand& command, const std::string& command_line) {
   log << "varpair version: 2.0" << eol;
   log << "Device backend: " << device::backend_description() << eol;
   log << "Command: " << command.name << eol;
-  log << "Command line: " << command.name + command_line_text(argc, argv) << eol;
+  log << "Command line: " << command.name << command_line << eol;
   log << "Program started at: " << ctime_text(std::time(nullptr));
   log << "----------------------------------------" << eol;
 }
 
-int run_model(const InteractionModel& model, int argc, const char* const* argv) {
+}  // namespace
+
+int run_interaction(const InteractionCommand& command, const InteractionModel& model,
+                    const InteractionSettings& settings) {
   TimerRegistry timers;
   timers.start("total");
-  const auto settings = read_interaction_settings(model.command, argc, argv, std::cerr);
-  if (!settings) return 1;
-  RunLog log(interaction_log_path(settings->output));
-  write_header(log, model.command, argc, argv);
-  const GpuSelection gpu = select_gpu(settings->device_index, log, model.report_device);
+  RunLog log(interaction_log_path(settings.output));
+  write_header(log, command, settings.command_line);
+  const GpuSelection gpu = select_gpu(settings.device_index, log, command.report_device);
   if (gpu != GpuSelection::kSelected) return 1;
 
   RunProblems problems;
   std::uint64_t valid_results = 0;
   {
-    InteractionRun run(model, *settings, log, timers, problems);
+    InteractionRun run(command, model, settings, log, timers, problems);
     if (!run.run()) return 1;
     run.finish();
     valid_results = run.valid_results();
@@ -376,25 +416,10 @@ int run_model(const InteractionModel& model, int argc, const char* const* argv) 
   log << "Total valid results: " << valid_results << eol;
   log << "Program finished at: " << ctime_text(std::time(nullptr));
   log << "=== Analysis Completed ===" << eol;
-  std::cout << model.success_line << "\n";
-  std::cout << "Output file: " << settings->output << "\n";
+  std::cout << command.success_line << "\n";
+  std::cout << "Output file: " << settings.output << "\n";
   std::cout << "Log file: " << log.path() << std::endl;
   return problems.report(log);
-}
-
-}  // namespace
-
-void report_between_done(RunLog& log, std::size_t g1, std::size_t g2, std::uint64_t pairs) {
-  log << "Completed between groups " << g1 << " and " << g2 << ": " << pairs << " pairs processed" << eol;
-}
-
-void report_mask_words(RunLog& log, const MaskStore& cases, const MaskStore& controls) {
-  log << "Case mask words: " << cases.words << eol;
-  log << "Control mask words: " << controls.words << eol;
-}
-
-int run_interaction_model(const InteractionModel& model, int argc, const char* const* argv) {
-  return run_guarded(model.command.name, [&] { return run_model(model, argc, argv); });
 }
 
 }  // namespace varpair

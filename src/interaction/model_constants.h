@@ -9,18 +9,17 @@
 
 namespace varpair {
 
-template <class ControlColumns, class CaseColumns, class ChiSquare, class OddsRatio>
-cudaError_t set_model_constant(ModelConstant which, std::uint32_t bits, const ControlColumns& control_columns,
-                               const CaseColumns& case_columns, const ChiSquare& chi_square,
-                               const OddsRatio& odds_ratio) {
-  static_assert(sizeof(ControlColumns) == 4 && sizeof(CaseColumns) == 4 && sizeof(ChiSquare) == 4 &&
-                sizeof(OddsRatio) == 4);
+// Sets one of the unit's four constants (given in ModelConstant order) from its 4 bytes.
+template <auto& kControlColumns, auto& kCaseColumns, auto& kChiSquare, auto& kOddsRatio>
+cudaError_t set_model_constant(ModelConstant which, std::uint32_t bits) {
+  static_assert(sizeof kControlColumns == 4 && sizeof kCaseColumns == 4 && sizeof kChiSquare == 4 &&
+                sizeof kOddsRatio == 4);
   switch (which) {
     case ModelConstant::kControlColumns:
-      return cudaMemcpyToSymbol(control_columns, &bits, 4, 0, cudaMemcpyHostToDevice);
-    case ModelConstant::kCaseColumns: return cudaMemcpyToSymbol(case_columns, &bits, 4, 0, cudaMemcpyHostToDevice);
-    case ModelConstant::kChiSquareThreshold: return cudaMemcpyToSymbol(chi_square, &bits, 4, 0, cudaMemcpyHostToDevice);
-    case ModelConstant::kOddsRatioThreshold: return cudaMemcpyToSymbol(odds_ratio, &bits, 4, 0, cudaMemcpyHostToDevice);
+      return cudaMemcpyToSymbol(kControlColumns, &bits, 4, 0, cudaMemcpyHostToDevice);
+    case ModelConstant::kCaseColumns: return cudaMemcpyToSymbol(kCaseColumns, &bits, 4, 0, cudaMemcpyHostToDevice);
+    case ModelConstant::kChiSquareThreshold: return cudaMemcpyToSymbol(kChiSquare, &bits, 4, 0, cudaMemcpyHostToDevice);
+    case ModelConstant::kOddsRatioThreshold: return cudaMemcpyToSymbol(kOddsRatio, &bits, 4, 0, cudaMemcpyHostToDevice);
   }
   return cudaErrorInvalidValue;
 }

@@ -6,9 +6,7 @@
 
 #include "device/bits.h"
 #include "device/runtime.h"
-#if !defined(VARPAIR_CUDA)
-#include "device/host_simd.h"
-#endif
+#include "device/vector_path.h"
 
 namespace varpair {
 
@@ -18,14 +16,9 @@ template <int kKinds>
 __host__ __device__ __forceinline__ void count_cells(const std::uint64_t* const* first,
                                                      const std::uint64_t* const* second, std::int32_t words,
                                                      std::int32_t (&cells)[kKinds][kKinds]) {
-#if !defined(VARPAIR_CUDA)
   if constexpr (kKinds == 3) {
-    if (host_simd::enabled()) {
-      host_simd::count_cells3(first, second, words, cells);
-      return;
-    }
+    if (vector_path::count_cells3(first, second, words, cells)) return;
   }
-#endif
   for (std::int32_t w = 0; w < words; ++w) {
     std::uint64_t x[kKinds], y[kKinds];
     for (int k = 0; k < kKinds; ++k) {
@@ -42,11 +35,10 @@ struct ClassMasks {
   const std::uint64_t* m[3];
 };
 
-__host__ __device__ __forceinline__ ClassMasks class_masks(const std::uint64_t* m0, const std::uint64_t* m1,
-                                                           const std::uint64_t* m2, std::uint64_t row,
+__host__ __device__ __forceinline__ ClassMasks class_masks(const std::uint64_t* const (&group)[3], std::uint64_t row,
                                                            std::int32_t words) {
   const std::uint64_t at = row * static_cast<std::uint64_t>(words);
-  return ClassMasks{{m0 + at, m1 + at, m2 + at}};
+  return ClassMasks{{group[0] + at, group[1] + at, group[2] + at}};
 }
 
 // The nine genotype cells of a pair for cases and controls, and the samples genotyped at both SNPs.

@@ -11,7 +11,7 @@ double chi_square_p_value(float chi_square) { return gsl_cdf_chisq_Q(static_cast
 
 double chi_square_threshold(double alpha) { return gsl_cdf_chisq_Qinv(alpha, 1.0); }
 
-ResultWriter::ResultWriter(std::ostream& out, LabelText labels, std::size_t run_length)
+ResultWriter::ResultWriter(std::ostream& out, LabelTexts labels, std::size_t run_length)
     : out_(out), labels_(labels), run_length_(run_length) {
   buffer_.reserve(run_length_);
 }
@@ -37,8 +37,9 @@ void ResultWriter::write_out() {
     return x.label < y.label;
   });
   for (const InteractionRecord& r : buffer_) {
-    out_ << labels_(r.label) << '\t' << r.snp0 << '\t' << r.snp1 << '\t' << r.a << '\t' << r.b << '\t' << r.c << '\t'
-         << r.d << '\t' << r.chi_square << '\t';
+    const bool known = r.label >= 0 && static_cast<std::size_t>(r.label) < labels_.size();
+    out_ << (known ? labels_[static_cast<std::size_t>(r.label)] : "unknown") << '\t' << r.snp0 << '\t' << r.snp1 << '\t'
+         << r.a << '\t' << r.b << '\t' << r.c << '\t' << r.d << '\t' << r.chi_square << '\t';
     const double p = chi_square_p_value(r.chi_square);
     if (p < 0.00001)
       out_ << std::scientific << std::setprecision(2);

@@ -5,14 +5,15 @@
 #include <cstddef>
 #include <mutex>
 #include <ostream>
+#include <span>
 #include <vector>
 
 #include "interaction/interaction_record.h"
 
 namespace varpair {
 
-// The text of a record's label (genotype label or model) by its index.
-using LabelText = const char* (*)(std::int32_t label);
+// The texts of a model's record labels (genotype labels or models), by label index.
+using LabelTexts = std::span<const char* const>;
 
 class ResultWriter {
  public:
@@ -20,7 +21,7 @@ class ResultWriter {
 
   // `out` is open with its header written and fixed 6-decimal format set. Runs hold `run_length`
   // records (tests use short runs).
-  ResultWriter(std::ostream& out, LabelText labels, std::size_t run_length = kRunLength);
+  ResultWriter(std::ostream& out, LabelTexts labels, std::size_t run_length = kRunLength);
 
   // Buffers one record; a full buffer is written out at once.
   void add(const InteractionRecord& record);
@@ -31,7 +32,7 @@ class ResultWriter {
   void write_out();
 
   std::ostream& out_;
-  LabelText labels_;
+  LabelTexts labels_;
   std::size_t run_length_;
   std::vector<InteractionRecord> buffer_;
   std::mutex mutex_;

@@ -12,7 +12,6 @@
 #include "common/run_log.h"
 #include "common/run_problems.h"
 #include "common/system_info.h"
-#include "device/guarded_run.h"
 #include "device/holders.h"
 #include "ld/ld_input.h"
 #include "ld/ld_outputs.h"
@@ -27,14 +26,12 @@ constexpr double kBytesToGiB = 9.313225746154785e-10;
 
 double gib(std::uint64_t bytes) { return static_cast<double>(bytes) * kBytesToGiB; }
 
-void write_header(RunLog& log, const LdCommand& command, const LdSettings& s, int argc, const char* const* argv) {
+void write_header(RunLog& log, const LdCommand& command, const LdSettings& s) {
   log << "varpair version: 1.0" << eol;
   log << "Device backend: " << device::backend_description() << eol;
   log << "Program started at: ";
   write_ld_timestamp(log);
-  log << "Command line:";
-  for (int i = 0; i < argc; ++i) log << " " << argv[i];
-  log << eol;
+  log << "Command line:" << s.command_line << eol;
   log << "Threads per block: " << s.threads << eol;
   log << command.cut_line << s.cutoff << eol;
   log << "Output mode: " << (s.binary_mode() ? "BINARY (multi-threaded encoding)" : "TEXT") << eol;
@@ -117,7 +114,7 @@ bool LdRun::load_inputs() {
     log_ << "Error: Columns of two files must be the same!" << eol;
     return false;
   }
-  if (const cudaError_t e = command_.set_sample_count(table0_.columns)) {
+  if (const cudaError_t e = command_.kernels.set_sample_count(table0_.columns)) {
     log_ << "cudaMemcpyToSymbol failed: " << cudaGetErrorString(e) << eol;
     return false;
   }
@@ -204,7 +201,7 @@ void LdRun::run_batches() {
                              missing_.get<unsigned long long>(),
                              table0_.stride};
     cudaGetLastError();  // a launch reports its own errors, not a stale one
-    command_.launch_compute(dim3(static_cast<unsigned>(b.blocks)), dim3(s_.threads), stream_.get(), args);
+    command_.kernels.launch_compute(dim3(static_cast<unsigned>(b.blocks)), dim3(s_.threads), stream_.get(), args);
     if (const cudaError_t e = cudaGetLastError()) {
       log_ << "Kernel launch failed: " << cudaGetErrorString(e) << eol;
       note_problem("a kernel launch failed");
@@ -237,7 +234,7 @@ bool LdRun::filter_batch(std::uint64_t offset, std::uint64_t count) {
         record_count_.get<int>()};
     const auto blocks = std::min<std::uint64_t>(ceil_div(count, static_cast<std::uint64_t>(s_.threads)), kMaxGrid);
     cudaGetLastError();
-    command_.launch_filter(dim3(static_cast<unsigned>(blocks)), dim3(s_.threads), stream_.get(), args);
+    command_.kernels.launch_filter(dim3(static_cast<unsigned>(blocks)), dim3(s_.threads), stream_.get(), args);
     cudaStreamSynchronize(stream_.get());
     e = cudaGetLastError();
   }
@@ -359,14 +356,14 @@ void LdRun::release() {
   }
 }
 
-int run_ld(const LdCommand& command, int argc, const char* const* argv) {
-  const std::optional<LdSettings> settings = read_ld_settings(command, argc, argv, std::cerr);
-  if (!settings) return 1;
-  RunLog log(ld_log_path(settings->output));
-  write_header(log, command, *settings, argc, argv);
+}  // namespace
+
+int run_ld(const LdCommand& command, const LdSettings& settings) {
+  RunLog log(ld_log_path(settings.output));
+  write_header(log, command, settings);
   RunProblems problems;
   {
-    LdRun run(command, *settings, log, problems);
+    LdRun run(command, settings, log, problems);
     if (!run.run()) return 1;
     run.summarize();
     run.release();
@@ -374,16 +371,6 @@ int run_ld(const LdCommand& command, int argc, const char* const* argv) {
   log << "Program finished successfully at: ";
   write_ld_timestamp(log);
   return problems.report(log);
-}
-
-}  // namespace
-
-int run_interChromLDr2(int argc, const char* const* argv) {
-  return run_guarded(kR2Command.name, [&] { return run_ld(kR2Command, argc, argv); });
-}
-
-int run_interChromLDdprime(int argc, const char* const* argv) {
-  return run_guarded(kDprimeCommand.name, [&] { return run_ld(kDprimeCommand, argc, argv); });
 }
 
 }  // namespace varpair

@@ -1,10 +1,11 @@
-// Drivers of the two cross-chromosome LD commands.
+// The driver of the two cross-chromosome LD commands.
 #pragma once
+
+#include "ld/ld_settings.h"
 
 namespace varpair {
 
-// argv[0] is the command name; returns the exit status.
-int run_interChromLDr2(int argc, const char* const* argv);
-int run_interChromLDdprime(int argc, const char* const* argv);
+// Runs one LD command with its checked settings; returns the exit status.
+int run_ld(const LdCommand& command, const LdSettings& settings);
 
 }  // namespace varpair

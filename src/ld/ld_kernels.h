@@ -1,5 +1,5 @@
-// The LD kernels' interface: records, argument packs and the host functions of the two device
-// units that set their constant and launch their kernels.
+// The LD kernels' interface: records, argument packs and the host functions of the device unit
+// that set the sample-count constant of a measure and launch its kernels.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +19,7 @@ struct ResultRecord {
 };
 static_assert(sizeof(ResultRecord) == 12, "ResultRecord is 12 bytes on both sides");
 
-// The ten arguments of compute_ld_kernel_r2 / compute_ld_kernel_dprime, in order.
+// The arguments of compute_ld_kernel_r2 / compute_ld_kernel_dprime.
 struct LdComputeArgs {
   const unsigned char* matrix0;
   const unsigned char* matrix1;
@@ -33,7 +33,7 @@ struct LdComputeArgs {
   unsigned long long stride;
 };
 
-// The seven arguments of filter_kernel_r2 / filter_kernel_dprime, in order.
+// The arguments of filter_kernel_r2 / filter_kernel_dprime.
 struct LdFilterArgs {
   const float* results;
   unsigned long long offset;
@@ -44,13 +44,14 @@ struct LdFilterArgs {
   int* record_count;
 };
 
-// Host side of each device unit. Launches report configuration errors through cudaGetLastError.
-cudaError_t set_r2_sample_count(int samples);
-void launch_compute_ld_r2(dim3 grid, dim3 block, cudaStream_t stream, const LdComputeArgs& args);
-void launch_filter_r2(dim3 grid, dim3 block, cudaStream_t stream, const LdFilterArgs& args);
+// One measure's constant and kernels. Launches report configuration errors through cudaGetLastError.
+struct LdKernels {
+  cudaError_t (*set_sample_count)(int samples);
+  void (*launch_compute)(dim3 grid, dim3 block, cudaStream_t stream, const LdComputeArgs& args);
+  void (*launch_filter)(dim3 grid, dim3 block, cudaStream_t stream, const LdFilterArgs& args);
+};
 
-cudaError_t set_dprime_sample_count(int samples);
-void launch_compute_ld_dprime(dim3 grid, dim3 block, cudaStream_t stream, const LdComputeArgs& args);
-void launch_filter_dprime(dim3 grid, dim3 block, cudaStream_t stream, const LdFilterArgs& args);
+extern const LdKernels kR2Kernels;
+extern const LdKernels kDprimeKernels;
 
 }  // namespace varpair

@@ -10,9 +10,7 @@
 #include "device/bits.h"
 #include "device/float_math.h"
 #include "device/runtime.h"
-#if !defined(VARPAIR_CUDA)
-#include "device/host_simd.h"
-#endif
+#include "device/vector_path.h"
 
 namespace varpair {
 
@@ -48,10 +46,7 @@ __host__ __device__ __forceinline__ HaplotypeCounts count_haplotypes(const unsig
                                                                      const unsigned char* row1, int samples) {
   constexpr std::uint64_t kEven = 0x5555555555555555ULL;
   std::int32_t c[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
-  int first = 0;
-#if !defined(VARPAIR_CUDA)
-  if (host_simd::enabled()) first = host_simd::count_packed_cells(row0, row1, samples, c);
-#endif
+  int first = vector_path::count_packed_cells(row0, row1, samples, c);
   for (; first < samples; first += 32) {
     const int in_word = samples - first < 32 ? samples - first : 32;
     const unsigned bytes = static_cast<unsigned>((in_word + 3) / 4);

@@ -1,9 +1,8 @@
-// What an LD command line asks for, after the front-end checks.
+// The two LD commands' texts and kernels, and what an LD command line asks for after the front
+// end's checks.
 #pragma once
 
 #include <cstdint>
-#include <optional>
-#include <ostream>
 #include <string>
 
 #include "ld/ld_kernels.h"
@@ -18,9 +17,7 @@ struct LdCommand {
   const char* missing_arguments;  // the line for a missing -file0, -file1 or -o
   const char* text_header;        // header of the text table
   std::uint64_t pairs_per_part;   // most pairs in one binary part file
-  cudaError_t (*set_sample_count)(int samples);
-  void (*launch_compute)(dim3 grid, dim3 block, cudaStream_t stream, const LdComputeArgs& args);
-  void (*launch_filter)(dim3 grid, dim3 block, cudaStream_t stream, const LdFilterArgs& args);
+  const LdKernels& kernels;
 };
 
 extern const LdCommand kR2Command;
@@ -34,15 +31,12 @@ struct LdSettings {
   bool distribution_on = false;  // -distribution was given
   int threads = 256;
   float cutoff = 0.8f;
+  std::string command_line;  // " <argv[0]> <argv[1]> ...", as the run log echoes it
 
   // A cut-off of exactly 0 asks for every value, in binary part files.
   bool binary_mode() const { return cutoff == 0.0f; }
   std::string parts_directory() const { return output + "_parts"; }
   std::string metadata_path() const { return output + ".meta"; }
 };
-
-// Scans and checks the options; on any error writes its message to `err` and returns nothing.
-std::optional<LdSettings> read_ld_settings(const LdCommand& command, int argc, const char* const* argv,
-                                           std::ostream& err);
 
 }  // namespace varpair

@@ -8,28 +8,7 @@ namespace {
 using varpair::test::run_varpair;
 using varpair::test::TempDir;
 
-const std::string kUsage =
-    "varpair version: 2.0\n"
-    "Usage: varpair <command> [options]\n"
-    "Commands:\n"
-    "[1] *** inter-Chrom LD: Calculate Cross-Chromosome Linkage Disequilibrium (LD) ***\n"
-    "[1.1] Example for interChromLDr2 (r2 is considered as the LD measure)\n"
-    "    varpair interChromLDr2 -file0 file0.txt -file1 file1.txt -o output.txt [-threads threads_per_block] "
-    "[-r2_cut cutoff] [-distribution dist_file]\n"
-    "[1.2] Example for interChromLDdprime (D' is considered as the LD measure)\n"
-    "    varpair interChromLDdprime -file0 file0.txt -file1 file1.txt -o output.txt [-threads threads_per_block] "
-    "[-dprime_cut cutoff] [-distribution dist_file]\n"
-    "\n"
-    "[2] *** SNP-SNP Interaction: Calculate SNP-SNP Interaction  ***\n"
-    "[2.1] Example for genotype_interaction (Nine-Genotype based Interaction Analysis)\n"
-    "    varpair genotype_interaction -file0 case.txt -file1 control.txt -o output.txt  [-threads "
-    "threads_per_block] [-alpha_cut p_value] [-or_cut or_threshold] [-set_gpu gpu_id]\n"
-    "[2.2] Example for mdr_interaction (Multifactor Dimensionality Reduction based Interaction Analysis)\n"
-    "    varpair mdr_interaction -file0 case.txt -file1 control.txt -o output.txt  [-threads threads_per_block] "
-    "[-alpha_cut p_value] [-or_cut or_threshold] [-set_gpu gpu_id]\n"
-    "[2.3]  Example for domrec_interaction - Dominant-recessive model interaction\n"
-    "    varpair domrec_interaction -file0 case.txt -file1 control.txt -o output.txt [-threads threads_per_block] "
-    "[-chisq_cut p_value] [-or_cut or_threshold] [-set_gpu gpu_id]\n";
+const std::string kUsage = varpair::test::read_file(varpair::test::data_file("usage.txt"));
 
 const std::string kUndefined = "Error: Undefined command-line arguments: ";
 
@@ -61,7 +40,7 @@ TEST(Options, AnUnknownOptionOrAnOptionWithoutValueIsReportedFirst) {
       {{"interChromLDr2", "-dprime_cut", "0.5"}, "-dprime_cut"},
       {{"genotype_interaction", "-r2_cut", "0.5", "-file0", "a"}, "-r2_cut"},
       {{"mdr_interaction", "-distribution", "d.txt"}, "-distribution"},
-      {{"domrec_interaction", "-chisq_cut", "0.01"}, "-chisq_cut"},
+      {{"genotype_interaction", "-chisq_cut", "0.01"}, "-chisq_cut"},
       {{"genotype_interaction", "-file0", "a", "stray"}, "stray"},
       {{"interChromLDr2", "-FILE0", "a"}, "-FILE0"},
   };

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <thread>
 
+#include "common/file_size.h"
 #include "common/run_log.h"
 #include "support/test_support.h"
 
@@ -25,12 +27,18 @@ TEST(LdTimestamp, WritesMonthDayYearAndTimeWithLeadingZeros) {
   EXPECT_EQ(captured.out(), "Jan 03 2026 09:05:07\n");
 }
 
-TEST(CtimeText, IsTheCLibraryTextWithItsLineFeed) {
-  const std::time_t when = 0;
-  char expected[64];
-  ctime_r(&when, expected);
-  EXPECT_EQ(varpair::ctime_text(when), expected);
-  EXPECT_EQ(varpair::ctime_text(when).back(), '\n');
+TEST(CtimeText, IsTheCalendarTimeInTheClassicFormWithItsLineFeed) {
+  const char* saved = std::getenv("TZ");
+  const std::string zone = saved ? saved : "";
+  setenv("TZ", "UTC", 1);
+  tzset();
+  EXPECT_EQ(varpair::ctime_text(0), "Thu Jan  1 00:00:00 1970\n");
+  EXPECT_EQ(varpair::ctime_text(1767431107), "Sat Jan  3 09:05:07 2026\n");
+  if (saved)
+    setenv("TZ", zone.c_str(), 1);
+  else
+    unsetenv("TZ");
+  tzset();
 }
 
 TEST(TimerRegistry, StoppedTimersKeepTheirSecondsAndUnknownOnesAreZero) {

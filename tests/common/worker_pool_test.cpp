@@ -64,8 +64,4 @@ TEST(WorkerPool, APoolWithoutWorkersStillRunsEverything) {
   EXPECT_EQ(sum, 45);
 }
 
-TEST(WorkerPool, SharedPoolUsesEveryHardwareThread) {
-  EXPECT_EQ(WorkerPool::shared().concurrency(), varpair::hardware_threads());
-}
-
 }  // namespace

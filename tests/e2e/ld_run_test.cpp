@@ -20,6 +20,7 @@ using varpair::device::testing::Op;
 using varpair::test::kBom;
 using varpair::test::read_file;
 using varpair::test::run_varpair;
+using varpair::test::SameText;
 using varpair::test::TempDir;
 
 // A random table whose rows often copy or echo rows of `source`, so that strong LD is common.
@@ -122,7 +123,30 @@ TEST_F(LdRun, TextTablesHoldExactlyThePairsAtOrAboveTheCutoff) {
     ASSERT_EQ(r.status, 0) << r.out;
     const std::string expected = expected_text(dprime, 0.35f);
     ASSERT_GT(std::count(expected.begin(), expected.end(), '\n'), 5) << "the tables have strong LD";
-    EXPECT_EQ(read_file(out), expected);
+    EXPECT_TRUE(SameText(read_file(out), expected));
+  }
+}
+
+TEST_F(LdRun, AValueExactlyAtTheCutoffIsInTheTable) {
+  make_tables(41, 29, 97);
+  for (const bool dprime : {false, true}) {
+    // A cut-off that equals some pair's value to the last bit: 9 digits give the float back.
+    std::vector<float> values;
+    for (std::size_t i = 0; i < g0.size(); ++i)
+      for (std::size_t j = 0; j < g1.size(); ++j)
+        if (const float v = reference_value(dprime, g0[i], g1[j]); v > 0.05f && v < 1.0f) values.push_back(v);
+    ASSERT_FALSE(values.empty());
+    std::sort(values.begin(), values.end());
+    const float cut = values[values.size() / 2];
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", cut);
+    const std::string out = dir.file("at.txt");
+    const auto r =
+        run(dprime ? "interChromLDdprime" : "interChromLDr2", out, {dprime ? "-dprime_cut" : "-r2_cut", text});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(SameText(read_file(out), expected_text(dprime, cut)));
+    const std::string at_cut = fixed6(cut);
+    EXPECT_NE(read_file(out).find(at_cut), std::string::npos) << "the pair at the cut-off";
   }
 }
 
@@ -137,8 +161,8 @@ TEST_F(LdRun, ManySmallBatchesWriteTheSameBytesAsOne) {
                         {"-r2_cut", "0.2", "-distribution", dir.file("d2.txt"), "-threads", "32"});
   ASSERT_EQ(many.status, 0) << many.out;
   EXPECT_NE(many.out.find("Batch 9: "), std::string::npos) << many.out;
-  EXPECT_EQ(read_file(dir.file("many.txt")), read_file(dir.file("one.txt")));
-  EXPECT_EQ(read_file(dir.file("d2.txt")), read_file(dir.file("d1.txt")));
+  EXPECT_TRUE(SameText(read_file(dir.file("many.txt")), read_file(dir.file("one.txt"))));
+  EXPECT_TRUE(SameText(read_file(dir.file("d2.txt")), read_file(dir.file("d1.txt"))));
 }
 
 TEST_F(LdRun, PartFilesHoldEveryValueInPairOrder) {

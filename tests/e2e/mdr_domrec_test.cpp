@@ -4,8 +4,8 @@
 
 #include "device/host_testing.h"
 #include "e2e/interaction_reference.h"
-#include "models/domrec_interaction.h"
-#include "models/mdr_interaction.h"
+#include "interaction/interaction_command.h"
+#include "models/pair_evaluations.h"
 #include "support/test_support.h"
 
 namespace {
@@ -67,7 +67,7 @@ TEST_F(OtherModels, MdrRecordsAreExactlyThoseTheModelDefines) {
       expected_records(reference_genotypes(read_file(cases)), reference_genotypes(read_file(controls)), 0.01, 1.5f,
                        [ratio](const ReferenceCells& cells) { return mdr_tables(cells, ratio); });
   ASSERT_GT(expected.size(), 10u);
-  expect_same_records(parse_table(read_file(out), varpair::mdr_interaction_model().header,
+  expect_same_records(parse_table(read_file(out), varpair::kMdrInteraction.header,
                                   [](const std::string& text) { return text == "high_risk_vs_low_risk" ? 0 : -1; }),
                       expected);
   EXPECT_NE(r.out.find("Control / Case sample ratio fold = 1.500\n"), std::string::npos) << "3 decimals, as set before";
@@ -84,15 +84,28 @@ TEST_F(OtherModels, DomrecRecordsAreExactlyThoseTheModelsDefine) {
   const auto expected = expected_records(reference_genotypes(read_file(cases)),
                                          reference_genotypes(read_file(controls)), 0.01, 1.5f, domrec_tables);
   ASSERT_GT(expected.size(), 10u);
-  expect_same_records(parse_table(read_file(out), varpair::domrec_interaction_model().header,
+  expect_same_records(parse_table(read_file(out), varpair::kDomrecInteraction.header,
                                   [](const std::string& text) {
                                     for (int k = 0; k < 4; ++k)
-                                      if (text == varpair::domrec_label(k)) return k;
+                                      if (text == varpair::DomrecEvaluation::kLabels[k]) return k;
                                     return -1;
                                   }),
                       expected);
   EXPECT_NE(r.out.find("Case mask words: 2\nControl mask words: 2\n"), std::string::npos);
   EXPECT_NE(r.out.find("Dominant-recessive interaction analysis completed successfully!\n"), std::string::npos);
+}
+
+TEST_F(OtherModels, DomrecTakesChisqCutAsItsPValueCutoff) {
+  make_tables(30, 60, 60);
+  ASSERT_EQ(run("domrec_interaction", {"-alpha_cut", "0.01"}).status, 0);
+  const std::string by_alpha = read_file(out);
+  ASSERT_EQ(run("domrec_interaction", {"-chisq_cut", "0.01"}).status, 0);
+  EXPECT_TRUE(SameText(read_file(out), by_alpha));
+  const auto later = run("domrec_interaction", {"-chisq_cut", "0.5", "-alpha_cut", "0.01"});
+  EXPECT_NE(later.out.find("Alpha cutoff for p-value: 0.01\n"), std::string::npos) << "the later of the two holds";
+  EXPECT_TRUE(SameText(read_file(out), by_alpha));
+  EXPECT_EQ(run("domrec_interaction", {"-chisq_cut", "abc"}).err,
+            "Error: Invalid value for -chisq_cut: 'abc' (expected a finite number)\n");
 }
 
 TEST_F(OtherModels, GroupingFollowsEachModelsPlan) {
@@ -129,10 +142,10 @@ TEST_F(OtherModels, TheirOwnFailureTexts) {
   fail_calls(Op::Memcpy, cudaErrorIllegalAddress, 1, 1);
   EXPECT_NE(run("mdr_interaction").out.find("Error processing group 0: CUDA memory copy for mask1 failed\n"),
             std::string::npos);
-  fail_calls(Op::Malloc, cudaErrorMemoryAllocation, 1, 4);
+  fail_calls(Op::Malloc, cudaErrorMemoryAllocation, 1, 3);
   EXPECT_NE(run("domrec_interaction").out.find("Error processing group 0: Failed to allocate GPU memory for AB mask\n"),
             std::string::npos);
-  fail_calls(Op::Memcpy, cudaErrorIllegalAddress, 1, 3);
+  fail_calls(Op::Memcpy, cudaErrorIllegalAddress, 1, 2);
   EXPECT_NE(run("domrec_interaction").out.find("Error processing group 0: CUDA memory copy for BB mask failed\n"),
             std::string::npos);
   fail_calls(Op::Launch, cudaErrorLaunchFailure, 1, 0);

@@ -6,19 +6,17 @@
 
 #include "common/errors.h"
 #include "device/host_testing.h"
-#include "models/domrec_interaction.h"
 #include "support/test_support.h"
 
 namespace {
 
-using varpair::kGenotypeMasks;
 using varpair::MaskStore;
 using varpair::test::TempDir;
 
 MaskStore masks_of(const std::string& text) {
   TempDir dir;
   varpair::MappedFile file(dir.write("t.txt", text));
-  return varpair::build_masks(file, kGenotypeMasks);
+  return varpair::build_genotype_masks(file);
 }
 
 TEST(GenotypeMasks, OneBitPerSampleInTheMaskOfItsGenotype) {
@@ -59,37 +57,26 @@ TEST(GenotypeMasks, ManyChunksGiveEveryRowItsMasks) {
   }
 }
 
-TEST(DomrecMasks, DominantRecessiveHeterozygoteAndHomozygoteMasks) {
-  TempDir dir;
-  varpair::MappedFile file(dir.write("t.txt", "0 1 2 9 0\n"));
-  const MaskStore s = varpair::build_domrec_masks(file);
-  ASSERT_EQ(s.kinds, 4);
-  EXPECT_EQ(s.mask(0, 0)[0], 0b10011u) << "dominant: genotype 0 or 1";
-  EXPECT_EQ(s.mask(1, 0)[0], 0b10001u) << "recessive: genotype 0";
-  EXPECT_EQ(s.mask(2, 0)[0], 0b00010u) << "AB: genotype 1";
-  EXPECT_EQ(s.mask(3, 0)[0], 0b00100u) << "BB: genotype 2";
-}
-
 class MaskUpload : public ::testing::Test {
  protected:
   varpair::device::testing::Scope device_scope;
   MaskStore store = masks_of("0 1\n1 2\n2 0\n0 0\n");
+  const varpair::MaskNames names{{"mask0", "mask1", "mask2"}, true};
 };
 
 TEST_F(MaskUpload, AGroupIsOneSnpMajorSlicePerMask) {
   varpair::DeviceMasks masks;
-  varpair::upload_genotype_masks(store, 1, 3, masks);
+  varpair::upload_masks(store, 1, 3, masks, names);
   for (int k = 0; k < 3; ++k) {
     ASSERT_EQ(masks.kind[k].size(), 2 * sizeof(std::uint64_t));
     EXPECT_EQ(masks.get(k)[0], store.mask(k, 1)[0]);
     EXPECT_EQ(masks.get(k)[1], store.mask(k, 2)[0]);
   }
-  EXPECT_EQ(masks.kind[3].get(), nullptr);
 }
 
 TEST_F(MaskUpload, AnEmptyGroupAllocatesNothing) {
   varpair::DeviceMasks masks;
-  varpair::upload_genotype_masks(store, 2, 2, masks);
+  varpair::upload_masks(store, 2, 2, masks, names);
   EXPECT_EQ(varpair::device::testing::live_allocations(), 0u);
 }
 
@@ -108,7 +95,7 @@ TEST_F(MaskUpload, FailuresNameTheMaskAndFreeEverything) {
     varpair::device::testing::fail_calls(c.op, cudaErrorInvalidValue, 1, c.skip);
     varpair::DeviceMasks masks;
     try {
-      varpair::upload_genotype_masks(store, 0, 4, masks);
+      varpair::upload_masks(store, 0, 4, masks, names);
       ADD_FAILURE() << "no error for " << c.message;
     } catch (const varpair::DeviceError& e) {
       EXPECT_EQ(e.what(), c.message);

@@ -12,7 +12,7 @@ using varpair::PlanConstants;
 
 const PlanConstants kGenotype{396, 3, false};
 const PlanConstants kMdr{44, 3, false};
-const PlanConstants kDomrec{176, 4, true};
+const PlanConstants kDomrec{176, 3, true};
 constexpr std::uint64_t kEightGiB = 8589934592ULL;
 
 TEST(PlanGroups, TheEightGibibyteExample) {

@@ -5,7 +5,7 @@
 #include <iomanip>
 #include <sstream>
 
-#include "models/genotype_interaction.h"
+#include "models/pair_evaluations.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ InteractionRecord record(int snp0, int snp1, int label, float chi, float ratio) 
 std::string write(const std::vector<InteractionRecord>& records, std::size_t run_length = 2000000) {
   std::ostringstream out;
   out << std::fixed << std::setprecision(6);
-  varpair::ResultWriter writer(out, &varpair::genotype_label, run_length);
+  varpair::ResultWriter writer(out, varpair::NineGenotypeEvaluation::kLabels, run_length);
   for (const auto& r : records) writer.add(r);
   writer.flush();
   return out.str();

@@ -80,4 +80,37 @@ RunResult run_varpair(const std::vector<std::string>& args) {
   return ::testing::AssertionSuccess();
 }
 
+::testing::AssertionResult SameText(const std::string& actual, const std::string& expected) {
+  if (actual == expected) return ::testing::AssertionSuccess();
+  std::istringstream a(actual), e(expected);
+  std::string line_a, line_e;
+  std::size_t line = 0, lines_a = 0, lines_e = 0, first = 0;
+  std::string first_a, first_e;
+  for (;;) {
+    const bool more_a = static_cast<bool>(std::getline(a, line_a));
+    const bool more_e = static_cast<bool>(std::getline(e, line_e));
+    if (!more_a && !more_e) break;
+    ++line;
+    lines_a += more_a;
+    lines_e += more_e;
+    if (first == 0 && (more_a != more_e || line_a != line_e)) {
+      first = line;
+      first_a = more_a ? "\"" + line_a + "\"" : "<none>";
+      first_e = more_e ? "\"" + line_e + "\"" : "<none>";
+    }
+    if (!more_a) line_a.clear();
+    if (!more_e) line_e.clear();
+  }
+  auto failure = ::testing::AssertionFailure();
+  failure << "the texts differ: " << lines_a << " lines (" << actual.size() << " bytes) against " << lines_e
+          << " lines (" << expected.size() << " bytes) expected";
+  if (first != 0)
+    failure << "; line " << first << " is " << first_a << ", expected " << first_e;
+  else
+    failure << "; the lines agree, the line ends differ";
+  return failure;
+}
+
+std::string data_file(const std::string& name) { return std::string(VARPAIR_TEST_DATA) + "/" + name; }
+
 }  // namespace varpair::test

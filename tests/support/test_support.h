@@ -61,6 +61,13 @@ RunResult run_varpair(const std::vector<std::string>& args);
 // (`*` any run of characters, `?` one character, `[0-9]` a class).
 ::testing::AssertionResult LinesMatch(const std::string& text, const std::vector<std::string>& patterns);
 
+// Whether two texts are the same; on a difference says how many lines each has and shows the first
+// line where they part, never a diff of whole tables.
+::testing::AssertionResult SameText(const std::string& actual, const std::string& expected);
+
+// A file of tests/data/ (golden texts).
+std::string data_file(const std::string& name);
+
 // The byte-order mark that starts every text file we write.
 inline const std::string kBom = "\xEF\xBB\xBF";
 

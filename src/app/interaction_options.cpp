@@ -1,28 +1,18 @@
-#include "interaction/interaction_settings.h"
-
+#include "app/command_options.h"
 #include "app/options.h"
 #include "common/path_guard.h"
 #include "common/run_log.h"
 
 namespace varpair {
 
-const InteractionCommand kGenotypeInteraction{
-    "genotype_interaction",
-    "Usage: varpair genotype_interaction -file0 case.txt -file1 control.txt -o output.txt [-alpha_cut p_value] "
-    "[-or_cut or_threshold]"};
-const InteractionCommand kMdrInteraction{
-    "mdr_interaction",
-    "Usage: varpair mdr_interaction -file0 case.txt -file1 control.txt -o output.txt [-alpha_cut p_value] "
-    "[-or_cut or_threshold]"};
-const InteractionCommand kDomrecInteraction{
-    "domrec_interaction",
-    "Usage: varpair domrec_interaction -file0 case.txt -file1 control.txt -o output.txt [-alpha_cut p_value] "
-    "[-or_cut or_threshold]"};
-
 std::optional<InteractionSettings> read_interaction_settings(const InteractionCommand& command, int argc,
                                                              const char* const* argv, std::ostream& err) {
+  // -chisq_cut is the name domrec_interaction's usage text gives the p-value cut-off.
   const auto options =
-      scan_options(argc, argv, {"-file0", "-file1", "-o", "-alpha_cut", "-or_cut", "-threads", "-set_gpu"}, err);
+      command.accepts_chisq_cut
+          ? scan_options(argc, argv,
+                         {"-file0", "-file1", "-o", "-alpha_cut", "-chisq_cut", "-or_cut", "-threads", "-set_gpu"}, err)
+          : scan_options(argc, argv, {"-file0", "-file1", "-o", "-alpha_cut", "-or_cut", "-threads", "-set_gpu"}, err);
   if (!options) return std::nullopt;
   if (!options->has("-file0") || !options->has("-file1") || !options->has("-o")) {
     err << "Error: Missing required arguments!" << std::endl << command.usage_line << std::endl;
@@ -32,8 +22,10 @@ std::optional<InteractionSettings> read_interaction_settings(const InteractionCo
   s.case_path = options->get("-file0");
   s.control_path = options->get("-file1");
   s.output = options->get("-o");
+  s.command_line = command_line_text(argc, argv);
 
-  const auto alpha = read_double_option(*options, "-alpha_cut", 0.00001, err);
+  const std::string alpha_option = options->last_of({"-alpha_cut", "-chisq_cut"});
+  const auto alpha = read_double_option(*options, alpha_option, 0.00001, err);
   if (!alpha) return std::nullopt;
   const auto or_threshold = read_float_option(*options, "-or_cut", 2.0f, err);
   if (!or_threshold) return std::nullopt;

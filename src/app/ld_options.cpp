@@ -1,20 +1,9 @@
-#include "ld/ld_settings.h"
-
+#include "app/command_options.h"
 #include "app/options.h"
 #include "common/path_guard.h"
 #include "common/run_log.h"
-#include "ld/ld_kernels.h"
 
 namespace varpair {
-
-const LdCommand kR2Command{
-    "interChromLDr2", "-r2_cut", "Using r2 cutoff: ",  "Missing required arguments for interChromLDr2!",
-    "SNP0\tSNP1\tr2", 1000000,   &set_r2_sample_count, &launch_compute_ld_r2,
-    &launch_filter_r2};
-const LdCommand kDprimeCommand{
-    "interChromLDdprime", "-dprime_cut", "Using D' cutoff: ",      "Missing required arguments for interChromLDdprime!",
-    "SNP0\tSNP1\tDprime", 100000000,     &set_dprime_sample_count, &launch_compute_ld_dprime,
-    &launch_filter_dprime};
 
 std::optional<LdSettings> read_ld_settings(const LdCommand& command, int argc, const char* const* argv,
                                            std::ostream& err) {
@@ -31,6 +20,7 @@ std::optional<LdSettings> read_ld_settings(const LdCommand& command, int argc, c
   s.output = options->get("-o");
   s.distribution_on = options->has("-distribution");
   if (s.distribution_on) s.distribution = options->get("-distribution");
+  s.command_line = command_line_text(argc, argv);
 
   const auto threads = read_threads_option(*options, err);
   if (!threads) return std::nullopt;

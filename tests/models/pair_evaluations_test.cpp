@@ -1,4 +1,4 @@
-#include "models/model_tables.h"
+#include "models/pair_evaluations.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Runs every command on the examples and on two benchmark-sized data sets with the built varpair and
+# keeps every output (logs without their timing lines), so that two builds can be compared byte for
+# byte: scripts/snapshot.sh before/ ; (change) ; scripts/snapshot.sh after/ ; diff -r before after
+# Usage: scripts/snapshot.sh DIR   (data sets are made once into bench/cache/)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=$1
+bin=${VARPAIR:-build/src/varpair}
+sim=build/bench/varpair-simulate
+cache=bench/cache
+mkdir -p "$out" "$cache"
+[ -f $cache/snap-ld.file0.txt ] ||
+  $sim ld --rows0 1500 --rows1 1200 --samples 2000 --seed 11 --missing 0.002 --out $cache/snap-ld >/dev/null
+[ -f $cache/snap-cc.cases.txt ] ||
+  $sim cc --snps 3000 --cases 1500 --controls 1700 --seed 11 --missing 0.002 --out $cache/snap-cc >/dev/null
+
+run() {  # name, command and options
+  local name=$1
+  shift
+  "$bin" "$@" >"$out/$name.console" 2>&1 || echo "exit $?" >>"$out/$name.console"
+}
+for set in examples/ld $cache/snap-ld; do
+  tag=$(basename "$set")
+  f=(-file0 "$set.file0.txt" -file1 "$set.file1.txt")
+  run "$tag-r2" interChromLDr2 "${f[@]}" -o "$out/$tag-r2.txt" -r2_cut 0.5 -distribution "$out/$tag-r2.dist"
+  run "$tag-dp" interChromLDdprime "${f[@]}" -o "$out/$tag-dp.txt" -distribution "$out/$tag-dp.dist"
+  run "$tag-dp0" interChromLDdprime "${f[@]}" -o "$out/$tag-dp0" -dprime_cut 0
+done
+for set in examples/cc $cache/snap-cc; do
+  tag=$(basename "$set")
+  for c in genotype_interaction mdr_interaction domrec_interaction; do
+    run "$tag-$c" $c -file0 "$set.cases.txt" -file1 "$set.controls.txt" -o "$out/$tag-$c.txt" -alpha_cut 0.001 -or_cut 1.5
+  done
+done
+# Timings, dates, thread counts and the paths of this snapshot differ between runs; nothing else may.
+for f in "$out"/*.log "$out"/*.console "$out"/*.meta; do
+  sed -i -E -e 's/[0-9]+(\.[0-9]+)? (ms|seconds)/T \2/g' -e 's/(started|finished)( successfully)? at: .*/\1 at: T/' \
+    -e 's/\(([0-9]+) threads\)/(N threads)/' -e "s#$out/##g" "$f"
+done
+echo "snapshot in $out"
