@@ -1,3 +1,7 @@
 #include "app/entry.h"
+#include "app/signals.h"
 
-int main(int argc, char** argv) { return varpair::run_entry(argc, argv); }
+int main(int argc, char** argv) {
+  varpair::install_signal_handling();
+  return varpair::run_entry(argc, argv);
+}

@@ -36,7 +36,8 @@ bool parse_whole_double(const std::string& text, double& out) {
   char* end = nullptr;
   errno = 0;
   out = std::strtod(begin, &end);
-  return end != begin && *end == '\0';
+  // A value beyond the double range (1e400, 1e-400) is no number in full.
+  return end != begin && *end == '\0' && errno != ERANGE;
 }
 
 }  // namespace
@@ -73,7 +74,10 @@ std::optional<float> read_float_option(const OptionValues& options, const std::s
                                        std::ostream& err) {
   if (!options.has(name)) return fallback;
   double value = 0;
-  if (!parse_whole_double(options.get(name), value) || !std::isfinite(static_cast<float>(value))) {
+  const bool parsed = parse_whole_double(options.get(name), value);
+  // Also no value that single precision turns into infinity or rounds to zero.
+  const auto single = static_cast<float>(value);
+  if (!parsed || !std::isfinite(single) || (value != 0.0 && single == 0.0f)) {
     report_invalid(err, name, options.get(name), "expected a finite number");
     return std::nullopt;
   }

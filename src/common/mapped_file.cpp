@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
+#include "common/atomic_output.h"
 #include "common/errors.h"
 
 namespace varpair {
@@ -12,16 +15,17 @@ namespace varpair {
 MappedFile::MappedFile(const std::string& path) {
   // O_NONBLOCK: opening a FIFO must not hang; only regular files are tables.
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd_ < 0) throw InputError("Failed to open file: " + path);
+  if (fd_ < 0) throw InputError("Failed to open file: " + path + reason(errno));
   struct stat info {};
   if (::fstat(fd_, &info) != 0 || info.st_size < 0) {
+    const int error = errno;
     close();
-    throw InputError("Failed to get file size: " + path);
+    throw InputError("Failed to get file size: " + path + reason(error));
   }
   // Directories, FIFOs and devices cannot be mapped as a whole: they are not tables.
   if (!S_ISREG(info.st_mode)) {
     close();
-    throw InputError("Failed to open file: " + path);
+    throw InputError("Failed to open file: " + path + reason(S_ISDIR(info.st_mode) ? EISDIR : EINVAL));
   }
   size_ = static_cast<std::uint64_t>(info.st_size);
   if (size_ == 0) {
@@ -30,8 +34,9 @@ MappedFile::MappedFile(const std::string& path) {
   }
   void* view = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, 0);
   if (view == MAP_FAILED) {
+    const int error = errno;
     close();
-    throw InputError("Failed to map view of file: " + path);
+    throw InputError("Failed to map view of file: " + path + reason(error));
   }
   view_ = static_cast<const char*>(view);
 }

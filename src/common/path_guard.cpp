@@ -43,6 +43,13 @@ bool check_distinct_paths(const std::vector<NamedPath>& inputs, const std::vecto
     }
   }
   for (const NamedPath& dir : output_directories) {
+    for (const NamedPath& output : outputs) {
+      if (same_file(resolved(output.path).parent_path().string(), dir.path)) {
+        err << "Error: " << output.role << " lies inside " << dir.role << ", which this run replaces: " << output.path
+            << std::endl;
+        return false;
+      }
+    }
     for (const NamedPath& input : inputs) {
       if (same_file(resolved(input.path).parent_path().string(), dir.path)) {
         err << "Error: " << input.role << " lies inside " << dir.role << ", which this run rewrites: " << input.path

@@ -1,11 +1,17 @@
 #include "common/run_log.h"
 
+#include <cerrno>
+
+#include "common/atomic_output.h"
+
 namespace varpair {
 
 RunLog::RunLog(const std::string& path) : path_(path) {
+  errno = 0;
   file_.open(path, std::ios::out | std::ios::binary | std::ios::trunc);
   if (!file_.is_open()) {
-    std::cerr << "Error opening log file: " << path << std::endl;
+    intact_ = false;
+    std::cerr << "Error opening log file: " << path << (errno != 0 ? reason(errno) : std::string()) << std::endl;
     return;
   }
   file_ << "\xEF\xBB\xBF";
@@ -27,6 +33,7 @@ RunLog& RunLog::end_line() {
 // go on, and the log is closed so that nothing half-written follows.
 void RunLog::check_file() {
   if (file_.good()) return;
+  intact_ = false;
   file_.close();
   std::cerr << "Error writing log file: " << path_ << " (the log is incomplete)" << std::endl;
 }

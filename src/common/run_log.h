@@ -1,5 +1,6 @@
 // The run log: every report goes to standard output and, byte for byte, to a log file beside the
-// output. A log that cannot be opened costs one warning, never the run.
+// output. A log that cannot be opened or written costs one warning and the run's exit status 0,
+// never the run itself. A console that stops taking writes (a closed pipe) stops nothing.
 #pragma once
 
 #include <fstream>
@@ -20,6 +21,8 @@ class RunLog {
   RunLog& operator=(const RunLog&) = delete;
 
   bool is_open() const { return file_.is_open(); }
+  // False once the log file could not be opened or a write to it failed.
+  bool intact() const { return intact_; }
   const std::string& path() const { return path_; }
 
   // One write: a value or a stream format command (std::setw, std::setprecision, std::fixed, ...),
@@ -53,6 +56,7 @@ class RunLog {
 
   std::mutex mutex_;
   std::ofstream file_;
+  bool intact_ = true;
   std::string path_;
 };
 

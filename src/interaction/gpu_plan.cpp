@@ -16,7 +16,7 @@ GpuSelection select_gpu(int index, RunLog& log, bool report_device) {
   }
   log << "Found " << count << " CUDA-capable GPU(s)" << eol;
   if (const cudaError_t e = cudaSetDevice(index)) {
-    std::cout << "Failed to set GPU device " << index << ": " << cudaGetErrorString(e) << std::endl;
+    log << "Failed to set GPU device " << index << ": " << cudaGetErrorString(e) << eol;
     return GpuSelection::kSetDeviceFailed;
   }
   if (report_device) {

@@ -12,7 +12,7 @@ enum class GpuSelection { kSelected, kNoDevice, kSetDeviceFailed };
 
 // Makes device `index` current and reports it: "Found N CUDA-capable GPU(s)", and with
 // report_device the device's name, compute capability and memory. Without a device writes "No
-// CUDA-capable GPU found"; a device the runtime refuses is reported on standard output only.
+// CUDA-capable GPU found"; a device the runtime refuses is reported too.
 GpuSelection select_gpu(int index, RunLog& log, bool report_device);
 
 // What the plan needs to know of a model.

@@ -13,7 +13,9 @@
 #include <optional>
 #include <vector>
 
+#include "common/atomic_output.h"
 #include "common/clock.h"
+#include "common/output_lock.h"
 #include "common/file_size.h"
 #include "common/run_problems.h"
 #include "common/system_info.h"
@@ -46,7 +48,13 @@ class InteractionRun {
  public:
   InteractionRun(const InteractionCommand& command, const InteractionModel& model, const InteractionSettings& settings,
                  RunLog& log, TimerRegistry& timers, RunProblems& problems)
-      : command_(command), model_(model), s_(settings), log_(log), timers_(timers), problems_(problems) {}
+      : command_(command),
+        model_(model),
+        s_(settings),
+        log_(log),
+        timers_(timers),
+        problems_(problems),
+        output_(settings.output) {}
 
   // Set-up and both passes; false when the set-up failed (exit status 1).
   bool run();
@@ -86,7 +94,7 @@ class InteractionRun {
   float chi_threshold_ = 0;
   std::uint64_t max_batch_items_ = 0;
   std::vector<Group> groups_;
-  std::ofstream output_;
+  AtomicFile output_;
   std::unique_ptr<ResultWriter> writer_;
   device::DeviceBuffer results_, valid_count_;
   std::vector<InteractionRecord> host_records_;
@@ -178,13 +186,12 @@ bool InteractionRun::plan_and_allocate() {
     groups_.push_back(Group{start, end, end - start});
   }
 
-  output_.open(s_.output, std::ios::out | std::ios::binary | std::ios::trunc);
-  if (!output_.is_open()) {
-    log_ << "Error: Cannot create output file!" << eol;
+  if (!output_.open()) {
+    log_ << "Error: Cannot create output file!" << reason(errno) << eol;
     return false;
   }
-  output_ << command_.header << '\n' << std::fixed << std::setprecision(6);
-  writer_ = std::make_unique<ResultWriter>(output_, model_.labels);
+  output_.stream() << command_.header << '\n' << std::fixed << std::setprecision(6);
+  writer_ = std::make_unique<ResultWriter>(output_.stream(), model_.labels);
 
   const std::uint64_t bytes_per_item = model_.bytes_per_item();
   // The host copy of one batch's records stays within a quarter of physical memory.
@@ -370,12 +377,14 @@ void InteractionRun::finish() {
   if (writer_) writer_->flush();
   results_.release();
   valid_count_.release();
-  output_.flush();
-  const bool written = output_.good();
-  output_.close();
-  if (!written || output_.fail()) {
+  if (!output_.close()) {
     log_ << "Error writing output file: " << s_.output << eol;
     problems_.add("the output file was not written completely");
+  }
+  // The table goes into place only complete: one that lost pairs would look whole.
+  if (problems_.empty() && !output_.commit()) {
+    log_ << "Error: could not put the output in place: " << s_.output << reason(errno) << eol;
+    problems_.add("the output file could not be put in place");
   }
   cudaDeviceReset();
 }
@@ -395,6 +404,12 @@ int run_interaction(const InteractionCommand& command, const InteractionModel& m
                     const InteractionSettings& settings) {
   TimerRegistry timers;
   timers.start("total");
+  OutputLock lock;
+  if (!lock.acquire(interaction_log_path(settings.output))) {
+    std::cerr << "Error: Another run is writing " << settings.output << " (it holds "
+              << interaction_log_path(settings.output) << "); wait for it to end or choose another -o" << std::endl;
+    return 1;
+  }
   RunLog log(interaction_log_path(settings.output));
   write_header(log, command, settings.command_line);
   const GpuSelection gpu = select_gpu(settings.device_index, log, command.report_device);

@@ -1,6 +1,7 @@
 #include "ld/ld_driver.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <iomanip>
 #include <iostream>
@@ -9,7 +10,9 @@
 #include <vector>
 
 #include "common/clock.h"
+#include "common/output_lock.h"
 #include "common/run_log.h"
+#include "common/run_id.h"
 #include "common/run_problems.h"
 #include "common/system_info.h"
 #include "device/holders.h"
@@ -60,14 +63,21 @@ std::optional<LdTable> load_table(RunLog& log, const char* which, const char* la
 class LdRun {
  public:
   LdRun(const LdCommand& command, const LdSettings& settings, RunLog& log, RunProblems& problems)
-      : command_(command), s_(settings), log_(log), problems_(problems) {}
+      : command_(command),
+        s_(settings),
+        log_(log),
+        problems_(problems),
+        parts_(settings.parts_directory()),
+        text_(settings.output),
+        metadata_(settings.metadata_path()),
+        distribution_(settings.distribution) {}
 
   // Steps up to the last batch; false when the set-up failed (the run then ends with status 1).
   bool run();
   // The summary lines, the distribution and metadata files.
   void summarize();
-  // Frees the device and closes the text table, noting a text table that was not fully written.
-  void release();
+  // Frees the device; when every pair was analysed and written, puts the outputs in place.
+  void finish();
 
  private:
   bool load_inputs();
@@ -84,6 +94,11 @@ class LdRun {
   RunLog& log_;
   RunProblems& problems_;
 
+  AtomicDirectory parts_;
+  LdTextTable text_;
+  AtomicFile metadata_;
+  AtomicFile distribution_;
+  const std::string run_id_ = new_run_id();
   device::Stream stream_;
   device::DeviceBuffer matrix0_, matrix1_;
   LdTable table0_, table1_;
@@ -91,7 +106,6 @@ class LdRun {
   std::uint64_t batch_items_ = 0;
   device::DeviceBuffer histogram_, missing_;
   device::DeviceBuffer results_, records_, record_count_;
-  LdTextTable text_;
   std::unique_ptr<float[]> host_values_;
   std::uint64_t part_number_ = 0;
   std::uint64_t total_records_ = 0;
@@ -172,13 +186,13 @@ bool LdRun::allocate_buffers() {
 
 bool LdRun::prepare_outputs() {
   if (s_.binary_mode()) {
-    if (!create_parts_directory(s_.parts_directory(), log_)) return false;
+    if (!create_parts_directory(parts_, s_.parts_directory(), log_)) return false;
     log_ << "Creating output directory: " << s_.parts_directory() << eol;
     host_values_ = std::make_unique_for_overwrite<float[]>(batch_items_);
     return true;
   }
-  if (!text_.open(s_.output, command_.text_header)) {
-    log_ << "Error opening text output file!" << eol;
+  if (!text_.open(command_.text_header)) {
+    log_ << "Error opening text output file!" << reason(errno) << eol;
     return false;
   }
   return true;
@@ -284,12 +298,13 @@ bool LdRun::write_batch_parts(std::uint64_t offset, std::uint64_t count) {
   }
   for (std::uint64_t done = 0; done < count;) {
     const std::uint64_t n = std::min(count - done, command_.pairs_per_part);
-    const std::string path = part_file_path(s_.parts_directory(), part_number_++);
-    if (write_part_file(path, offset + done, host_values_.get() + done, n, log_) != PartWrite::kWritten) {
+    const std::uint64_t number = part_number_++;
+    if (write_part_file(part_file_path(parts_.temporary(), number), offset + done, host_values_.get() + done, n,
+                        log_) != PartWrite::kWritten) {
       note_problem("part files are missing");
       break;  // the rest of this batch is lost; the next batch goes on
     }
-    log_ << "  Created part: " << path << " (" << n << " pairs)" << eol;
+    log_ << "  Created part: " << part_file_path(s_.parts_directory(), number) << " (" << n << " pairs)" << eol;
     done += n;
   }
   log_ << "  Copy & Encode: " << elapsed_ms(start) << " ms" << eol;
@@ -313,8 +328,10 @@ void LdRun::summarize() {
   log_ << "Computation time: " << static_cast<double>(elapsed_ms(computation_start_)) / 1000.0 << " seconds" << eol;
   if (!s_.binary_mode()) log_ << "Total filtered records: " << total_records_ << eol;
   if (s_.distribution_on) write_distribution();
-  if (s_.binary_mode() &&
-      !write_ld_metadata(s_.metadata_path(), table0_.rows, table1_.rows, s_.parts_directory(), log_))
+  if (!s_.binary_mode()) return;
+  if (write_ld_metadata(metadata_, table0_.rows, table1_.rows, s_.parts_directory(), run_id_, log_))
+    log_ << "Metadata saved to: " << s_.metadata_path() << eol;
+  else
     note_problem("the metadata file was not written");
 }
 
@@ -337,12 +354,12 @@ void LdRun::write_distribution() {
   log_ << "Distribution stats: " << counted << " pairs ("
        << (pairs_ == 0 ? 0.0 : static_cast<double>(counted) * 100.0 / static_cast<double>(pairs_)) << "% of total)"
        << eol;
-  if (!write_ld_distribution(s_.distribution, bins, missing, pairs_, log_))
+  if (!write_ld_distribution(distribution_, bins, missing, pairs_, log_))
     note_problem("the distribution file was not written");
   log_ << "Distribution saved to: " << s_.distribution << " (" << elapsed_ms(start) << " ms)" << eol;
 }
 
-void LdRun::release() {
+void LdRun::finish() {
   results_.release();
   records_.release();
   record_count_.release();
@@ -350,15 +367,35 @@ void LdRun::release() {
   matrix1_.release();
   histogram_.release();
   missing_.release();
-  if (text_.is_open() && !text_.close()) {
+  if (text_.is_open() && !text_.file().close()) {
     log_ << "Error writing text output file: " << s_.output << eol;
     note_problem("the text output was not written completely");
   }
+  // Outputs go into place only complete: the table of a run that lost pairs would look whole.
+  if (!problems_.empty()) return;
+  auto put_in_place = [&](bool done, const std::string& path) {
+    if (done) return;
+    log_ << "Error: could not put the output in place: " << path << reason(errno) << eol;
+    note_problem("an output could not be put in place");
+  };
+  if (s_.binary_mode()) {
+    put_in_place(write_run_id(parts_.temporary(), run_id_) && parts_.commit(&is_parts_file), s_.parts_directory());
+    if (problems_.empty()) put_in_place(metadata_.commit(), s_.metadata_path());
+  } else {
+    put_in_place(text_.file().commit(), s_.output);
+  }
+  if (s_.distribution_on && problems_.empty()) put_in_place(distribution_.commit(), s_.distribution);
 }
 
 }  // namespace
 
 int run_ld(const LdCommand& command, const LdSettings& settings) {
+  OutputLock lock;
+  if (!lock.acquire(ld_log_path(settings.output))) {
+    std::cerr << "Error: Another run is writing " << settings.output << " (it holds " << ld_log_path(settings.output)
+              << "); wait for it to end or choose another -o" << std::endl;
+    return 1;
+  }
   RunLog log(ld_log_path(settings.output));
   write_header(log, command, settings);
   RunProblems problems;
@@ -366,7 +403,7 @@ int run_ld(const LdCommand& command, const LdSettings& settings) {
     LdRun run(command, settings, log, problems);
     if (!run.run()) return 1;
     run.summarize();
-    run.release();
+    run.finish();
   }
   log << "Program finished successfully at: ";
   write_ld_timestamp(log);

@@ -32,10 +32,9 @@ bool close_checked(std::ofstream& out) {
 
 }  // namespace
 
-bool LdTextTable::open(const std::string& path, const char* header) {
-  file_.open(path, std::ios::out | std::ios::binary | std::ios::trunc);
-  if (!file_.is_open()) return false;
-  file_ << kBom << header << '\n' << std::fixed << std::setprecision(6);
+bool LdTextTable::open(const char* header) {
+  if (!file_.open()) return false;
+  file_.stream() << kBom << header << '\n' << std::fixed << std::setprecision(6);
   return true;
 }
 
@@ -43,10 +42,9 @@ void LdTextTable::write_batch(std::vector<ResultRecord>& records) {
   std::sort(records.begin(), records.end(), [](const ResultRecord& a, const ResultRecord& b) {
     return a.snp0_index != b.snp0_index ? a.snp0_index < b.snp0_index : a.snp1_index < b.snp1_index;
   });
-  for (const ResultRecord& r : records) file_ << r.snp0_index << '\t' << r.snp1_index << '\t' << r.value << '\n';
+  std::ofstream& out = file_.stream();
+  for (const ResultRecord& r : records) out << r.snp0_index << '\t' << r.snp1_index << '\t' << r.value << '\n';
 }
-
-bool LdTextTable::close() { return close_checked(file_); }
 
 std::uint16_t encode_ld_value(float value) {
   if (value == -1.0f) return 65535;
@@ -80,24 +78,31 @@ void encode_ld_values(const float* values, std::uint64_t n, unsigned char* out) 
   });
 }
 
-bool create_parts_directory(const std::string& path, RunLog& log) {
-  if (::mkdir(path.c_str(), 0777) == 0) return true;
-  const int error = errno;
+bool is_parts_file(const std::string& name) {
+  return name == "run.id" ||
+         (name.rfind("part_", 0) == 0 && name.size() > 9 && name.compare(name.size() - 4, 4, ".bin") == 0);
+}
+
+bool create_parts_directory(AtomicDirectory& directory, const std::string& path, RunLog& log) {
   struct stat info {};
-  if (error == EEXIST && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    log << "Directory already exists: " << path << eol;
-    // Part files of an earlier run would read as pairs of this one: remove them first.
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(path, ec)) {
-      const std::string name = entry.path().filename().string();
-      if (entry.is_regular_file(ec) && name.rfind("part_", 0) == 0 && name.size() > 9 &&
-          name.compare(name.size() - 4, 4, ".bin") == 0)
-        std::filesystem::remove(entry.path(), ec);
-    }
-    return true;
+  if (::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) {
+    log << "Failed to create directory: " << path << " (Error: " << EEXIST << ")" << reason(ENOTDIR) << eol;
+    return false;
   }
-  log << "Failed to create directory: " << path << " (Error: " << error << ")" << eol;
-  return false;
+  if (!directory.create()) {
+    const int error = errno;
+    log << "Failed to create directory: " << path << " (Error: " << error << ")" << reason(error) << eol;
+    return false;
+  }
+  // The earlier run's directory stays whole until this run's replaces it.
+  if (::stat(path.c_str(), &info) == 0) log << "Directory already exists: " << path << eol;
+  return true;
+}
+
+bool write_run_id(const std::string& directory, const std::string& run_id) {
+  std::ofstream out(directory + "/run.id", std::ios::out | std::ios::binary | std::ios::trunc);
+  out << run_id << '\n';
+  return close_checked(out);
 }
 
 std::string part_file_path(const std::string& directory, std::uint64_t number) {
@@ -108,7 +113,7 @@ PartWrite write_part_file(const std::string& path, std::uint64_t first, const fl
                           RunLog& log) {
   std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
   if (!out.is_open()) {
-    log << "Error opening part file: " << path << eol;
+    log << "Error opening part file: " << path << reason(errno) << eol;
     return PartWrite::kOpenFailed;
   }
   put_le64(out, first);
@@ -123,29 +128,27 @@ PartWrite write_part_file(const std::string& path, std::uint64_t first, const fl
   return PartWrite::kWritten;
 }
 
-bool write_ld_metadata(const std::string& path, std::int32_t rows0, std::int32_t rows1,
-                       const std::string& parts_directory, RunLog& log) {
-  std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
-  if (!out.is_open()) {
-    log << "Failed to create metadata file: " << path << eol;
+bool write_ld_metadata(AtomicFile& file, std::int32_t rows0, std::int32_t rows1, const std::string& parts_directory,
+                       const std::string& run_id, RunLog& log) {
+  if (!file.open()) {
+    log << "Failed to create metadata file: " << file.path() << reason(errno) << eol;
     return false;
   }
-  out << kBom << rows0 << '\n' << rows1 << '\n' << parts_directory << '\n';
-  if (!close_checked(out)) {
-    log << "Failed to create metadata file: " << path << eol;
+  file.stream() << kBom << rows0 << '\n' << rows1 << '\n' << parts_directory << '\n' << "run " << run_id << '\n';
+  if (!file.close()) {
+    log << "Failed to create metadata file: " << file.path() << eol;
     return false;
   }
-  log << "Metadata saved to: " << path << eol;
   return true;
 }
 
-bool write_ld_distribution(const std::string& path, const std::array<std::uint64_t, kHistogramBins>& bins,
+bool write_ld_distribution(AtomicFile& file, const std::array<std::uint64_t, kHistogramBins>& bins,
                            std::uint64_t missing, std::uint64_t pairs, RunLog& log) {
-  std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
-  if (!out.is_open()) {
-    log << "Error opening distribution file: " << path << eol;
+  if (!file.open()) {
+    log << "Error opening distribution file: " << file.path() << reason(errno) << eol;
     return false;
   }
+  std::ofstream& out = file.stream();
   const double total = static_cast<double>(pairs);
   auto share = [&](std::uint64_t count) { return pairs == 0 ? 0.0 : static_cast<double>(count) / total; };
   double cumulative = share(missing);
@@ -157,8 +160,8 @@ bool write_ld_distribution(const std::string& path, const std::array<std::uint64
     const double end = i == 1000 ? 1.001 : (i + 1) * 0.001;
     out << i * 0.001 << '\t' << end << '\t' << bins[i] << '\t' << frequency << '\t' << cumulative << '\n';
   }
-  if (!close_checked(out)) {
-    log << "Error writing distribution file: " << path << eol;
+  if (!file.close()) {
+    log << "Error writing distribution file: " << file.path() << eol;
     return false;
   }
   return true;

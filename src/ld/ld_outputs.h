@@ -9,24 +9,26 @@
 #include <string>
 #include <vector>
 
+#include "common/atomic_output.h"
 #include "common/run_log.h"
 #include "ld/ld_kernels.h"
 
 namespace varpair {
 
-// Text mode: "SNP0\tSNP1\t<measure>" and one line per passing pair, sorted within each batch.
+// Text mode: "SNP0\tSNP1\t<measure>" and one line per passing pair, sorted within each batch. The
+// table goes into place when committed (see atomic_output.h).
 class LdTextTable {
  public:
-  // Opens the file and writes the byte-order mark and header; false when it cannot be opened.
-  bool open(const std::string& path, const char* header);
+  explicit LdTextTable(const std::string& path) : file_(path) {}
+  // Opens the file and writes the byte-order mark and header; false (errno set) when it cannot.
+  bool open(const char* header);
   // Sorts the batch's records by (snp0_index, snp1_index) and writes their lines.
   void write_batch(std::vector<ResultRecord>& records);
-  // Closes the file; false when any write failed.
-  bool close();
   bool is_open() const { return file_.is_open(); }
+  AtomicFile& file() { return file_; }
 
  private:
-  std::ofstream file_;
+  AtomicFile file_;
 };
 
 // The 16-bit code of one value in a part file: 65535 for -1.0, else the value's thousandths
@@ -37,10 +39,13 @@ std::uint16_t encode_ld_value(float value);
 // each gets at least 1,000,000 values.
 void encode_ld_values(const float* values, std::uint64_t n, unsigned char* out);
 
-// Creates the parts directory (the parent must exist). An existing directory is reported with
-// "Directory already exists: " and emptied of the part_*.bin files of an earlier run. Any other
-// failure prints "Failed to create directory: <path> (Error: <errno>)" and returns false.
-bool create_parts_directory(const std::string& path, RunLog& log);
+// Creates the parts directory under its temporary name (the parent must exist); an existing final
+// directory is reported with "Directory already exists: " and replaced by the new one on commit.
+// A failure prints "Failed to create directory: <path> (Error: <errno>): <reason>" and returns false.
+bool create_parts_directory(AtomicDirectory& directory, const std::string& path, RunLog& log);
+
+// Whether a file name is one of an LD run's own in its parts directory (part files, run identifier).
+bool is_parts_file(const std::string& name);
 
 std::string part_file_path(const std::string& directory, std::uint64_t number);
 
@@ -51,15 +56,18 @@ enum class PartWrite { kWritten, kOpenFailed, kWriteFailed };
 PartWrite write_part_file(const std::string& path, std::uint64_t first, const float* values, std::uint64_t n,
                           RunLog& log);
 
-// The metadata file: R0, R1 and the parts directory, one a line. Prints "Metadata saved to: " or
-// "Failed to create metadata file: " (false; also when a write fails).
-bool write_ld_metadata(const std::string& path, std::int32_t rows0, std::int32_t rows1,
-                       const std::string& parts_directory, RunLog& log);
+// The metadata file: R0, R1, the parts directory and "run <id>", one a line, written under its
+// temporary name. Prints "Failed to create metadata file: " (false; also when a write fails).
+bool write_ld_metadata(AtomicFile& file, std::int32_t rows0, std::int32_t rows1, const std::string& parts_directory,
+                       const std::string& run_id, RunLog& log);
+
+// The run identifier file of a parts directory: "<id>\n".
+bool write_run_id(const std::string& directory, const std::string& run_id);
 
 // The distribution file: the missing line and 1001 bins with frequency and cumulative frequency
 // over all P pairs. Prints "Error opening distribution file: " (false) when it cannot be opened;
 // false too when a write fails.
-bool write_ld_distribution(const std::string& path, const std::array<std::uint64_t, kHistogramBins>& bins,
+bool write_ld_distribution(AtomicFile& file, const std::array<std::uint64_t, kHistogramBins>& bins,
                            std::uint64_t missing, std::uint64_t pairs, RunLog& log);
 
 }  // namespace varpair

@@ -33,8 +33,9 @@ TEST(MappedFile, MapsTheWholeFile) {
 
 TEST(MappedFile, ReportsEachFailureWithThePath) {
   TempDir dir;
-  EXPECT_EQ(open_error(dir.file("missing.txt")), "Failed to open file: " + dir.file("missing.txt"));
-  EXPECT_EQ(open_error(dir.path()), "Failed to open file: " + dir.path()) << "a directory is no table";
+  EXPECT_EQ(open_error(dir.file("missing.txt")),
+            "Failed to open file: " + dir.file("missing.txt") + ": No such file or directory");
+  EXPECT_EQ(open_error(dir.path()), "Failed to open file: " + dir.path() + ": Is a directory") << "no table";
   const std::string empty = dir.write("empty.txt", "");
   EXPECT_EQ(open_error(empty), "Failed to create file mapping: " + empty);
 }
@@ -43,7 +44,7 @@ TEST(MappedFile, AFifoFailsAtOnceInsteadOfHanging) {
   TempDir dir;
   const std::string fifo = dir.file("pipe");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_EQ(open_error(fifo), "Failed to open file: " + fifo);
+  EXPECT_EQ(open_error(fifo), "Failed to open file: " + fifo + ": Invalid argument");
 }
 
 TEST(MappedFile, AnUnreadableFileFailsToOpen) {

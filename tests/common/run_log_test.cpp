@@ -58,8 +58,9 @@ TEST(RunLog, AnUnopenableLogWarnsOnceAndTheConsoleStillGetsEverything) {
   const std::string path = dir.file("no-such-dir/run.log");
   RunLog log(path);
   EXPECT_FALSE(log.is_open());
+  EXPECT_FALSE(log.intact());
   log << "still reported" << eol;
-  EXPECT_EQ(captured.err(), "Error opening log file: " + path + "\n");
+  EXPECT_EQ(captured.err(), "Error opening log file: " + path + ": No such file or directory\n");
   EXPECT_EQ(captured.out(), "still reported\n");
 }
 

@@ -2,6 +2,8 @@
 // set-up failure, reported on the console and in the log alike.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "device/host_testing.h"
 #include "support/test_support.h"
 
@@ -120,9 +122,9 @@ TEST_F(LdLoad, InputErrorsNameTheFileAndTheReason) {
   const std::vector<Case> cases = {
       {missing, file1,
        "Reading and transferring file0: " + missing + "\nError processing file0: Failed to open file: " + missing +
-           "\n"},
+           ": No such file or directory\n"},
       {file0, empty, "Error processing file1: Failed to create file mapping: " + empty + "\n"},
-      {file0, dir.path(), "Error processing file1: Failed to open file: " + dir.path() + "\n"},
+      {file0, dir.path(), "Error processing file1: Failed to open file: " + dir.path() + ": Is a directory\n"},
       {blank, file1, "Error processing file0: The table has no samples (every line is empty): " + blank + "\n"},
   };
   for (const Case& c : cases) {
@@ -176,11 +178,14 @@ TEST_F(LdLoad, BinaryGarbageLoadsAsATableOfMissingGenotypesWithoutHarm) {
   expect_device_released();
 }
 
-TEST_F(LdLoad, AnUnopenableLogLeavesTheConsoleReport) {
-  out = dir.file("no-such-dir/out.txt");
+TEST_F(LdLoad, AnUnopenableLogLeavesTheConsoleReportAndFailsTheRun) {
+  std::filesystem::create_directory(out + ".log");  // the log's name is taken by a directory
   const auto r = run();
-  EXPECT_EQ(r.err.rfind("Error opening log file: " + out + ".log\n", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.rfind("Error opening log file: " + out + ".log: Is a directory\n", 0), 0u) << r.err;
   EXPECT_NE(r.out.find("Data loaded and transferred to GPU in "), std::string::npos);
+  EXPECT_EQ(r.status, 1) << "a run without its log is not a complete run";
+  EXPECT_TRUE(r.err.ends_with("Error: The results are incomplete: the run log was not written\n")) << r.err;
+  EXPECT_TRUE(varpair::test::file_exists(out)) << "the table itself is complete and in place";
 }
 
 }  // namespace

@@ -1,0 +1,175 @@
+#include "common/atomic_output.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <utility>
+
+namespace varpair {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Temporaries of this process that are not committed yet.
+struct Registry {
+  std::mutex mutex;
+  std::set<std::string> paths;
+};
+
+Registry& registry() {
+  static Registry r;
+  return r;
+}
+
+void enlist(const std::string& path) {
+  std::lock_guard<std::mutex> lock(registry().mutex);
+  registry().paths.insert(path);
+}
+
+void delist(const std::string& path) {
+  std::lock_guard<std::mutex> lock(registry().mutex);
+  registry().paths.erase(path);
+}
+
+// ".NAME.partial-<pid>-<n>" beside `path`.
+std::string temporary_name(const std::string& path) {
+  static std::atomic<unsigned> counter{0};
+  const fs::path p(path);
+  std::string name = ".";
+  name += p.filename().string();
+  name += ".partial-";
+  name += std::to_string(::getpid());
+  name += "-";
+  name += std::to_string(counter.fetch_add(1));
+  return (p.parent_path() / name).string();
+}
+
+}  // namespace
+
+std::string reason(int error_number) { return std::string(": ") + std::strerror(error_number); }
+
+AtomicFile::AtomicFile(std::string final_path) : final_(std::move(final_path)), temporary_(temporary_name(final_)) {}
+
+AtomicFile::~AtomicFile() { discard(); }
+
+bool AtomicFile::open() {
+  std::error_code ec;
+  if (fs::is_directory(final_, ec)) {  // nothing could ever be renamed over it
+    errno = EISDIR;
+    return false;
+  }
+  enlist(temporary_);
+  errno = 0;
+  stream_.open(temporary_, std::ios::out | std::ios::binary | std::ios::trunc);
+  if (!stream_.is_open()) {
+    const int error = errno != 0 ? errno : EIO;
+    delist(temporary_);
+    errno = error;
+    return false;
+  }
+  return true;
+}
+
+bool AtomicFile::close() {
+  if (!stream_.is_open()) return written_;
+  stream_.flush();
+  const bool good = stream_.good();
+  stream_.close();
+  written_ = good && !stream_.fail();
+  return written_;
+}
+
+bool AtomicFile::commit() {
+  if (!close()) {
+    errno = EIO;
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(registry().mutex);
+  if (registry().paths.count(temporary_) == 0) {  // the process is ending: nothing more goes into place
+    errno = EINTR;
+    return false;
+  }
+  if (::rename(temporary_.c_str(), final_.c_str()) != 0) return false;
+  registry().paths.erase(temporary_);
+  return true;
+}
+
+void AtomicFile::discard() {
+  if (stream_.is_open()) stream_.close();
+  std::error_code ec;
+  fs::remove(temporary_, ec);
+  delist(temporary_);
+}
+
+AtomicDirectory::AtomicDirectory(std::string final_path)
+    : final_(std::move(final_path)), temporary_(temporary_name(final_)) {}
+
+AtomicDirectory::~AtomicDirectory() { discard(); }
+
+bool AtomicDirectory::create() {
+  enlist(temporary_);
+  if (::mkdir(temporary_.c_str(), 0777) == 0) return true;
+  const int error = errno;
+  delist(temporary_);
+  errno = error;
+  return false;
+}
+
+bool AtomicDirectory::commit(bool (*is_own_file)(const std::string& name)) {
+  std::error_code ec;
+  // Files that are not this kind of output (a user's notes, say) stay with the directory.
+  if (fs::is_directory(final_, ec)) {
+    for (const auto& entry : fs::directory_iterator(final_, ec)) {
+      const std::string name = entry.path().filename().string();
+      if (!is_own_file(name)) fs::rename(entry.path(), fs::path(temporary_) / name, ec);
+    }
+  }
+  std::lock_guard<std::mutex> lock(registry().mutex);
+  if (registry().paths.count(temporary_) == 0) {
+    errno = EINTR;
+    return false;
+  }
+  // One step where the file system can: the old directory takes the temporary name and goes.
+  if (::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, final_.c_str(), RENAME_EXCHANGE) != 0) {
+    if (errno != ENOENT && errno != EINVAL && errno != ENOSYS) return false;
+    if (errno != ENOENT) {
+      const std::string aside = temporary_ + ".old";
+      if (::rename(final_.c_str(), aside.c_str()) != 0 && errno != ENOENT) return false;
+      if (::rename(temporary_.c_str(), final_.c_str()) != 0) return false;
+      fs::remove_all(aside, ec);
+      registry().paths.erase(temporary_);
+      return true;
+    }
+    if (::rename(temporary_.c_str(), final_.c_str()) != 0) return false;
+    registry().paths.erase(temporary_);
+    return true;
+  }
+  fs::remove_all(temporary_, ec);  // the earlier run's directory
+  registry().paths.erase(temporary_);
+  return true;
+}
+
+void AtomicDirectory::discard() {
+  std::error_code ec;
+  std::lock_guard<std::mutex> lock(registry().mutex);
+  if (registry().paths.erase(temporary_) != 0) fs::remove_all(temporary_, ec);
+}
+
+void remove_uncommitted_outputs() {
+  Registry& r = registry();
+  r.mutex.lock();  // kept: no commit may follow
+  std::error_code ec;
+  for (const std::string& path : r.paths) fs::remove_all(path, ec);
+  r.paths.clear();
+}
+
+}  // namespace varpair

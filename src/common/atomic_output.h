@@ -1,0 +1,68 @@
+// Outputs that appear under their final names only when complete. A file is written under a
+// temporary name in its own directory (".NAME.partial-<pid>-<n>") and renamed into place by
+// commit(); a parts directory is filled as a new directory and swapped in. Whatever is not committed
+// is removed: by the destructor on every early return, and by remove_uncommitted_outputs() when a
+// signal ends the process. So a file under its final name is always a complete one.
+#pragma once
+
+#include <fstream>
+#include <string>
+
+namespace varpair {
+
+class AtomicFile {
+ public:
+  explicit AtomicFile(std::string final_path);
+  ~AtomicFile();
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  // Opens the temporary file (binary, empty); false with errno set when it cannot be created.
+  bool open();
+  std::ofstream& stream() { return stream_; }
+  bool is_open() const { return stream_.is_open(); }
+  // Closes the stream; false when any write failed (the file is then not committed).
+  bool close();
+  // Renames the closed, fully written file into place; false (errno set) when that fails.
+  bool commit();
+  // Removes the temporary file now.
+  void discard();
+  const std::string& path() const { return final_; }
+
+ private:
+  std::string final_;
+  std::string temporary_;
+  std::ofstream stream_;
+  bool written_ = false;
+};
+
+// A directory filled under a temporary name and swapped in for the final one by commit().
+class AtomicDirectory {
+ public:
+  explicit AtomicDirectory(std::string final_path);
+  ~AtomicDirectory();
+  AtomicDirectory(const AtomicDirectory&) = delete;
+  AtomicDirectory& operator=(const AtomicDirectory&) = delete;
+
+  // Creates the temporary directory; false with errno set when it cannot.
+  bool create();
+  // Where the files go until commit().
+  const std::string& temporary() const { return temporary_; }
+  // Replaces the final directory by the new one in one step (files of an earlier run that are not
+  // part files are carried over); false with errno set when it cannot.
+  bool commit(bool (*is_own_file)(const std::string& name));
+  void discard();
+
+ private:
+  std::string final_;
+  std::string temporary_;
+};
+
+// Removes every temporary output of this process that was not committed. Called from the signal
+// watcher before the process ends.
+void remove_uncommitted_outputs();
+
+// The system's reason for the last failure: ": No such file or directory".
+std::string reason(int error_number);
+
+}  // namespace varpair
