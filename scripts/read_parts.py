@@ -3,24 +3,44 @@
 
 Usage: scripts/read_parts.py OUTPUT [--min VALUE] > table.tsv
 
-OUTPUT is the -o path of the run: the run wrote OUTPUT.meta (row counts of -file0 and -file1 and
-the parts directory) and OUTPUT_parts/part_N.bin. Each part file holds a little-endian 64-bit
-index of its first pair, a 64-bit pair count, and one 16-bit code per pair: the value in
-thousandths (0 to 1000), or 65535 when the pair has no value. Pair g is SNP g // rows1 of -file0
-against SNP g % rows1 of -file1. Prints "SNP0<TAB>SNP1<TAB>value" lines in pair order, the value
-with three decimals or NA; --min keeps the pairs whose value is at least VALUE.
+OUTPUT is the -o path of the run: the run wrote OUTPUT.meta (row counts of -file0 and -file1, the
+parts directory and the run's identifier) and OUTPUT_parts/part_N.bin with OUTPUT_parts/run.id. Each
+part file holds a little-endian 64-bit index of its first pair, a 64-bit pair count, and one 16-bit
+code per pair: the value in thousandths (0 to 1000), or 65535 when the pair has no value. Pair g is
+SNP g // rows1 of -file0 against SNP g % rows1 of -file1. Prints "SNP0<TAB>SNP1<TAB>value" lines in
+pair order, the value with three decimals or NA; --min keeps the pairs whose value is at least VALUE.
+
+The parts are looked for beside the metadata file. Before printing anything the reader checks that
+they belong to the run the metadata describes and cover its rows0 x rows1 pairs exactly once; if not
+it says why on standard error and exits with status 1.
 """
 import argparse
+import array
 import os
 import re
-import struct
 import sys
 
 
+class PartsError(Exception):
+    pass
+
+
 def read_metadata(output):
-    with open(output + ".meta", encoding="utf-8-sig") as f:
-        lines = f.read().splitlines()
-    return int(lines[0]), int(lines[1]), lines[2]
+    path = output + ".meta"
+    try:
+        with open(path, encoding="utf-8-sig") as f:
+            lines = f.read().splitlines()
+    except OSError as e:
+        raise PartsError("cannot read %s: %s" % (path, e.strerror))
+    try:
+        rows0, rows1 = int(lines[0]), int(lines[1])
+        recorded = lines[2]
+    except (IndexError, ValueError):
+        raise PartsError("%s is not the metadata of a binary run" % path)
+    run = lines[3][4:] if len(lines) > 3 and lines[3].startswith("run ") else None
+    # The directory sits beside the metadata file, wherever the run was started from.
+    directory = os.path.join(os.path.dirname(path), os.path.basename(os.path.normpath(recorded)))
+    return rows0, rows1, directory, run
 
 
 def part_files(directory):
@@ -32,22 +52,59 @@ def part_files(directory):
     return [path for _, path in sorted(numbered)]
 
 
-def decode(output, minimum=None, out=sys.stdout):
-    rows0, rows1, directory = read_metadata(output)
-    out.write("SNP0\tSNP1\tvalue\n")
+def check_parts(output):
+    """The metadata and the (first pair, count, path) of each part, after every check."""
+    rows0, rows1, directory, run = read_metadata(output)
+    if not os.path.isdir(directory):
+        raise PartsError("the parts directory %s is missing" % directory)
+    id_path = os.path.join(directory, "run.id")
+    parts_run = open(id_path).read().strip() if os.path.exists(id_path) else None
+    if run != parts_run:
+        raise PartsError("%s belongs to another run than %s.meta (run %s, metadata run %s)" %
+                         (directory, output, parts_run or "unknown", run or "unknown"))
+    parts = []
     for path in part_files(directory):
+        size = os.path.getsize(path)
         with open(path, "rb") as f:
-            first, count = struct.unpack("<QQ", f.read(16))
-            codes = struct.unpack("<%dH" % count, f.read(2 * count))
+            header = f.read(16)
+        if len(header) < 16:
+            raise PartsError("%s is cut short" % path)
+        first, count = int.from_bytes(header[:8], "little"), int.from_bytes(header[8:], "little")
+        if size != 16 + 2 * count:
+            raise PartsError("%s holds %d bytes, not the %d of its %d pairs" % (path, size, 16 + 2 * count, count))
+        parts.append((first, count, path))
+    parts.sort()
+    expected = 0
+    for first, count, path in parts:
+        if first != expected:
+            raise PartsError("pairs %d to %d are %s (at %s)" % (
+                min(first, expected), max(first, expected) - 1, "missing" if first > expected else "repeated", path))
+        expected = first + count
+    if expected != rows0 * rows1:
+        raise PartsError("the parts hold %d pairs, not the %d x %d = %d of the run" %
+                         (expected, rows0, rows1, rows0 * rows1))
+    return rows0, rows1, parts
+
+
+def decode(output, minimum=None, out=sys.stdout):
+    rows0, rows1, parts = check_parts(output)
+    out.write("SNP0\tSNP1\tvalue\n")
+    for first, count, path in parts:
+        codes = array.array("H")
+        with open(path, "rb") as f:
+            f.seek(16)
+            codes.fromfile(f, count)
+        if sys.byteorder == "big":
+            codes.byteswap()
+        lines = []
         for k, code in enumerate(codes):
             g = first + k
-            if g >= rows0 * rows1:
-                raise ValueError("%s: pair %d is beyond %d x %d" % (path, g, rows0, rows1))
             if code == 65535:
                 if minimum is None:
-                    out.write("%d\t%d\tNA\n" % (g // rows1, g % rows1))
+                    lines.append("%d\t%d\tNA\n" % (g // rows1, g % rows1))
             elif minimum is None or code / 1000 >= minimum:
-                out.write("%d\t%d\t%.3f\n" % (g // rows1, g % rows1, code / 1000))
+                lines.append("%d\t%d\t%.3f\n" % (g // rows1, g % rows1, code / 1000))
+        out.write("".join(lines))
 
 
 def main():
@@ -55,7 +112,12 @@ def main():
     parser.add_argument("output", help="the -o path of the binary run")
     parser.add_argument("--min", type=float, default=None, help="keep values at or above this")
     args = parser.parse_args()
-    decode(args.output, args.min)
+    try:
+        decode(args.output, args.min)
+    except PartsError as e:
+        sys.exit("read_parts.py: %s" % e)
+    except BrokenPipeError:
+        sys.stderr.close()
 
 
 if __name__ == "__main__":

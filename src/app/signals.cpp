@@ -4,9 +4,11 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <string>
 #include <thread>
 
 #include "common/atomic_output.h"
+#include "common/run_log.h"
 
 namespace varpair {
 
@@ -18,6 +20,7 @@ void watch(sigset_t signals) {
   }
   remove_uncommitted_outputs();
   const char* name = sigabbrev_np(number);
+  note_in_run_log(std::string("Error: Interrupted by SIG") + name + "; outputs not yet complete were removed");
   const char* text = "varpair: interrupted by SIG";
   (void)!::write(STDERR_FILENO, text, strlen(text));
   (void)!::write(STDERR_FILENO, name, strlen(name));

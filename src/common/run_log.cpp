@@ -6,6 +6,28 @@
 
 namespace varpair {
 
+namespace {
+// The log of the run in progress, for a note when a signal ends it.
+std::mutex current_mutex;
+RunLog* current = nullptr;
+}  // namespace
+
+void note_in_run_log(const std::string& line) {
+  std::lock_guard<std::mutex> lock(current_mutex);
+  if (current != nullptr) current->note(line);
+}
+
+RunLog::~RunLog() {
+  std::lock_guard<std::mutex> lock(current_mutex);
+  if (current == this) current = nullptr;
+}
+
+void RunLog::note(const std::string& line) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!file_.is_open()) return;
+  file_ << line << '\n' << std::flush;
+}
+
 RunLog::RunLog(const std::string& path) : path_(path) {
   errno = 0;
   file_.open(path, std::ios::out | std::ios::binary | std::ios::trunc);
@@ -17,6 +39,8 @@ RunLog::RunLog(const std::string& path) : path_(path) {
   file_ << "\xEF\xBB\xBF";
   file_.flush();
   check_file();
+  std::lock_guard<std::mutex> lock(current_mutex);
+  current = this;
 }
 
 RunLog& RunLog::end_line() {

@@ -17,6 +17,7 @@ class RunLog {
   // Opens the log file (truncating it) and writes the UTF-8 byte-order mark. On failure writes
   // "Error opening log file: <path>" to standard error and reports on the console only.
   explicit RunLog(const std::string& path);
+  ~RunLog();
   RunLog(const RunLog&) = delete;
   RunLog& operator=(const RunLog&) = delete;
 
@@ -53,12 +54,18 @@ class RunLog {
     }
   }
   void check_file();
+  void note(const std::string& line);
+  friend void note_in_run_log(const std::string& line);
 
   std::mutex mutex_;
   std::ofstream file_;
   bool intact_ = true;
   std::string path_;
 };
+
+// Adds a last line to the log of the run in progress, if there is one (the signal watcher says why
+// the run ended); the console is not written.
+void note_in_run_log(const std::string& line);
 
 // Ends the current line of a RunLog: `log << "Rows: " << n << eol;`
 inline RunLog& eol(RunLog& log) { return log.end_line(); }

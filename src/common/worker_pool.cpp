@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "common/system_info.h"
+
 namespace varpair {
 
 namespace {
@@ -12,11 +14,6 @@ struct TaskScope {
   ~TaskScope() { inside_task = false; }
 };
 }  // namespace
-
-unsigned hardware_threads() {
-  const unsigned n = std::thread::hardware_concurrency();
-  return n == 0 ? 1 : n;
-}
 
 WorkerPool::WorkerPool(unsigned workers) {
   threads_.reserve(workers);
@@ -39,7 +36,7 @@ WorkerPool::~WorkerPool() {
 }
 
 WorkerPool& WorkerPool::shared() {
-  static WorkerPool pool(hardware_threads() - 1);
+  static WorkerPool pool(usable_cpus() - 1);
   return pool;
 }
 

@@ -1,4 +1,4 @@
-// A fixed pool of worker threads, one per hardware thread, shared by every parallel step of a run
+// A fixed pool of worker threads, one per usable processor (system_info.h), shared by every parallel step of a run
 // (table parsing, part-file encoding, kernels of the host device). No thread is created per task.
 #pragma once
 
@@ -30,7 +30,7 @@ class WorkerPool {
   // Threads that work on run(): the started workers plus the caller.
   unsigned concurrency() const { return static_cast<unsigned>(threads_.size()) + 1; }
 
-  // The process-wide pool, sized to the hardware threads less the caller, started on first use.
+  // The process-wide pool, sized to the usable processors less the caller, started on first use.
   static WorkerPool& shared();
 
  private:
@@ -51,8 +51,5 @@ class WorkerPool {
   unsigned active_ = 0;
   std::exception_ptr error_;
 };
-
-// The number of hardware threads, at least 1.
-unsigned hardware_threads();
 
 }  // namespace varpair

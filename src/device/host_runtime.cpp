@@ -134,7 +134,11 @@ namespace varpair::device {
 
 namespace testing {
 
-std::size_t default_memory_budget() { return static_cast<std::size_t>(physical_memory_bytes() / 4); }
+// A quarter of physical memory, and no more than half of what the cgroup and the address-space
+// limit leave this process: host copies of the tables and of one batch need the rest.
+std::size_t default_memory_budget() {
+  return static_cast<std::size_t>(std::min(physical_memory_bytes() / 4, memory_available_bytes() / 2));
+}
 
 void set_memory_budget(std::size_t bytes) {
   Device& d = host_device();

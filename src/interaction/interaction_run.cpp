@@ -15,8 +15,8 @@
 
 #include "common/atomic_output.h"
 #include "common/clock.h"
-#include "common/output_lock.h"
 #include "common/file_size.h"
+#include "common/output_lock.h"
 #include "common/run_problems.h"
 #include "common/system_info.h"
 #include "common/table_scan.h"
@@ -194,8 +194,8 @@ bool InteractionRun::plan_and_allocate() {
   writer_ = std::make_unique<ResultWriter>(output_.stream(), model_.labels);
 
   const std::uint64_t bytes_per_item = model_.bytes_per_item();
-  // The host copy of one batch's records stays within a quarter of physical memory.
-  max_batch_items_ = std::min(max_batch_items_, physical_memory_bytes() / 4 / bytes_per_item);
+  // The host copy of one batch's records stays within a quarter of the memory the process may use.
+  max_batch_items_ = std::min(max_batch_items_, memory_limit_bytes() / 4 / bytes_per_item);
   log_ << "Allocating " << static_cast<double>(max_batch_items_ * bytes_per_item) / kGiB << " GB for results buffer"
        << eol;
   if (results_.allocate(max_batch_items_ * bytes_per_item) != cudaSuccess) {

@@ -1,8 +1,8 @@
 #include "ld/ld_driver.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <array>
+#include <cerrno>
 #include <iomanip>
 #include <iostream>
 #include <memory>
@@ -11,8 +11,8 @@
 
 #include "common/clock.h"
 #include "common/output_lock.h"
-#include "common/run_log.h"
 #include "common/run_id.h"
+#include "common/run_log.h"
 #include "common/run_problems.h"
 #include "common/system_info.h"
 #include "device/holders.h"
@@ -166,7 +166,7 @@ bool LdRun::allocate_buffers() {
   }
   const std::uint64_t bytes_per_item = s_.binary_mode() ? 4 : 16;
   batch_items_ = ld_batch_items(free_bytes, bytes_per_item, s_.binary_mode() ? 4 : 12,
-                                static_cast<std::uint64_t>(s_.threads), physical_memory_bytes());
+                                static_cast<std::uint64_t>(s_.threads), memory_limit_bytes());
   log_ << "Max batch items: " << batch_items_ << " (" << gib(batch_items_ * bytes_per_item) << " GB)" << eol;
   if (const cudaError_t e = results_.allocate(batch_items_ * 4)) {
     log_ << "cudaMalloc device_results failed: " << cudaGetErrorString(e) << eol;

@@ -58,7 +58,7 @@ std::uint16_t encode_ld_value(float value) {
 
 void encode_ld_values(const float* values, std::uint64_t n, unsigned char* out) {
   constexpr std::uint64_t kMinPerWorker = 1000000;
-  std::uint64_t workers = std::min<std::uint64_t>(hardware_threads(), 16);
+  std::uint64_t workers = std::min<std::uint64_t>(WorkerPool::shared().concurrency(), 16);
   if (n < workers * kMinPerWorker) workers = std::max<std::uint64_t>(n / kMinPerWorker, 1);
   const std::uint64_t chunk = (n + workers - 1) / workers;
   auto encode_range = [&](std::uint64_t begin, std::uint64_t end) {

@@ -39,6 +39,57 @@ class ReadParts(unittest.TestCase):
             read_parts.decode(out, minimum=0.9, out=kept)
             self.assertEqual(kept.getvalue(), "SNP0\tSNP1\tvalue\n1\t0\t0.999\n1\t1\t1.000\n")
 
+    def make_run(self, d, parts_spec, meta_run="abc", parts_run="abc", rows=(2, 3)):
+        out = os.path.join(d, "o")
+        os.mkdir(out + "_parts")
+        with open(out + ".meta", "w", encoding="utf-8-sig") as f:
+            f.write("%d\n%d\n%s_parts\n" % (rows[0], rows[1], "somewhere/else/o") +
+                    ("run %s\n" % meta_run if meta_run else ""))
+        if parts_run:
+            with open(os.path.join(out + "_parts", "run.id"), "w") as f:
+                f.write(parts_run + "\n")
+        for number, first, codes in parts_spec:
+            write_part(os.path.join(out + "_parts", "part_%d.bin" % number), first, codes)
+        return out
+
+    def test_finds_the_parts_beside_the_metadata(self):
+        with tempfile.TemporaryDirectory() as d:
+            out = self.make_run(d, [(0, 0, [1, 2, 3, 4, 5, 6])])
+            text = io.StringIO()
+            read_parts.decode(out, out=text)
+            self.assertEqual(len(text.getvalue().splitlines()), 7)
+
+    def test_refuses_parts_that_do_not_cover_the_pairs_once(self):
+        cases = {
+            "missing": [(0, 0, [1, 2]), (1, 3, [4, 5, 6])],
+            "repeated": [(0, 0, [1, 2, 3, 4]), (1, 3, [4, 5, 6])],
+            "hold 5 pairs, not": [(0, 0, [1, 2, 3, 4, 5])],
+            "hold 7 pairs, not": [(0, 0, [1, 2, 3, 4, 5, 6, 7])],
+        }
+        for why, parts in cases.items():
+            with tempfile.TemporaryDirectory() as d:
+                out = self.make_run(d, parts)
+                with self.assertRaisesRegex(read_parts.PartsError, why):
+                    read_parts.decode(out, out=io.StringIO())
+
+    def test_refuses_parts_of_another_run_and_cut_files(self):
+        for meta_run, parts_run in (("abc", "def"), ("abc", None), (None, "abc")):
+            with tempfile.TemporaryDirectory() as d:
+                out = self.make_run(d, [(0, 0, [1, 2, 3, 4, 5, 6])], meta_run, parts_run)
+                with self.assertRaisesRegex(read_parts.PartsError, "belongs to another run"):
+                    read_parts.decode(out, out=io.StringIO())
+        with tempfile.TemporaryDirectory() as d:
+            out = self.make_run(d, [(0, 0, [1, 2, 3, 4, 5, 6])])
+            path = os.path.join(out + "_parts", "part_0.bin")
+            with open(path, "r+b") as f:
+                f.truncate(20)
+            with self.assertRaisesRegex(read_parts.PartsError, "holds 20 bytes"):
+                read_parts.decode(out, out=io.StringIO())
+            result = subprocess.run([sys.executable, os.path.join(os.path.dirname(read_parts.__file__),
+                                                                  "read_parts.py"), out], capture_output=True, text=True)
+            self.assertEqual(result.returncode, 1)
+            self.assertEqual(result.stdout, "", "nothing is printed before the checks pass")
+
     @unittest.skipUnless(os.environ.get("VARPAIR_BIN"), "VARPAIR_BIN not set")
     def test_agrees_with_the_text_table_of_a_real_run(self):
         root = os.path.join(os.path.dirname(__file__), "..", "..")
