@@ -9,12 +9,16 @@
 //       homozygote x homozygote (aa*bb), dominant x dominant of the first alleles ((AA+Aa)*(BB+Bb)) and
 //       heterozygote x heterozygote (Aa*Bb).
 //
-// Options: --seed X (1), --missing RATE (0), --plink (also write PREFIX.bed/.bim/.fam).
-// Genotypes count copies of the second allele (0, 1, 2); a missing genotype is written "NA".
-// PLINK allele coding: .bim column 5 (A1) is "A", the first allele, and column 6 (A2) is "G", the
-// second: genotype 0 is homozygous A1, 2 homozygous A2. With --keep-allele-order PLINK keeps it.
-// In the LD fileset file0's SNPs are on chromosome 1 and file1's on chromosome 2; in the
-// case/control fileset the cases come first (phenotype 2), then the controls (phenotype 1).
+// Options: --seed X (1), --missing RATE (0), --plink (also write PREFIX.bed/.bim/.fam), --vcf EXT
+// (also write PREFIX.EXT, EXT one of vcf, vcf.gz, bcf), --shuffle-samples (the fileset and the VCF
+// list the samples in a shuffled order; the text tables keep theirs).
+// Genotypes count copies of the second allele "G" (0, 1, 2); a missing genotype is written "NA".
+// PLINK allele coding: .bim column 5 (A1) is "G", the counted allele, and column 6 (A2) is "A":
+// genotype 2 is homozygous A1 (.bed code 00). In the VCF, REF is "A" and ALT "G", so GT counts G.
+// Samples are named s0, s1, ... in text-table order (FID = IID). In the LD fileset and VCF file0's
+// SNPs are on chromosome 1 and file1's on chromosome 2; in the case/control ones the cases come
+// first (phenotype 2), then the controls (phenotype 1), and PREFIX.pheno lists them ("FID IID PHENO").
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +28,11 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#if defined(VARPAIR_SIMULATE_HTSLIB)
+#include <htslib/hts.h>
+#include <htslib/vcf.h>
+#endif
 
 namespace {
 
@@ -36,15 +45,17 @@ struct Options {
   std::uint64_t seed = 1;
   double missing = 0.0;
   bool plink = false;
+  std::string vcf;  // "", "vcf", "vcf.gz" or "bcf"
+  bool shuffle = false;
 };
 
 [[noreturn]] void usage(const std::string& why) {
   std::fprintf(stderr,
                "varpair-simulate: %s\n"
                "usage: varpair-simulate ld --rows0 N --rows1 M --samples S --out PREFIX [--seed X] [--missing R] "
-               "[--plink]\n"
+               "[--plink] [--vcf vcf|vcf.gz|bcf] [--shuffle-samples]\n"
                "       varpair-simulate cc --snps N --cases A --controls B --out PREFIX [--seed X] [--missing R] "
-               "[--plink]\n",
+               "[--plink] [--vcf vcf|vcf.gz|bcf] [--shuffle-samples]\n",
                why.c_str());
   std::exit(2);
 }
@@ -63,8 +74,8 @@ Options parse(int argc, char** argv) {
   if (o.mode != "ld" && o.mode != "cc") usage("the mode is ld or cc");
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--plink") {
-      o.plink = true;
+    if (a == "--plink" || a == "--shuffle-samples") {
+      (a == "--plink" ? o.plink : o.shuffle) = true;
       continue;
     }
     if (i + 1 >= argc) usage(a + " needs a value");
@@ -78,6 +89,7 @@ Options parse(int argc, char** argv) {
     else if (a == "--seed") o.seed = static_cast<std::uint64_t>(positive(v, "--seed"));
     else if (a == "--missing") o.missing = std::atof(v);
     else if (a == "--out") o.out = v;
+    else if (a == "--vcf") o.vcf = v;
     else usage("unknown option " + a);
   }
   if (o.out.empty()) usage("--out is required");
@@ -85,6 +97,7 @@ Options parse(int argc, char** argv) {
   if (o.mode == "cc" && (o.snps < 10 || o.cases == 0 || o.controls == 0))
     usage("cc needs --snps (at least 10), --cases, --controls");
   if (o.missing < 0 || o.missing >= 1) usage("--missing is a rate from 0 to below 1");
+  if (!o.vcf.empty() && o.vcf != "vcf" && o.vcf != "vcf.gz" && o.vcf != "bcf") usage("--vcf is vcf, vcf.gz or bcf");
   return o;
 }
 
@@ -120,8 +133,17 @@ void write_text(const std::string& path, const Table& table, long first_sample, 
   if (std::fclose(f) != 0) throw std::runtime_error("cannot write " + path);
 }
 
-// PLINK 1 binary fileset, SNP-major; chromosome of each SNP given.
-void write_plink(const std::string& prefix, const std::vector<const Table*>& tables, const std::vector<int>& phenotypes) {
+// The order in which the fileset and the VCF list the samples: text order, or shuffled.
+std::vector<std::size_t> sample_order(std::size_t samples, bool shuffle, std::uint64_t seed) {
+  std::vector<std::size_t> order(samples);
+  for (std::size_t s = 0; s < samples; ++s) order[s] = s;
+  if (shuffle) std::shuffle(order.begin(), order.end(), std::mt19937_64(seed * 7919 + 13));
+  return order;
+}
+
+// PLINK 1 binary fileset, SNP-major; table t's SNPs on chromosome t + 1.
+void write_plink(const std::string& prefix, const std::vector<const Table*>& tables, const std::vector<int>& phenotypes,
+                 const std::vector<std::size_t>& order) {
   const std::size_t samples = phenotypes.size();
   std::FILE* bed = std::fopen((prefix + ".bed").c_str(), "wb");
   std::FILE* bim = std::fopen((prefix + ".bim").c_str(), "wb");
@@ -130,21 +152,68 @@ void write_plink(const std::string& prefix, const std::vector<const Table*>& tab
   const unsigned char magic[3] = {0x6c, 0x1b, 0x01};
   std::fwrite(magic, 1, 3, bed);
   std::vector<unsigned char> bytes((samples + 3) / 4);
-  static const unsigned char code[3] = {0b00, 0b10, 0b11};  // hom A1, het, hom A2; 01 is missing
+  static const unsigned char code[3] = {0b11, 0b10, 0b00};  // copies of A1 (G): 0, 1, 2; 01 is missing
   for (std::size_t t = 0; t < tables.size(); ++t) {
     for (std::size_t r = 0; r < tables[t]->size(); ++r) {
       const Row& row = (*tables[t])[r];
       std::fill(bytes.begin(), bytes.end(), 0);
-      for (std::size_t s = 0; s < samples; ++s)
-        bytes[s / 4] |= static_cast<unsigned char>((row[s] < 0 ? 0b01 : code[row[s]]) << (2 * (s % 4)));
+      for (std::size_t k = 0; k < samples; ++k) {
+        const int g = row[order[k]];
+        bytes[k / 4] |= static_cast<unsigned char>((g < 0 ? 0b01 : code[g]) << (2 * (k % 4)));
+      }
       std::fwrite(bytes.data(), 1, bytes.size(), bed);
-      std::fprintf(bim, "%zu\tt%zu_snp%zu\t0\t%zu\tA\tG\n", t + 1, t, r, (r + 1) * 1000);
+      std::fprintf(bim, "%zu\tt%zu_snp%zu\t0\t%zu\tG\tA\n", t + 1, t, r, (r + 1) * 1000);
     }
   }
-  for (std::size_t s = 0; s < samples; ++s) std::fprintf(fam, "s%zu s%zu 0 0 0 %d\n", s, s, phenotypes[s]);
+  for (std::size_t k = 0; k < samples; ++k)
+    std::fprintf(fam, "s%zu s%zu 0 0 0 %d\n", order[k], order[k], phenotypes[order[k]]);
   if (std::fclose(bed) != 0 || std::fclose(bim) != 0 || std::fclose(fam) != 0)
     throw std::runtime_error("cannot write " + prefix + ".*");
 }
+
+#if defined(VARPAIR_SIMULATE_HTSLIB)
+// VCF or BCF through htslib; table t's SNPs on chromosome t + 1, REF A, ALT G.
+void write_vcf(const std::string& path, const std::vector<const Table*>& tables, std::size_t samples,
+               const std::vector<std::size_t>& order) {
+  const char* mode = path.ends_with(".bcf") ? "wb" : path.ends_with(".gz") ? "wz" : "w";
+  htsFile* f = hts_open(path.c_str(), mode);
+  if (f == nullptr) throw std::runtime_error("cannot write " + path);
+  bcf_hdr_t* h = bcf_hdr_init("w");
+  bcf_hdr_append(h, "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"Genotype\">");
+  for (std::size_t t = 0; t < tables.size(); ++t)
+    bcf_hdr_append(h, ("##contig=<ID=" + std::to_string(t + 1) + ">").c_str());
+  for (std::size_t k = 0; k < samples; ++k) bcf_hdr_add_sample(h, ("s" + std::to_string(order[k])).c_str());
+  bcf_hdr_add_sample(h, nullptr);
+  if (bcf_hdr_write(f, h) != 0) throw std::runtime_error("cannot write " + path);
+  bcf1_t* rec = bcf_init();
+  std::vector<int32_t> gt(2 * samples);
+  for (std::size_t t = 0; t < tables.size(); ++t) {
+    for (std::size_t r = 0; r < tables[t]->size(); ++r) {
+      bcf_clear(rec);
+      rec->rid = static_cast<int>(t);
+      rec->pos = static_cast<hts_pos_t>((r + 1) * 1000 - 1);
+      const std::string id = "t" + std::to_string(t) + "_snp" + std::to_string(r);
+      bcf_update_id(h, rec, id.c_str());
+      bcf_update_alleles_str(h, rec, "A,G");
+      const Row& row = (*tables[t])[r];
+      for (std::size_t k = 0; k < samples; ++k) {
+        const int g = row[order[k]];
+        gt[2 * k] = g < 0 ? bcf_gt_missing : bcf_gt_unphased(g == 2 ? 1 : 0);
+        gt[2 * k + 1] = g < 0 ? bcf_gt_missing : bcf_gt_unphased(g >= 1 ? 1 : 0);
+      }
+      bcf_update_genotypes(h, rec, gt.data(), static_cast<int>(gt.size()));
+      if (bcf_write(f, h, rec) != 0) throw std::runtime_error("cannot write " + path);
+    }
+  }
+  bcf_destroy(rec);
+  bcf_hdr_destroy(h);
+  if (hts_close(f) != 0) throw std::runtime_error("cannot write " + path);
+}
+#else
+void write_vcf(const std::string& path, const std::vector<const Table*>&, std::size_t, const std::vector<std::size_t>&) {
+  throw std::runtime_error("cannot write " + path + ": built without htslib");
+}
+#endif
 
 void add_missing(Table& table, double rate, Random& rng) {
   if (rate <= 0) return;
@@ -219,9 +288,11 @@ int simulate_ld(const Options& o) {
   add_missing(t1, o.missing, rng);
   write_text(o.out + ".file0.txt", t0, 0, o.samples);
   write_text(o.out + ".file1.txt", t1, 0, o.samples);
-  if (o.plink) write_plink(o.out, {&t0, &t1}, std::vector<int>(o.samples, -9));
-  std::printf("wrote %s.file0.txt, %s.file1.txt%s\n", o.out.c_str(), o.out.c_str(),
-              o.plink ? " and the PLINK fileset" : "");
+  const auto order = sample_order(static_cast<std::size_t>(o.samples), o.shuffle, o.seed);
+  if (o.plink) write_plink(o.out, {&t0, &t1}, std::vector<int>(o.samples, -9), order);
+  if (!o.vcf.empty()) write_vcf(o.out + "." + o.vcf, {&t0, &t1}, static_cast<std::size_t>(o.samples), order);
+  std::printf("wrote %s.file0.txt, %s.file1.txt%s%s\n", o.out.c_str(), o.out.c_str(),
+              o.plink ? " and the PLINK fileset" : "", o.vcf.empty() ? "" : (" and " + o.out + "." + o.vcf).c_str());
   return 0;
 }
 
@@ -280,13 +351,21 @@ int simulate_cc(const Options& o) {
     std::printf("planted: SNPs %ld and %ld, %s, risk x%.1f for carriers\n", p.snp0, p.snp1, p.kind, p.risk);
   write_text(o.out + ".cases.txt", table, 0, o.cases);
   write_text(o.out + ".controls.txt", table, o.cases, o.controls);
-  if (o.plink) {
-    std::vector<int> phenotypes(total, 1);
-    std::fill(phenotypes.begin(), phenotypes.begin() + o.cases, 2);
-    write_plink(o.out, {&table}, phenotypes);
+  std::vector<int> phenotypes(total, 1);
+  std::fill(phenotypes.begin(), phenotypes.begin() + o.cases, 2);
+  const auto order = sample_order(static_cast<std::size_t>(total), o.shuffle, o.seed);
+  if (o.plink) write_plink(o.out, {&table}, phenotypes, order);
+  if (!o.vcf.empty()) {
+    write_vcf(o.out + "." + o.vcf, {&table}, static_cast<std::size_t>(total), order);
+    std::FILE* pheno = std::fopen((o.out + ".pheno").c_str(), "wb");
+    if (pheno == nullptr) throw std::runtime_error("cannot write " + o.out + ".pheno");
+    std::fprintf(pheno, "FID IID PHENO\n");
+    for (std::size_t k = 0; k < order.size(); ++k)
+      std::fprintf(pheno, "s%zu s%zu %d\n", order[k], order[k], phenotypes[order[k]]);
+    if (std::fclose(pheno) != 0) throw std::runtime_error("cannot write " + o.out + ".pheno");
   }
-  std::printf("wrote %s.cases.txt, %s.controls.txt%s\n", o.out.c_str(), o.out.c_str(),
-              o.plink ? " and the PLINK fileset" : "");
+  std::printf("wrote %s.cases.txt, %s.controls.txt%s%s\n", o.out.c_str(), o.out.c_str(),
+              o.plink ? " and the PLINK fileset" : "", o.vcf.empty() ? "" : (" and " + o.out + "." + o.vcf).c_str());
   return 0;
 }
 

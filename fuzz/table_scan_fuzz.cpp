@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "common/table_scan.h"
-#include "ld/ld_input.h"
+#include "common/packed_genotypes.h"
 
 namespace {
 
@@ -32,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   require(widest == shape.columns);
   if (shape.rows > 0 && shape.columns > 0) {
-    const std::uint64_t stride = varpair::ld_stride(shape.columns);
-    const auto packed = varpair::pack_ld_rows(text, size, shape, stride);
+    const std::uint64_t stride = varpair::packed_stride(shape.columns);
+    const auto packed = varpair::pack_text_rows(text, size, shape, stride);
     // Padding bits past the last sample are always 0.
     if (shape.columns % 4 != 0)
       for (std::int32_t r = 0; r < shape.rows; ++r)

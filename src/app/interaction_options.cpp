@@ -1,5 +1,6 @@
 #include "app/command_options.h"
 #include "app/options.h"
+#include "common/genotype_source.h"
 #include "common/path_guard.h"
 #include "common/run_log.h"
 
@@ -11,16 +12,29 @@ std::optional<InteractionSettings> read_interaction_settings(const InteractionCo
   const auto options =
       command.accepts_chisq_cut
           ? scan_options(argc, argv,
-                         {"-file0", "-file1", "-o", "-alpha_cut", "-chisq_cut", "-or_cut", "-threads", "-set_gpu"}, err)
-          : scan_options(argc, argv, {"-file0", "-file1", "-o", "-alpha_cut", "-or_cut", "-threads", "-set_gpu"}, err);
+                         {"-file0", "-file1", "-o", "-alpha_cut", "-chisq_cut", "-or_cut", "-threads", "-set_gpu",
+                          "-pheno"},
+                         err)
+          : scan_options(argc, argv,
+                         {"-file0", "-file1", "-o", "-alpha_cut", "-or_cut", "-threads", "-set_gpu", "-pheno"}, err);
   if (!options) return std::nullopt;
-  if (!options->has("-file0") || !options->has("-file1") || !options->has("-o")) {
+  // A fileset or VCF alone holds cases and controls, told apart by phenotype.
+  const bool one_fileset = options->has("-file0") && !options->has("-file1") &&
+                           classify_genotype_path(options->get("-file0")).format != GenotypeFormat::kText;
+  if (!options->has("-file0") || (!options->has("-file1") && !one_fileset) || !options->has("-o")) {
     err << "Error: Missing required arguments!" << std::endl << command.usage_line << std::endl;
     return std::nullopt;
   }
   InteractionSettings s;
   s.case_path = options->get("-file0");
-  s.control_path = options->get("-file1");
+  if (options->has("-file1")) s.control_path = options->get("-file1");
+  if (options->has("-pheno")) s.phenotype_path = options->get("-pheno");
+  if (!s.phenotype_path.empty() && !s.split_by_phenotype()) {
+    err << "Error: -pheno splits the samples of one fileset or VCF into cases and controls; with -file1 the two "
+           "tables are the cases and the controls"
+        << std::endl;
+    return std::nullopt;
+  }
   s.output = options->get("-o");
   s.command_line = command_line_text(argc, argv);
 
@@ -42,8 +56,12 @@ std::optional<InteractionSettings> read_interaction_settings(const InteractionCo
   s.threads = *threads;
   s.device_index = *device_index;
 
-  if (!check_distinct_paths({{"-file0", s.case_path}, {"-file1", s.control_path}},
-                            {{"the run log", interaction_log_path(s.output)}, {"-o", s.output}}, {}, err))
+  std::vector<NamedPath> inputs;
+  for (const std::string& f : classify_genotype_path(s.case_path).files) inputs.push_back({"-file0", f});
+  if (!s.split_by_phenotype())
+    for (const std::string& f : classify_genotype_path(s.control_path).files) inputs.push_back({"-file1", f});
+  if (!s.phenotype_path.empty()) inputs.push_back({"-pheno", s.phenotype_path});
+  if (!check_distinct_paths(inputs, {{"the run log", interaction_log_path(s.output)}, {"-o", s.output}}, {}, err))
     return std::nullopt;
   return s;
 }

@@ -1,5 +1,8 @@
 #include "app/command_options.h"
 #include "app/options.h"
+#include <tuple>
+
+#include "common/genotype_source.h"
 #include "common/path_guard.h"
 #include "common/run_log.h"
 
@@ -8,7 +11,8 @@ namespace varpair {
 std::optional<LdSettings> read_ld_settings(const LdCommand& command, int argc, const char* const* argv,
                                            std::ostream& err) {
   const auto options =
-      scan_options(argc, argv, {"-file0", "-file1", "-o", "-threads", command.cut_option, "-distribution"}, err);
+      scan_options(argc, argv,
+                   {"-file0", "-file1", "-o", "-threads", command.cut_option, "-distribution", "-chr0", "-chr1"}, err);
   if (!options) return std::nullopt;
   if (!options->has("-file0") || !options->has("-file1") || !options->has("-o")) {
     err << command.missing_arguments << std::endl;
@@ -21,6 +25,18 @@ std::optional<LdSettings> read_ld_settings(const LdCommand& command, int argc, c
   s.distribution_on = options->has("-distribution");
   if (s.distribution_on) s.distribution = options->get("-distribution");
   s.command_line = command_line_text(argc, argv);
+  const GenotypePath kind0 = classify_genotype_path(s.file0), kind1 = classify_genotype_path(s.file1);
+  s.variant_ids = kind0.format != GenotypeFormat::kText || kind1.format != GenotypeFormat::kText;
+  for (const auto& [option, kind, chromosome] :
+       {std::tuple{"-chr0", kind0, &s.chromosome0}, std::tuple{"-chr1", kind1, &s.chromosome1}}) {
+    if (!options->has(option)) continue;
+    *chromosome = options->get(option);
+    if (kind.format == GenotypeFormat::kText || chromosome->empty()) {
+      err << "Error: " << option << " selects a chromosome of a PLINK fileset or a VCF/BCF file; "
+          << (chromosome->empty() ? "it is empty" : kind.files[0] + " is a text table") << std::endl;
+      return std::nullopt;
+    }
+  }
 
   const auto threads = read_threads_option(*options, err);
   if (!threads) return std::nullopt;
@@ -30,14 +46,20 @@ std::optional<LdSettings> read_ld_settings(const LdCommand& command, int argc, c
   s.cutoff = *cutoff;
 
   std::vector<NamedPath> outputs{{"the run log", ld_log_path(s.output)}};
-  if (s.binary_mode())
+  if (s.binary_mode()) {
     outputs.push_back({"the metadata file", s.metadata_path()});
-  else
+    if (s.variant_ids) outputs.push_back({"the variant IDs of -file0", s.ids_path(0)});
+    if (s.variant_ids) outputs.push_back({"the variant IDs of -file1", s.ids_path(1)});
+  } else {
     outputs.push_back({"-o", s.output});
+  }
   if (s.distribution_on) outputs.push_back({"-distribution", s.distribution});
   std::vector<NamedPath> directories;
   if (s.binary_mode()) directories.push_back({"the parts directory", s.parts_directory()});
-  if (!check_distinct_paths({{"-file0", s.file0}, {"-file1", s.file1}}, outputs, directories, err)) return std::nullopt;
+  std::vector<NamedPath> inputs;
+  for (const std::string& f : kind0.files) inputs.push_back({"-file0", f});
+  for (const std::string& f : kind1.files) inputs.push_back({"-file1", f});
+  if (!check_distinct_paths(inputs, outputs, directories, err)) return std::nullopt;
   return s;
 }
 

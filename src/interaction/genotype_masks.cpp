@@ -1,5 +1,7 @@
 #include "interaction/genotype_masks.h"
 
+#include <cstring>
+
 #include "common/errors.h"
 #include "common/table_scan.h"
 #include "device/check.h"
@@ -22,6 +24,47 @@ MaskStore build_genotype_masks(const MappedFile& file) {
                      [&](std::int32_t sample, std::uint8_t code) {
                        if (code <= 2) store.masks[code][at + (sample >> 6)] |= std::uint64_t{1} << (sample & 63);
                      });
+    }
+  });
+  return store;
+}
+
+namespace {
+
+// The even bits of x (x & 0x55...) gathered into its low 32 bits, in order.
+inline std::uint64_t even_bits(std::uint64_t x) {
+  x &= 0x5555555555555555ULL;
+  x = (x | (x >> 1)) & 0x3333333333333333ULL;
+  x = (x | (x >> 2)) & 0x0F0F0F0F0F0F0F0FULL;
+  x = (x | (x >> 4)) & 0x00FF00FF00FF00FFULL;
+  x = (x | (x >> 8)) & 0x0000FFFF0000FFFFULL;
+  return (x | (x >> 16)) & 0x00000000FFFFFFFFULL;
+}
+
+}  // namespace
+
+MaskStore build_genotype_masks(const PackedGenotypes& packed) {
+  MaskStore store;
+  store.rows = packed.rows;
+  store.samples = packed.samples;
+  store.words = mask_words(packed.samples);
+  const std::size_t total = static_cast<std::size_t>(store.rows) * static_cast<std::size_t>(store.words);
+  for (auto& mask : store.masks) mask.assign(total, 0);
+  constexpr std::uint64_t kEven = 0x5555555555555555ULL;
+  for_each_row_chunk(packed.rows, [&](std::int32_t first, std::int32_t end) {
+    for (std::int32_t r = first; r < end; ++r) {
+      const std::uint8_t* row = packed.row(r);
+      const std::size_t at = static_cast<std::size_t>(r) * static_cast<std::size_t>(store.words);
+      for (std::int32_t s = 0; s < packed.samples; s += 32) {  // 32 samples: one 64-bit word of codes
+        const std::int32_t n = packed.samples - s < 32 ? packed.samples - s : 32;
+        std::uint64_t w = 0;
+        std::memcpy(&w, row + s / 4, static_cast<std::size_t>((n + 3) / 4));
+        const std::uint64_t valid = n == 32 ? kEven : kEven & ((std::uint64_t{1} << (2 * n)) - 1);
+        const std::uint64_t lo = w & kEven, hi = (w >> 1) & kEven;
+        const std::uint64_t planes[3] = {~(lo | hi) & valid, lo & ~hi, hi & ~lo};
+        const unsigned shift = static_cast<unsigned>(s & 63);
+        for (int k = 0; k < kMaskKinds; ++k) store.masks[k][at + (s >> 6)] |= even_bits(planes[k]) << shift;
+      }
     }
   });
   return store;

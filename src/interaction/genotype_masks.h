@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/mapped_file.h"
+#include "common/packed_genotypes.h"
 #include "device/holders.h"
 
 namespace varpair {
@@ -33,6 +34,9 @@ inline std::int32_t mask_words(std::int32_t samples) { return (samples + 63) / 6
 // Parses a mapped table into masks on the worker pool (chunks of 1000 rows). Sample k of a line is
 // bit k mod 64 of word k / 64; samples past a short line and missing genotypes set no bit.
 MaskStore build_genotype_masks(const MappedFile& file);
+
+// The same masks from packed rows (a fileset's or VCF's), 32 samples a step on the worker pool.
+MaskStore build_genotype_masks(const PackedGenotypes& packed);
 
 // How upload failures name the masks: "Failed to allocate GPU memory for <name>" and "CUDA memory
 // copy for <name> failed", with ": <runtime text>" when with_error_text.

@@ -15,7 +15,10 @@
 
 #include "common/atomic_output.h"
 #include "common/clock.h"
+#include "common/errors.h"
 #include "common/file_size.h"
+#include "common/genotype_source.h"
+#include "common/sample_matching.h"
 #include "common/output_lock.h"
 #include "common/run_problems.h"
 #include "common/system_info.h"
@@ -69,7 +72,8 @@ class InteractionRun {
     const char* done;     // "Case file: "
     const char* error;    // "Error reading case file: "
   };
-  bool read_table(const TableTexts& texts, const std::string& path, MaskStore& store);
+  bool read_table(const TableTexts& texts, const std::string& path, MaskStore& store, std::vector<std::string>& ids);
+  bool read_split();
   bool set_constants();
   bool plan_and_allocate();
   void within_group_pass();
@@ -91,6 +95,7 @@ class InteractionRun {
   RunProblems& problems_;
 
   MaskStore cases_, controls_;
+  std::vector<std::string> ids_;  // variant IDs when an input has them
   float chi_threshold_ = 0;
   std::uint64_t max_batch_items_ = 0;
   std::vector<Group> groups_;
@@ -101,12 +106,21 @@ class InteractionRun {
   std::uint64_t valid_results_ = 0;
 };
 
-bool InteractionRun::read_table(const TableTexts& texts, const std::string& path, MaskStore& store) {
+bool InteractionRun::read_table(const TableTexts& texts, const std::string& path, MaskStore& store,
+                                std::vector<std::string>& ids) {
   log_ << texts.reading << path << eol;
   try {
-    MappedFile file(path);
-    store = build_genotype_masks(file);
-    require_genotypes(TableShape{store.rows, store.samples, {}}, path);
+    if (classify_genotype_path(path).format == GenotypeFormat::kText) {
+      MappedFile file(path);
+      store = build_genotype_masks(file);
+      require_genotypes(TableShape{store.rows, store.samples, {}}, path);
+    } else {
+      const auto source = GenotypeSource::open(path);
+      PackedGenotypes packed = source->read({}, "");
+      store = build_genotype_masks(packed);
+      ids = std::move(packed.variant_ids);
+      for (const std::string& note : source->notes()) log_ << "  " << path << ": " << note << eol;
+    }
     log_ << texts.done << store.rows << " SNPs, " << store.samples << " samples" << eol;
     return true;
   } catch (const std::exception& e) {
@@ -116,13 +130,52 @@ bool InteractionRun::read_table(const TableTexts& texts, const std::string& path
   }
 }
 
+// Cases and controls of one fileset or VCF, told apart by phenotype.
+bool InteractionRun::read_split() {
+  log_ << "Reading case file (file0): " << s_.case_path << eol;
+  try {
+    const auto source = GenotypeSource::open(s_.case_path);
+    std::int32_t unmatched = 0;
+    std::vector<Phenotype> phenotypes = source->phenotypes();
+    if (!s_.phenotype_path.empty())
+      phenotypes = read_phenotype_file(s_.phenotype_path, *source, s_.case_path, unmatched);
+    else if (phenotypes.empty())
+      throw InputError(s_.case_path + ": a VCF carries no phenotypes; give them with -pheno FILE");
+    const CaseControlSplit split = split_by_phenotype(phenotypes, s_.case_path);
+    log_ << "Cases and controls by the phenotypes of "
+         << (s_.phenotype_path.empty() ? "the .fam file" : s_.phenotype_path) << ": " << split.cases.samples.size()
+         << " cases, " << split.controls.samples.size() << " controls; " << split.left_out
+         << " samples without phenotype 1 or 2 left out" << eol;
+    if (unmatched > 0) log_ << "  " << unmatched << " lines of " << s_.phenotype_path << " name no sample" << eol;
+    PackedGenotypes packed = source->read(split.cases, "");
+    cases_ = build_genotype_masks(packed);
+    log_ << "Case file: " << cases_.rows << " SNPs, " << cases_.samples << " samples" << eol;
+    ids_ = std::move(packed.variant_ids);
+    packed = source->read(split.controls, "");
+    controls_ = build_genotype_masks(packed);
+    log_ << "Control file: " << controls_.rows << " SNPs, " << controls_.samples << " samples" << eol;
+    for (const std::string& note : source->notes()) log_ << "  " << s_.case_path << ": " << note << eol;
+    return true;
+  } catch (const std::exception& e) {
+    if (command_.read_errors_escape) throw;
+    log_ << "Error reading case file: " << e.what() << eol;
+    return false;
+  }
+}
+
 bool InteractionRun::read_tables() {
   timers_.start("file_reading");
-  if (!read_table({"Reading case file (file0): ", "Case file: ", "Error reading case file: "}, s_.case_path, cases_))
-    return false;
-  if (!read_table({"Reading control file (file1): ", "Control file: ", "Error reading control file: "}, s_.control_path,
-                  controls_))
-    return false;
+  std::vector<std::string> control_ids;
+  if (s_.split_by_phenotype()) {
+    if (!read_split()) return false;
+  } else {
+    if (!read_table({"Reading case file (file0): ", "Case file: ", "Error reading case file: "}, s_.case_path, cases_,
+                    ids_))
+      return false;
+    if (!read_table({"Reading control file (file1): ", "Control file: ", "Error reading control file: "},
+                    s_.control_path, controls_, control_ids))
+      return false;
+  }
   timers_.stop("file_reading");
   log_ << "File reading time: " << std::fixed << std::setprecision(3) << timers_.seconds("file_reading") << " seconds"
        << eol;
@@ -130,6 +183,14 @@ bool InteractionRun::read_tables() {
     log_ << command_.snp_count_mismatch << eol;
     return false;
   }
+  if (!ids_.empty() && !control_ids.empty() && ids_ != control_ids) {
+    std::size_t k = 0;
+    while (ids_[k] == control_ids[k]) ++k;
+    log_ << "Error: The case and control tables hold other variants: line " << k + 1 << " is " << ids_[k] << " in "
+         << s_.case_path << " and " << control_ids[k] << " in " << s_.control_path << eol;
+    return false;
+  }
+  if (ids_.empty()) ids_ = std::move(control_ids);
   report_inputs();
   const auto rows = static_cast<std::uint64_t>(cases_.rows);
   log_ << "Total SNP pairs: " << rows * (rows - 1) / 2 << eol;
@@ -190,8 +251,10 @@ bool InteractionRun::plan_and_allocate() {
     log_ << "Error: Cannot create output file!" << reason(errno) << eol;
     return false;
   }
-  output_.stream() << command_.header << '\n' << std::fixed << std::setprecision(6);
-  writer_ = std::make_unique<ResultWriter>(output_.stream(), model_.labels);
+  output_.stream() << command_.header << (ids_.empty() ? "" : "\tID0\tID1") << '\n' << std::fixed
+                   << std::setprecision(6);
+  writer_ = std::make_unique<ResultWriter>(output_.stream(), model_.labels, ResultWriter::kRunLength,
+                                           ids_.empty() ? nullptr : &ids_);
 
   const std::uint64_t bytes_per_item = model_.bytes_per_item();
   // The host copy of one batch's records stays within a quarter of the memory the process may use.
@@ -216,8 +279,12 @@ bool InteractionRun::run() {
   log_ << "Chi-square threshold: " << chi_threshold_ << eol;
   log_ << "OR threshold: " << s_.or_threshold << eol;
   log_ << "Threads per block: " << s_.threads << eol;
-  log_ << "Case file (file0): " << s_.case_path << " (" << file_size_text(s_.case_path) << ")" << eol;
-  log_ << "Control file (file1): " << s_.control_path << " (" << file_size_text(s_.control_path) << ")" << eol;
+  const auto size_of = [](const std::string& path) { return file_size_text(classify_genotype_path(path).files[0]); };
+  log_ << "Case file (file0): " << s_.case_path << " (" << size_of(s_.case_path) << ")" << eol;
+  if (s_.split_by_phenotype())
+    log_ << "Control file (file1): " << s_.case_path << " (its controls, by phenotype)" << eol;
+  else
+    log_ << "Control file (file1): " << s_.control_path << " (" << size_of(s_.control_path) << ")" << eol;
   if (!read_tables() || !set_constants() || !plan_and_allocate()) return false;
   timers_.start("computation");
   within_group_pass();

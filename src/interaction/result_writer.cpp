@@ -11,8 +11,9 @@ double chi_square_p_value(float chi_square) { return gsl_cdf_chisq_Q(static_cast
 
 double chi_square_threshold(double alpha) { return gsl_cdf_chisq_Qinv(alpha, 1.0); }
 
-ResultWriter::ResultWriter(std::ostream& out, LabelTexts labels, std::size_t run_length)
-    : out_(out), labels_(labels), run_length_(run_length) {
+ResultWriter::ResultWriter(std::ostream& out, LabelTexts labels, std::size_t run_length,
+                           const std::vector<std::string>* ids)
+    : out_(out), labels_(labels), ids_(ids), run_length_(run_length) {
   buffer_.reserve(run_length_);
 }
 
@@ -45,7 +46,9 @@ void ResultWriter::write_out() {
       out_ << std::scientific << std::setprecision(2);
     else
       out_ << std::fixed << std::setprecision(6);
-    out_ << p << '\t' << r.odds_ratio << '\t' << r.or_lower << '\t' << r.or_upper << '\n';
+    out_ << p << '\t' << r.odds_ratio << '\t' << r.or_lower << '\t' << r.or_upper;
+    if (ids_ != nullptr) out_ << '\t' << (*ids_)[static_cast<std::size_t>(r.snp0)] << '\t' << (*ids_)[static_cast<std::size_t>(r.snp1)];
+    out_ << '\n';
   }
   out_.flush();
   buffer_.clear();

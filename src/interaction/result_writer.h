@@ -6,6 +6,7 @@
 #include <mutex>
 #include <ostream>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "interaction/interaction_record.h"
@@ -21,7 +22,9 @@ class ResultWriter {
 
   // `out` is open with its header written and fixed 6-decimal format set. Runs hold `run_length`
   // records (tests use short runs).
-  ResultWriter(std::ostream& out, LabelTexts labels, std::size_t run_length = kRunLength);
+  // With variant IDs each line ends in the IDs of its two SNPs (columns ID0 and ID1).
+  ResultWriter(std::ostream& out, LabelTexts labels, std::size_t run_length = kRunLength,
+               const std::vector<std::string>* ids = nullptr);
 
   // Buffers one record; a full buffer is written out at once.
   void add(const InteractionRecord& record);
@@ -33,6 +36,7 @@ class ResultWriter {
 
   std::ostream& out_;
   LabelTexts labels_;
+  const std::vector<std::string>* ids_;
   std::size_t run_length_;
   std::vector<InteractionRecord> buffer_;
   std::mutex mutex_;

@@ -16,6 +16,7 @@
 #include "common/run_problems.h"
 #include "common/system_info.h"
 #include "device/holders.h"
+#include "common/sample_matching.h"
 #include "ld/ld_input.h"
 #include "ld/ld_outputs.h"
 #include "ld/ld_plan.h"
@@ -42,19 +43,43 @@ void write_header(RunLog& log, const LdCommand& command, const LdSettings& s) {
   if (s.distribution_on) log << "Distribution file: " << s.distribution << eol;
 }
 
-// Loads one table onto the device, reporting it as `which` ("file0") and `label` ("File0: ").
-std::optional<LdTable> load_table(RunLog& log, const char* which, const char* label, const std::string& path,
-                                  device::DeviceBuffer& matrix, cudaStream_t stream) {
-  log << "Reading and transferring " << which << ": " << path << eol;
+// One input table of the run, reported as `which` ("file0") and `label` ("File0: ").
+struct LdInput {
+  const char* which;
+  const char* label;
+  const std::string& path;
+  const std::string& chromosome;
+  device::DeviceBuffer& matrix;
+  std::unique_ptr<GenotypeSource> source;
+  std::vector<std::string> variant_ids;
+  LdTable table;
+  bool loaded = false;
+};
+
+bool open_input(RunLog& log, LdInput& in) {
+  log << "Reading and transferring " << in.which << ": " << in.path << eol;
   try {
-    MappedFile file(path);
-    const LdTable table = read_ld_table(file, path, matrix, stream);
-    log << label << table.rows << " rows, " << table.columns << " cols" << eol;
-    return table;
+    in.source = GenotypeSource::open(in.path);
+    return true;
   } catch (const std::exception& e) {
-    log << "Error processing " << which << ": " << e.what() << eol;
-    matrix.release();
-    return std::nullopt;
+    log << "Error processing " << in.which << ": " << e.what() << eol;
+    return false;
+  }
+}
+
+// Reads the selected samples and places the table on the device.
+bool load_input(RunLog& log, LdInput& in, const SampleSelection& selection, cudaStream_t stream) {
+  try {
+    in.table = load_ld_source(*in.source, selection, in.chromosome, in.matrix, stream, in.variant_ids);
+    in.loaded = true;
+    log << in.label << in.table.rows << " rows, " << in.table.columns << " cols" << eol;
+    if (!in.chromosome.empty()) log << "  chromosome " << in.chromosome << " of " << in.path << eol;
+    for (const std::string& note : in.source->notes()) log << "  " << in.which << ": " << note << eol;
+    return true;
+  } catch (const std::exception& e) {
+    log << "Error processing " << in.which << ": " << e.what() << eol;
+    in.matrix.release();
+    return false;
   }
 }
 
@@ -70,7 +95,8 @@ class LdRun {
         parts_(settings.parts_directory()),
         text_(settings.output),
         metadata_(settings.metadata_path()),
-        distribution_(settings.distribution) {}
+        distribution_(settings.distribution),
+        ids_files_{AtomicFile(settings.ids_path(0)), AtomicFile(settings.ids_path(1))} {}
 
   // Steps up to the last batch; false when the set-up failed (the run then ends with status 1).
   bool run();
@@ -98,10 +124,12 @@ class LdRun {
   LdTextTable text_;
   AtomicFile metadata_;
   AtomicFile distribution_;
+  AtomicFile ids_files_[2];
   const std::string run_id_ = new_run_id();
   device::Stream stream_;
   device::DeviceBuffer matrix0_, matrix1_;
   LdTable table0_, table1_;
+  std::vector<std::string> ids0_, ids1_;  // variant IDs when an input has them
   std::uint64_t pairs_ = 0;
   std::uint64_t batch_items_ = 0;
   device::DeviceBuffer histogram_, missing_;
@@ -118,12 +146,32 @@ bool LdRun::load_inputs() {
     log_ << "Failed to create CUDA stream: " << cudaGetErrorString(e) << eol;
     return false;
   }
-  const auto t0 = load_table(log_, "file0", "File0: ", s_.file0, matrix0_, stream_.get());
-  if (!t0) return false;
-  const auto t1 = load_table(log_, "file1", "File1: ", s_.file1, matrix1_, stream_.get());
-  if (!t1) return false;
-  table0_ = *t0;
-  table1_ = *t1;
+  // A text table is read at once, as it always was; filesets and VCFs wait for the sample match.
+  LdInput in0{"file0", "File0: ", s_.file0, s_.chromosome0, matrix0_, nullptr, {}, {}};
+  LdInput in1{"file1", "File1: ", s_.file1, s_.chromosome1, matrix1_, nullptr, {}, {}};
+  if (!open_input(log_, in0)) return false;
+  if (in0.source->format() == GenotypeFormat::kText && !load_input(log_, in0, {}, stream_.get())) return false;
+  if (!open_input(log_, in1)) return false;
+  SampleMatch match;
+  try {
+    match = match_samples(*in0.source, s_.file0, *in1.source, s_.file1);
+  } catch (const std::exception& e) {
+    log_ << "Error: " << e.what() << eol;
+    return false;
+  }
+  if (!in0.loaded && !load_input(log_, in0, match.first, stream_.get())) return false;
+  if (!load_input(log_, in1, match.second, stream_.get())) return false;
+  if (match.by_id)
+    log_ << "Samples matched by ID: " << match.common << " in both tables; " << match.left_out_first << " of file0 and "
+         << match.left_out_second << " of file1 left out" << eol;
+  table0_ = in0.table;
+  table1_ = in1.table;
+  ids0_ = std::move(in0.variant_ids);
+  ids1_ = std::move(in1.variant_ids);
+  if (s_.variant_ids) {  // a text table's variants have no IDs
+    if (ids0_.empty()) ids0_.assign(static_cast<std::size_t>(table0_.rows), ".");
+    if (ids1_.empty()) ids1_.assign(static_cast<std::size_t>(table1_.rows), ".");
+  }
   if (table0_.columns != table1_.columns) {
     log_ << "Error: Columns of two files must be the same!" << eol;
     return false;
@@ -191,7 +239,8 @@ bool LdRun::prepare_outputs() {
     host_values_ = std::make_unique_for_overwrite<float[]>(batch_items_);
     return true;
   }
-  if (!text_.open(command_.text_header)) {
+  const bool ids = s_.variant_ids;
+  if (!text_.open(command_.text_header, ids ? &ids0_ : nullptr, ids ? &ids1_ : nullptr)) {
     log_ << "Error opening text output file!" << reason(errno) << eol;
     return false;
   }
@@ -329,6 +378,10 @@ void LdRun::summarize() {
   if (!s_.binary_mode()) log_ << "Total filtered records: " << total_records_ << eol;
   if (s_.distribution_on) write_distribution();
   if (!s_.binary_mode()) return;
+  if (s_.variant_ids && !(write_id_list(ids_files_[0], ids0_) && write_id_list(ids_files_[1], ids1_))) {
+    log_ << "Error writing the variant ID lists: " << s_.ids_path(0) << ", " << s_.ids_path(1) << eol;
+    note_problem("the variant ID lists were not written");
+  }
   if (write_ld_metadata(metadata_, table0_.rows, table1_.rows, s_.parts_directory(), run_id_, log_))
     log_ << "Metadata saved to: " << s_.metadata_path() << eol;
   else
@@ -380,6 +433,8 @@ void LdRun::finish() {
   };
   if (s_.binary_mode()) {
     put_in_place(write_run_id(parts_.temporary(), run_id_) && parts_.commit(&is_parts_file), s_.parts_directory());
+    for (int t = 0; t < 2 && s_.variant_ids && problems_.empty(); ++t)
+      put_in_place(ids_files_[t].commit(), s_.ids_path(t));
     if (problems_.empty()) put_in_place(metadata_.commit(), s_.metadata_path());
   } else {
     put_in_place(text_.file().commit(), s_.output);

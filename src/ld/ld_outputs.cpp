@@ -32,10 +32,25 @@ bool close_checked(std::ofstream& out) {
 
 }  // namespace
 
-bool LdTextTable::open(const char* header) {
+bool LdTextTable::open(const char* header, const std::vector<std::string>* ids0,
+                       const std::vector<std::string>* ids1) {
   if (!file_.open()) return false;
-  file_.stream() << kBom << header << '\n' << std::fixed << std::setprecision(6);
+  ids0_ = ids0;
+  ids1_ = ids1;
+  file_.stream() << kBom << header << (ids0_ != nullptr ? "\tID0\tID1" : "") << '\n' << std::fixed
+                 << std::setprecision(6);
   return true;
+}
+
+bool write_id_list(AtomicFile& file, const std::vector<std::string>& ids) {
+  if (!file.open()) return false;
+  std::string text;
+  for (const std::string& id : ids) {
+    text += id;
+    text += '\n';
+  }
+  file.stream() << text;
+  return file.close();
 }
 
 void LdTextTable::write_batch(std::vector<ResultRecord>& records) {
@@ -43,7 +58,13 @@ void LdTextTable::write_batch(std::vector<ResultRecord>& records) {
     return a.snp0_index != b.snp0_index ? a.snp0_index < b.snp0_index : a.snp1_index < b.snp1_index;
   });
   std::ofstream& out = file_.stream();
-  for (const ResultRecord& r : records) out << r.snp0_index << '\t' << r.snp1_index << '\t' << r.value << '\n';
+  if (ids0_ == nullptr) {
+    for (const ResultRecord& r : records) out << r.snp0_index << '\t' << r.snp1_index << '\t' << r.value << '\n';
+    return;
+  }
+  for (const ResultRecord& r : records)
+    out << r.snp0_index << '\t' << r.snp1_index << '\t' << r.value << '\t' << (*ids0_)[r.snp0_index] << '\t'
+        << (*ids1_)[r.snp1_index] << '\n';
 }
 
 std::uint16_t encode_ld_value(float value) {

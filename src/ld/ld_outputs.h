@@ -21,7 +21,9 @@ class LdTextTable {
  public:
   explicit LdTextTable(const std::string& path) : file_(path) {}
   // Opens the file and writes the byte-order mark and header; false (errno set) when it cannot.
-  bool open(const char* header);
+  // With variant IDs, each line ends in the IDs of its two SNPs (columns ID0 and ID1).
+  bool open(const char* header, const std::vector<std::string>* ids0 = nullptr,
+            const std::vector<std::string>* ids1 = nullptr);
   // Sorts the batch's records by (snp0_index, snp1_index) and writes their lines.
   void write_batch(std::vector<ResultRecord>& records);
   bool is_open() const { return file_.is_open(); }
@@ -29,7 +31,12 @@ class LdTextTable {
 
  private:
   AtomicFile file_;
+  const std::vector<std::string>* ids0_ = nullptr;
+  const std::vector<std::string>* ids1_ = nullptr;
 };
+
+// A list of variant IDs, one a line, written under its temporary name; false when a write failed.
+bool write_id_list(AtomicFile& file, const std::vector<std::string>& ids);
 
 // The 16-bit code of one value in a part file: 65535 for -1.0, else the value's thousandths
 // rounded half up in single precision, capped at 1000.

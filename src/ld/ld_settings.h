@@ -32,11 +32,16 @@ struct LdSettings {
   int threads = 256;
   float cutoff = 0.8f;
   std::string command_line;  // " <argv[0]> <argv[1]> ...", as the run log echoes it
+  std::string chromosome0;   // -chr0: only this chromosome of a fileset or VCF
+  std::string chromosome1;   // -chr1
+  bool variant_ids = false;  // an input carries variant IDs (a fileset or VCF): outputs name them
 
   // A cut-off of exactly 0 asks for every value, in binary part files.
   bool binary_mode() const { return cutoff == 0.0f; }
   std::string parts_directory() const { return output + "_parts"; }
   std::string metadata_path() const { return output + ".meta"; }
+  // A binary run's variant IDs of -file0 and -file1, one a line, beside its metadata.
+  std::string ids_path(int table) const { return output + (table == 0 ? ".ids0" : ".ids1"); }
 };
 
 }  // namespace varpair

@@ -16,10 +16,16 @@ namespace {
 
 using varpair::test::TempDir;
 
+varpair::LdTable read_table(const std::string& path, varpair::device::DeviceBuffer& matrix, cudaStream_t stream) {
+  const auto source = varpair::GenotypeSource::open(path);
+  std::vector<std::string> ids;
+  return varpair::load_ld_source(*source, {}, "", matrix, stream, ids);
+}
+
 std::vector<std::uint8_t> pack(const std::string& text) {
   const varpair::TableShape shape = varpair::scan_table(text.data(), text.size());
-  const std::uint64_t stride = varpair::ld_stride(shape.columns);
-  const auto packed = varpair::pack_ld_rows(text.data(), text.size(), shape, stride);
+  const std::uint64_t stride = varpair::packed_stride(shape.columns);
+  const auto packed = varpair::pack_text_rows(text.data(), text.size(), shape, stride);
   return std::vector<std::uint8_t>(packed.get(), packed.get() + shape.rows * stride);
 }
 
@@ -90,11 +96,10 @@ class LdTableLoad : public ::testing::Test {
 
 TEST_F(LdTableLoad, PlacesEveryRowBackToBackOnTheDeviceInRowsTimesStrideBytes) {
   const std::string path = table_of_rows(1001);  // two chunks: 1000 rows and 1
-  varpair::MappedFile file(path);
   varpair::device::DeviceBuffer matrix;
   varpair::device::Stream stream;
   ASSERT_EQ(stream.create(), cudaSuccess);
-  const varpair::LdTable table = varpair::read_ld_table(file, path, matrix, stream.get());
+  const varpair::LdTable table = read_table(path, matrix, stream.get());
   EXPECT_EQ(table.rows, 1001);
   EXPECT_EQ(table.columns, 5);
   EXPECT_EQ(table.stride, 2u);
@@ -102,14 +107,13 @@ TEST_F(LdTableLoad, PlacesEveryRowBackToBackOnTheDeviceInRowsTimesStrideBytes) {
   EXPECT_EQ(varpair::device::testing::bytes_in_use(), 2002u);
   std::vector<std::uint8_t> device_bytes(2002);
   ASSERT_EQ(cudaMemcpy(device_bytes.data(), matrix.get(), 2002, cudaMemcpyDeviceToHost), cudaSuccess);
-  EXPECT_EQ(device_bytes, pack(std::string(file.data(), file.size())));
+  EXPECT_EQ(device_bytes, pack(varpair::test::read_file(path)));
 }
 
 TEST_F(LdTableLoad, ASmallFileGetsExactlyItsMatrix) {
   const std::string path = dir.write("tiny.txt", "0 1 2\n2 1 0\n");  // under 100 bytes
-  varpair::MappedFile file(path);
   varpair::device::DeviceBuffer matrix;
-  const varpair::LdTable table = varpair::read_ld_table(file, path, matrix, nullptr);
+  const varpair::LdTable table = read_table(path, matrix, nullptr);
   EXPECT_EQ(table.rows, 2);
   EXPECT_EQ(matrix.size(), 2u);
   EXPECT_EQ(matrix.get()[0], 0x24);
@@ -118,12 +122,11 @@ TEST_F(LdTableLoad, ASmallFileGetsExactlyItsMatrix) {
 
 TEST_F(LdTableLoad, ACopyFailureNamesTheRuntimeError) {
   const std::string path = table_of_rows(1001);
-  varpair::MappedFile file(path);
   varpair::device::DeviceBuffer matrix;
   // The first chunk's copy goes through; the second fails.
   varpair::device::testing::fail_calls(varpair::device::testing::Op::Memcpy, cudaErrorIllegalAddress, 1, 1);
   try {
-    varpair::read_ld_table(file, path, matrix, nullptr);
+    read_table(path, matrix, nullptr);
     FAIL() << "no error";
   } catch (const varpair::DeviceError& e) {
     EXPECT_STREQ(e.what(), "CUDA memory copy failed: an illegal memory access was encountered");
@@ -132,11 +135,10 @@ TEST_F(LdTableLoad, ACopyFailureNamesTheRuntimeError) {
 
 TEST_F(LdTableLoad, AnAllocationBeyondDeviceMemoryIsReported) {
   const std::string path = table_of_rows(10);
-  varpair::MappedFile file(path);
   varpair::device::DeviceBuffer matrix;
   varpair::device::testing::set_memory_budget(19);  // the table needs 20 bytes
   try {
-    varpair::read_ld_table(file, path, matrix, nullptr);
+    read_table(path, matrix, nullptr);
     FAIL() << "no error";
   } catch (const varpair::DeviceError& e) {
     EXPECT_STREQ(e.what(), "Failed to allocate GPU memory: out of memory");
@@ -145,9 +147,8 @@ TEST_F(LdTableLoad, AnAllocationBeyondDeviceMemoryIsReported) {
 
 TEST_F(LdTableLoad, ATableWithoutSamplesIsRefusedBeforeAnyAllocation) {
   const std::string path = dir.write("blank.txt", "\n \n\t\n");
-  varpair::MappedFile file(path);
   varpair::device::DeviceBuffer matrix;
-  EXPECT_THROW(varpair::read_ld_table(file, path, matrix, nullptr), varpair::InputError);
+  EXPECT_THROW(read_table(path, matrix, nullptr), varpair::InputError);
   EXPECT_EQ(varpair::device::testing::live_allocations(), 0u);
 }
 

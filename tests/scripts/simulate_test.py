@@ -36,15 +36,15 @@ class Simulate(unittest.TestCase):
                 bed = f.read()
             self.assertEqual(bed[:3], b"\x6c\x1b\x01")
             self.assertEqual(len(bed), 3 + 50 * ((71 + 3) // 4))
-            # The first SNP's codes decode back to the tables' genotypes, cases first.
-            decode = {0b00: "0", 0b10: "1", 0b11: "2", 0b01: "NA"}
+            # The first SNP's codes (copies of A1) decode back to the tables' genotypes, cases first.
+            decode = {0b00: "2", 0b10: "1", 0b11: "0", 0b01: "NA"}
             first = [decode[(bed[3 + s // 4] >> (2 * (s % 4))) & 3] for s in range(71)]
             self.assertEqual(first, cases[0] + controls[0])
             with open(out + ".fam") as f:
                 phenotypes = [line.split()[5] for line in f]
             self.assertEqual(phenotypes, ["2"] * 30 + ["1"] * 41)
             with open(out + ".bim") as f:
-                self.assertEqual(f.readline().split(), ["1", "t0_snp0", "0", "1000", "A", "G"])
+                self.assertEqual(f.readline().split(), ["1", "t0_snp0", "0", "1000", "G", "A"])
 
     def test_the_same_seed_gives_the_same_tables(self):
         with tempfile.TemporaryDirectory() as d:

@@ -1,0 +1,95 @@
+#include "common/genotype_source.h"
+
+#include <sys/stat.h>
+
+#include "common/errors.h"
+#include "common/mapped_file.h"
+
+namespace varpair {
+
+namespace {
+
+bool ends_with(const std::string& s, const std::string& suffix) {
+  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool exists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+std::string fileset_prefix(const std::string& path) {
+  return ends_with(path, ".bed") ? path.substr(0, path.size() - 4) : path;
+}
+
+// A text table: its samples are its columns, matched by position.
+class TextSource : public GenotypeSource {
+ public:
+  explicit TextSource(const std::string& path) : path_(path), file_(path) {
+    shape_ = scan_table(file_.data(), file_.size());
+    require_genotypes(shape_, path);
+  }
+  GenotypeFormat format() const override { return GenotypeFormat::kText; }
+  std::int32_t samples() const override { return shape_.columns; }
+  const std::vector<SampleId>& sample_ids() const override { return no_ids_; }
+  const std::vector<Phenotype>& phenotypes() const override { return no_phenotypes_; }
+
+  PackedGenotypes read(const SampleSelection& selection, const std::string& chromosome) override {
+    if (!chromosome.empty()) throw InputError("A text table has no chromosomes: " + path_);
+    if (!selection.all) throw InputError("A text table's samples are matched by position: " + path_);
+    PackedGenotypes g;
+    g.rows = shape_.rows;
+    g.samples = shape_.columns;
+    g.stride = packed_stride(shape_.columns);
+    g.data = pack_text_rows(file_.data(), file_.size(), shape_, g.stride);
+    return g;
+  }
+
+ private:
+  std::string path_;
+  MappedFile file_;
+  TableShape shape_;
+  std::vector<SampleId> no_ids_;
+  std::vector<Phenotype> no_phenotypes_;
+};
+
+}  // namespace
+
+GenotypePath classify_genotype_path(const std::string& path) {
+  if (ends_with(path, ".vcf") || ends_with(path, ".vcf.gz") || ends_with(path, ".bcf"))
+    return {GenotypeFormat::kVcf, {path}};
+  if (ends_with(path, ".bed") || (!exists(path) && exists(path + ".bed"))) {
+    const std::string prefix = fileset_prefix(path);
+    return {GenotypeFormat::kPlink, {prefix + ".bed", prefix + ".bim", prefix + ".fam"}};
+  }
+  return {GenotypeFormat::kText, {path}};
+}
+
+Phenotype phenotype_of(const std::string& text) {
+  if (text == "2") return Phenotype::kCase;
+  if (text == "1") return Phenotype::kControl;
+  return Phenotype::kNone;
+}
+
+bool same_chromosome(const std::string& a, const std::string& b) {
+  auto bare = [](const std::string& c) {
+    return c.size() > 3 && (c.compare(0, 3, "chr") == 0 || c.compare(0, 3, "Chr") == 0 || c.compare(0, 3, "CHR") == 0)
+               ? c.substr(3)
+               : c;
+  };
+  return bare(a) == bare(b);
+}
+
+std::unique_ptr<GenotypeSource> GenotypeSource::open(const std::string& path) {
+  const GenotypePath kind = classify_genotype_path(path);
+  switch (kind.format) {
+    case GenotypeFormat::kPlink: return open_plink_source(fileset_prefix(path));
+    case GenotypeFormat::kVcf: return open_vcf_source(path);
+    case GenotypeFormat::kText: break;
+  }
+  return open_text_source(path);
+}
+
+std::unique_ptr<GenotypeSource> open_text_source(const std::string& path) { return std::make_unique<TextSource>(path); }
+
+}  // namespace varpair
