@@ -42,15 +42,25 @@ void copy_run(const std::uint8_t* source, std::int64_t first, std::int32_t count
 
 }  // namespace
 
-std::unique_ptr<std::uint8_t[]> pack_text_rows(const char* text, std::uint64_t size, const TableShape& shape,
+HostBytes pack_text_rows(const char* text, std::uint64_t size, const TableShape& shape,
                                                std::uint64_t stride) {
-  auto packed = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(shape.rows) * stride);
+  HostBytes packed = allocate_host_bytes(static_cast<std::size_t>(shape.rows) * stride);
   for_each_row_chunk(shape.rows, [&](std::int32_t first, std::int32_t end) {
     for (std::int32_t r = first; r < end; ++r)
       pack_text_row(row_span(shape, text, size, r), shape.columns,
                     packed.get() + static_cast<std::uint64_t>(r) * stride);
   });
   return packed;
+}
+
+SampleSelection select_listed(std::vector<std::int32_t> samples) {
+  SampleSelection s;
+  s.all = false;
+  s.samples = std::move(samples);
+  bool contiguous = !s.samples.empty();
+  for (std::size_t k = 1; k < s.samples.size() && contiguous; ++k) contiguous = s.samples[k] == s.samples[k - 1] + 1;
+  if (contiguous) s.run_first = s.samples.front();
+  return s;
 }
 
 void select_samples(const std::uint8_t* source, std::int32_t total, const SampleSelection& selection,
@@ -62,13 +72,9 @@ void select_samples(const std::uint8_t* source, std::int32_t total, const Sample
   const auto& picked = selection.samples;
   const auto n = static_cast<std::int32_t>(picked.size());
   if (n == 0) return;
-  if (picked.back() - picked.front() == n - 1) {
-    bool contiguous = true;
-    for (std::int32_t k = 1; k < n && contiguous; ++k) contiguous = picked[k] == picked[k - 1] + 1;
-    if (contiguous) {
-      copy_run(source, picked.front(), n, out);
-      return;
-    }
+  if (selection.run_first >= 0) {
+    copy_run(source, selection.run_first, n, out);
+    return;
   }
   std::memset(out, 0, packed_stride(n));
   for (std::int32_t k = 0; k < n; ++k) {

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <map>
 
-#include "common/atomic_output.h"
 #include "common/errors.h"
 #include "common/genotype_source.h"
 #include "common/mapped_file.h"
@@ -87,7 +86,7 @@ class PlinkSource : public GenotypeSource {
     g.rows = static_cast<std::int32_t>(variants.size());
     g.samples = selection.count(samples());
     g.stride = packed_stride(g.samples);
-    g.data = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(g.rows) * g.stride);
+    g.data = allocate_host_bytes(static_cast<std::size_t>(g.rows) * g.stride);
     g.variant_ids.reserve(variants.size());
     for (std::int32_t v : variants) g.variant_ids.push_back(variant_ids_[static_cast<std::size_t>(v)]);
     const auto* bed = reinterpret_cast<const std::uint8_t*>(bed_->data()) + 3;

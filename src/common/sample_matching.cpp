@@ -40,16 +40,18 @@ SampleMatch match_samples(const GenotypeSource& first, const std::string& first_
   }
   std::map<std::string, std::int32_t> in_first;
   m.by_id = true;
-  m.first.all = m.second.all = false;
+  std::vector<std::int32_t> picked_first, picked_second;
   for (std::size_t s = 0; s < first.sample_ids().size(); ++s) {
     const std::string key = key_of(first.sample_ids()[s], with_family);
     if (!in_first.emplace(key, static_cast<std::int32_t>(s)).second)
       throw InputError(first_path + ": sample " + shown(key) + " appears twice");
     const auto it = in_second.find(key);
     if (it == in_second.end()) continue;
-    m.first.samples.push_back(static_cast<std::int32_t>(s));
-    m.second.samples.push_back(it->second);
+    picked_first.push_back(static_cast<std::int32_t>(s));
+    picked_second.push_back(it->second);
   }
+  m.first = select_listed(std::move(picked_first));
+  m.second = select_listed(std::move(picked_second));
   m.common = static_cast<std::int32_t>(m.first.samples.size());
   if (m.common == 0)
     throw InputError("No sample of " + first_path + " is in " + second_path + " (samples are matched by ID)");
@@ -102,12 +104,14 @@ std::vector<Phenotype> read_phenotype_file(const std::string& path, const Genoty
 
 CaseControlSplit split_by_phenotype(const std::vector<Phenotype>& phenotypes, const std::string& source_path) {
   CaseControlSplit split;
-  split.cases.all = split.controls.all = false;
+  std::vector<std::int32_t> cases, controls;
   for (std::size_t s = 0; s < phenotypes.size(); ++s) {
-    if (phenotypes[s] == Phenotype::kCase) split.cases.samples.push_back(static_cast<std::int32_t>(s));
-    else if (phenotypes[s] == Phenotype::kControl) split.controls.samples.push_back(static_cast<std::int32_t>(s));
+    if (phenotypes[s] == Phenotype::kCase) cases.push_back(static_cast<std::int32_t>(s));
+    else if (phenotypes[s] == Phenotype::kControl) controls.push_back(static_cast<std::int32_t>(s));
     else ++split.left_out;
   }
+  split.cases = select_listed(std::move(cases));
+  split.controls = select_listed(std::move(controls));
   if (split.cases.samples.empty() || split.controls.samples.empty())
     throw InputError(source_path + ": " + std::to_string(split.cases.samples.size()) + " cases and " +
                      std::to_string(split.controls.samples.size()) +

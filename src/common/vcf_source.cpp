@@ -79,7 +79,7 @@ class VcfSource : public GenotypeSource {
       throw InputError(path_ + (chromosome.empty() ? ": no biallelic site" : ": no site is on chromosome " + chromosome));
     if (g.variant_ids.size() > 0x7fffffffu) throw InputError(path_ + ": too many sites");
     g.rows = static_cast<std::int32_t>(g.variant_ids.size());
-    g.data = std::make_unique_for_overwrite<std::uint8_t[]>(rows.size());
+    g.data = allocate_host_bytes(rows.size());
     std::memcpy(g.data.get(), rows.data(), rows.size());
     notes_.clear();
     if (multiallelic > 0) notes_.push_back(std::to_string(multiallelic) + " sites with more than one ALT allele skipped");

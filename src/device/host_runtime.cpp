@@ -8,6 +8,7 @@
 #include <new>
 #include <set>
 
+#include "common/host_bytes.h"
 #include "common/system_info.h"
 #include "common/worker_pool.h"
 #include "device/host_testing.h"
@@ -266,8 +267,7 @@ cudaError_t cudaMalloc(void** ptr, std::size_t size) {
   std::lock_guard<std::mutex> lock(d.mutex);
   const std::size_t free_bytes = d.used < d.budget ? d.budget - d.used : 0;
   if (size > free_bytes) return record(cudaErrorMemoryAllocation);
-  const std::size_t rounded = (size + kAlignment - 1) / kAlignment * kAlignment;
-  void* p = std::aligned_alloc(kAlignment, rounded);
+  void* p = varpair::allocate_large_block(size, kAlignment);
   if (p == nullptr) return record(cudaErrorMemoryAllocation);
   d.allocations.emplace(reinterpret_cast<std::uintptr_t>(p), size);
   d.used += size;

@@ -15,11 +15,12 @@ MaskStore build_genotype_masks(const MappedFile& file) {
   store.samples = shape.columns;
   store.words = mask_words(shape.columns);
   const std::size_t total = static_cast<std::size_t>(store.rows) * static_cast<std::size_t>(store.words);
-  for (auto& mask : store.masks) mask.assign(total, 0);
+  for (auto& mask : store.masks) mask = allocate_host_array<std::uint64_t>(total);
 
   for_each_row_chunk(shape.rows, [&](std::int32_t first, std::int32_t end) {
     for (std::int32_t r = first; r < end; ++r) {
       const std::size_t at = static_cast<std::size_t>(r) * static_cast<std::size_t>(store.words);
+      for (auto& mask : store.masks) std::memset(mask.get() + at, 0, static_cast<std::size_t>(store.words) * 8);
       walk_genotypes(row_span(shape, file.data(), file.size(), r), shape.columns,
                      [&](std::int32_t sample, std::uint8_t code) {
                        if (code <= 2) store.masks[code][at + (sample >> 6)] |= std::uint64_t{1} << (sample & 63);
@@ -49,12 +50,13 @@ MaskStore build_genotype_masks(const PackedGenotypes& packed) {
   store.samples = packed.samples;
   store.words = mask_words(packed.samples);
   const std::size_t total = static_cast<std::size_t>(store.rows) * static_cast<std::size_t>(store.words);
-  for (auto& mask : store.masks) mask.assign(total, 0);
+  for (auto& mask : store.masks) mask = allocate_host_array<std::uint64_t>(total);
   constexpr std::uint64_t kEven = 0x5555555555555555ULL;
   for_each_row_chunk(packed.rows, [&](std::int32_t first, std::int32_t end) {
     for (std::int32_t r = first; r < end; ++r) {
       const std::uint8_t* row = packed.row(r);
       const std::size_t at = static_cast<std::size_t>(r) * static_cast<std::size_t>(store.words);
+      for (auto& mask : store.masks) std::memset(mask.get() + at, 0, static_cast<std::size_t>(store.words) * 8);
       for (std::int32_t s = 0; s < packed.samples; s += 32) {  // 32 samples: one 64-bit word of codes
         const std::int32_t n = packed.samples - s < 32 ? packed.samples - s : 32;
         std::uint64_t w = 0;
@@ -81,7 +83,7 @@ void upload_masks(const MaskStore& store, std::int32_t first, std::int32_t end, 
       if (out.kind[k].allocate(words * sizeof(std::uint64_t)) != cudaSuccess)
         throw DeviceError(std::string("Failed to allocate GPU memory for ") + names.names[k]);
     for (int k = 0; k < kMaskKinds; ++k) {
-      const cudaError_t e = cudaMemcpy(out.kind[k].get(), store.masks[k].data() + offset, words * sizeof(std::uint64_t),
+      const cudaError_t e = cudaMemcpy(out.kind[k].get(), store.masks[k].get() + offset, words * sizeof(std::uint64_t),
                                        cudaMemcpyHostToDevice);
       if (e != cudaSuccess)
         throw DeviceError(std::string("CUDA memory copy for ") + names.names[k] + " failed" +

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/host_bytes.h"
 #include "common/mapped_file.h"
 #include "common/packed_genotypes.h"
 #include "device/holders.h"
@@ -22,10 +23,10 @@ struct MaskStore {
   std::int32_t rows = 0;
   std::int32_t samples = 0;
   std::int32_t words = 0;  // (samples + 63) / 64
-  std::array<std::vector<std::uint64_t>, kMaskKinds> masks;
+  std::array<HostArray<std::uint64_t>, kMaskKinds> masks;  // rows x words each
 
   const std::uint64_t* mask(int genotype, std::int32_t row) const {
-    return masks[genotype].data() + static_cast<std::size_t>(row) * static_cast<std::size_t>(words);
+    return masks[genotype].get() + static_cast<std::size_t>(row) * static_cast<std::size_t>(words);
   }
 };
 

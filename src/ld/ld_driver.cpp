@@ -16,6 +16,7 @@
 #include "common/run_problems.h"
 #include "common/system_info.h"
 #include "device/holders.h"
+#include "common/path_guard.h"
 #include "common/sample_matching.h"
 #include "ld/ld_input.h"
 #include "ld/ld_outputs.h"
@@ -50,16 +51,22 @@ struct LdInput {
   const std::string& path;
   const std::string& chromosome;
   device::DeviceBuffer& matrix;
-  std::unique_ptr<GenotypeSource> source;
+  std::shared_ptr<GenotypeSource> source;
   std::vector<std::string> variant_ids;
   LdTable table;
   bool loaded = false;
 };
 
-bool open_input(RunLog& log, LdInput& in) {
+// `other`: the input opened before, whose source serves again when both name the same file (one
+// genome-wide fileset for two chromosomes is read and checked once).
+bool open_input(RunLog& log, LdInput& in, const LdInput* other) {
   log << "Reading and transferring " << in.which << ": " << in.path << eol;
   try {
-    in.source = GenotypeSource::open(in.path);
+    if (other != nullptr && other->source != nullptr && other->source->format() != GenotypeFormat::kText &&
+        same_file(classify_genotype_path(other->path).files[0], classify_genotype_path(in.path).files[0]))
+      in.source = other->source;
+    else
+      in.source = GenotypeSource::open(in.path);
     return true;
   } catch (const std::exception& e) {
     log << "Error processing " << in.which << ": " << e.what() << eol;
@@ -149,9 +156,9 @@ bool LdRun::load_inputs() {
   // A text table is read at once, as it always was; filesets and VCFs wait for the sample match.
   LdInput in0{"file0", "File0: ", s_.file0, s_.chromosome0, matrix0_, nullptr, {}, {}};
   LdInput in1{"file1", "File1: ", s_.file1, s_.chromosome1, matrix1_, nullptr, {}, {}};
-  if (!open_input(log_, in0)) return false;
+  if (!open_input(log_, in0, nullptr)) return false;
   if (in0.source->format() == GenotypeFormat::kText && !load_input(log_, in0, {}, stream_.get())) return false;
-  if (!open_input(log_, in1)) return false;
+  if (!open_input(log_, in1, &in0)) return false;
   SampleMatch match;
   try {
     match = match_samples(*in0.source, s_.file0, *in1.source, s_.file1);
