@@ -10,6 +10,9 @@ code per pair: the value in thousandths (0 to 1000), or 65535 when the pair has 
 SNP g // rows1 of -file0 against SNP g % rows1 of -file1. Prints "SNP0<TAB>SNP1<TAB>value" lines in
 pair order, the value with three decimals or NA; --min keeps the pairs whose value is at least VALUE.
 
+When the run's inputs carried variant IDs (a PLINK fileset or VCF), the run also wrote OUTPUT.ids0
+and OUTPUT.ids1, one ID a line, and the table gains the columns ID0 and ID1.
+
 The parts are looked for beside the metadata file. Before printing anything the reader checks that
 they belong to the run the metadata describes and cover its rows0 x rows1 pairs exactly once; if not
 it says why on standard error and exits with status 1.
@@ -86,9 +89,25 @@ def check_parts(output):
     return rows0, rows1, parts
 
 
+def read_ids(output, rows0, rows1):
+    """The two ID lists, or None when the run wrote none."""
+    paths = (output + ".ids0", output + ".ids1")
+    if not all(os.path.exists(p) for p in paths):
+        return None
+    lists = []
+    for path, rows in zip(paths, (rows0, rows1)):
+        with open(path, encoding="utf-8") as f:
+            ids = f.read().splitlines()
+        if len(ids) != rows:
+            raise PartsError("%s holds %d IDs, not the %d of the run" % (path, len(ids), rows))
+        lists.append(ids)
+    return lists
+
+
 def decode(output, minimum=None, out=sys.stdout):
     rows0, rows1, parts = check_parts(output)
-    out.write("SNP0\tSNP1\tvalue\n")
+    ids = read_ids(output, rows0, rows1)
+    out.write("SNP0\tSNP1\tvalue" + ("\tID0\tID1" if ids else "") + "\n")
     for first, count, path in parts:
         codes = array.array("H")
         with open(path, "rb") as f:
@@ -100,10 +119,16 @@ def decode(output, minimum=None, out=sys.stdout):
         for k, code in enumerate(codes):
             g = first + k
             if code == 65535:
-                if minimum is None:
-                    lines.append("%d\t%d\tNA\n" % (g // rows1, g % rows1))
+                if minimum is not None:
+                    continue
+                value = "NA"
             elif minimum is None or code / 1000 >= minimum:
-                lines.append("%d\t%d\t%.3f\n" % (g // rows1, g % rows1, code / 1000))
+                value = "%.3f" % (code / 1000)
+            else:
+                continue
+            i, j = g // rows1, g % rows1
+            lines.append("%d\t%d\t%s\t%s\t%s\n" % (i, j, value, ids[0][i], ids[1][j]) if ids else
+                         "%d\t%d\t%s\n" % (i, j, value))
         out.write("".join(lines))
 
 

@@ -59,6 +59,23 @@ class ReadParts(unittest.TestCase):
             read_parts.decode(out, out=text)
             self.assertEqual(len(text.getvalue().splitlines()), 7)
 
+    def test_prints_the_variant_ids_when_the_run_wrote_them(self):
+        with tempfile.TemporaryDirectory() as d:
+            out = self.make_run(d, [(0, 0, [1, 2, 3, 4, 5, 65535])])
+            for name, ids in ((".ids0", "rs1\nrs2\n"), (".ids1", "a\nb\nc\n")):
+                with open(out + name, "w") as f:
+                    f.write(ids)
+            text = io.StringIO()
+            read_parts.decode(out, out=text)
+            lines = text.getvalue().splitlines()
+            self.assertEqual(lines[0], "SNP0\tSNP1\tvalue\tID0\tID1")
+            self.assertEqual(lines[4], "1\t0\t0.004\trs2\ta")
+            self.assertEqual(lines[6], "1\t2\tNA\trs2\tc")
+            with open(out + ".ids1", "w") as f:
+                f.write("a\nb\n")
+            with self.assertRaisesRegex(read_parts.PartsError, "holds 2 IDs, not the 3"):
+                read_parts.decode(out, out=io.StringIO())
+
     def test_refuses_parts_that_do_not_cover_the_pairs_once(self):
         cases = {
             "missing": [(0, 0, [1, 2]), (1, 3, [4, 5, 6])],
