@@ -27,6 +27,10 @@ run interChromLDdprime -file0 examples/ld.file0.txt -file1 examples/ld.file1.txt
 run genotype_interaction -file0 examples/cc.cases.txt -file1 examples/cc.controls.txt -o "$out/genotype.txt"
 run mdr_interaction -file0 examples/cc.cases.txt -file1 examples/cc.controls.txt -o "$out/mdr.txt"
 run domrec_interaction -file0 examples/cc.cases.txt -file1 examples/cc.controls.txt -o "$out/domrec.txt"
+# The same genotypes as PLINK filesets: chromosome 1 against chromosome 2 of one fileset, and cases
+# and controls of one fileset told apart by the .fam phenotype. The outputs name the variants.
+run interChromLDr2 -file0 examples/ld.bed -chr0 1 -file1 examples/ld.bed -chr1 2 -o "$out/r2.fileset.txt" -r2_cut 0.5
+run genotype_interaction -file0 examples/cc.bed -o "$out/genotype.fileset.txt"
 
 echo
 echo "=== What the runs found (examples/README.md lists what was planted)"
@@ -40,6 +44,11 @@ for model in genotype mdr domrec; do
   echo "--- ${model}_interaction ($out/$model.txt)"
   awk -F'\t' '($2 == 20 && $3 == 120) || ($2 == 50 && $3 == 150) || ($2 == 80 && $3 == 180)' "$out/$model.txt"
 done
+echo
+echo "From the PLINK filesets, with variant IDs ($out/r2.fileset.txt, $out/genotype.fileset.txt):"
+tail -n +2 "$out/r2.fileset.txt" | head -n 3
+awk -F'\t' '($2 == 20 && $3 == 120)' "$out/genotype.fileset.txt"
+cmp -s <(cut -f1-3 "$out/r2.fileset.txt") "$out/r2.txt" && echo "r2 from the fileset: the same values as from the text tables"
 echo
 echo "Run logs and outputs are in $out/"
 exit $failed

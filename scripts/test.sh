@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up and runs the whole test suite: the host build, the same suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer, a compile of the CUDA flavour when nvcc is
-# present, and a short fuzzing run of the table scanner.
+# present, and a short fuzzing run of the text readers (table scanner, fileset .fam/.bim, -pheno).
 # Usage: scripts/test.sh [--quick]   (--quick: the host build's suite only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,5 +27,5 @@ else
   echo "== nvcc not found: CUDA build skipped"
 fi
 
-echo "== fuzzing the table scanner"
-scripts/fuzz.sh 20
+echo "== fuzzing the text readers"
+scripts/fuzz.sh 15
