@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """The benchmark harness: generates data sets of named sizes (cached), runs every varpair command on
 them with the host backend, and prints pairs per second, wall time, peak memory and the table-load
-rate, with medians over repeated runs. With --peer it also runs PLINK 1.9 (Debian's plink1.9,
+rate, with medians over repeated runs. Each size's first command also loads the same genotypes from
+the PLINK fileset, and the table gives that load rate and its ratio to the text tables' (time for
+time, the same genotypes). With --peer it also runs PLINK 1.9 (Debian's plink1.9,
 installed on request) on the same genotypes and threads, and prints the ratio of the two rates.
 
 Usage: bench/bench.py [--sizes ld-2k,ld-5k,cc-5k,cc-20k] [--repeats 3] [--peer] [--save]
@@ -52,15 +54,17 @@ def ensure_built():
     subprocess.run([os.path.join(ROOT, "scripts", "build.sh")], check=True, stdout=subprocess.DEVNULL)
 
 
-def ensure_data(name, cache, plink):
+def ensure_data(name, cache):
     kind, args, _ = SIZES[name]
     prefix = os.path.join(cache, name)
     first = prefix + (".file0.txt" if kind == "ld" else ".cases.txt")
-    if not os.path.exists(first) or (plink and not os.path.exists(prefix + ".bed")):
+    # A1 (the counted allele) in the .bim's fifth column: filesets written before that are remade.
+    stale = os.path.exists(prefix + ".bim") and open(prefix + ".bim").readline().split()[4:5] != ["G"]
+    if not os.path.exists(first) or not os.path.exists(prefix + ".bed") or stale:
         os.makedirs(cache, exist_ok=True)
         print("generating %s ..." % name, flush=True)
-        subprocess.run([SIMULATE, kind] + args + ["--seed", "11", "--missing", "0.002", "--out", prefix] +
-                       (["--plink"] if plink else []), check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([SIMULATE, kind] + args + ["--seed", "11", "--missing", "0.002", "--out", prefix, "--plink"],
+                       check=True, stdout=subprocess.DEVNULL)
     return prefix
 
 
@@ -73,37 +77,71 @@ def ensure_peer():
     return "plink1.9"
 
 
-def load_rate(kind, prefix, output):
-    """Megabytes of table text per second of loading, from the run's own report."""
+def load_seconds(kind, output):
+    """Seconds the run spent loading its tables, from its own report."""
     if kind == "ld":
-        files = [prefix + ".file0.txt", prefix + ".file1.txt"]
         m = re.search(r"Data loaded and transferred to GPU in ([0-9.e+-]+) seconds", output)
     else:
-        files = [prefix + ".cases.txt", prefix + ".controls.txt"]
         m = re.search(r"File reading time: ([0-9.e+-]+) seconds", output)
-    seconds = float(m.group(1)) if m else 0.0
-    megabytes = sum(os.path.getsize(f) for f in files) / 1e6
+    return float(m.group(1)) if m else 0.0
+
+
+def text_files(kind, prefix):
+    return [prefix + ".file0.txt", prefix + ".file1.txt"] if kind == "ld" else [prefix + ".cases.txt",
+                                                                                 prefix + ".controls.txt"]
+
+
+def inputs_of(kind, prefix, fileset):
+    if fileset:
+        bed = prefix + ".bed"
+        return ["-file0", bed, "-chr0", "1", "-file1", bed, "-chr1", "2"] if kind == "ld" else ["-file0", bed]
+    files = text_files(kind, prefix)
+    return ["-file0", files[0], "-file1", files[1]]
+
+
+def rate(megabytes, seconds):
     return megabytes / seconds if seconds > 0 else float("inf")
+
+
+def same_columns(a, b, columns):
+    """Whether two tables agree in their first columns (the fileset's also name the variants)."""
+    with open(a, encoding="utf-8-sig") as fa, open(b, encoding="utf-8-sig") as fb:
+        for la, lb in zip(fa, fb):
+            if la.rstrip("\n").split("\t")[:columns] != lb.rstrip("\n").split("\t")[:columns]:
+                return False
+        return fa.read(1) == fb.read(1)
 
 
 def bench_varpair(name, prefix, repeats, work):
     kind, _, pairs = SIZES[name]
     rows = []
-    for command, extra in COMMANDS[kind]:
-        if kind == "ld":
-            inputs = ["-file0", prefix + ".file0.txt", "-file1", prefix + ".file1.txt"]
-        else:
-            inputs = ["-file0", prefix + ".cases.txt", "-file1", prefix + ".controls.txt"]
+    text_mb = sum(os.path.getsize(f) for f in text_files(kind, prefix)) / 1e6
+    bed_mb = sum(os.path.getsize(prefix + e) for e in (".bed", ".bim", ".fam")) / 1e6
+    for index, (command, extra) in enumerate(COMMANDS[kind]):
         walls, peaks, loads = [], [], []
+        out = os.path.join(work, command + ".txt")
         for _ in range(repeats):
-            wall, peak, out = run_timed([VARPAIR, command] + inputs + ["-o", os.path.join(work, command + ".txt")] +
-                                        extra, work)
+            wall, peak, report = run_timed([VARPAIR, command] + inputs_of(kind, prefix, False) + ["-o", out] + extra,
+                                           work)
             walls.append(wall)
             peaks.append(peak)
-            loads.append(load_rate(kind, prefix, out))
+            loads.append(load_seconds(kind, report))
         wall = statistics.median(walls)
-        rows.append({"size": name, "command": command, "pairs": pairs, "wall": wall, "rate": pairs / wall,
-                     "peak": max(peaks), "load": statistics.median(loads)})
+        row = {"size": name, "command": command, "pairs": pairs, "wall": wall, "rate": pairs / wall,
+               "peak": max(peaks), "load": rate(text_mb, statistics.median(loads))}
+        if index == 0:  # the same genotypes from the fileset: load time, and the same results
+            bed_loads = []
+            bed_out = os.path.join(work, command + ".bed.txt")
+            for _ in range(repeats):
+                _, _, report = run_timed([VARPAIR, command] + inputs_of(kind, prefix, True) + ["-o", bed_out] + extra,
+                                         work)
+                bed_loads.append(load_seconds(kind, report))
+            if not same_columns(out, bed_out, 3 if kind == "ld" else 12):
+                sys.exit("%s on %s: the fileset gave other results than the text tables" % (command, name))
+            row["bed_load"] = rate(bed_mb, statistics.median(bed_loads))
+            if statistics.median(bed_loads) > 0:  # too small to time otherwise
+                row["bed_ratio"] = statistics.median(loads) / statistics.median(bed_loads)
+        rows.append(row)
     return rows
 
 
@@ -138,12 +176,15 @@ def machine():
 
 
 def table(rows):
-    head = "| size | command | pairs | wall s | pairs/s | peak MB | load MB/s | peer pairs/s | ratio |"
-    lines = [head, "|" + "---|" * 9]
+    head = ("| size | command | pairs | wall s | pairs/s | peak MB | load MB/s | .bed load MB/s | .bed vs text "
+            "load | peer pairs/s | ratio |")
+    lines = [head, "|" + "---|" * 11]
     for r in rows:
         peer = r.get("peer")
-        lines.append("| %s | %s | %d | %.2f | %.3g | %.0f | %.0f | %s | %s |" % (
+        lines.append("| %s | %s | %d | %.2f | %.3g | %.0f | %.0f | %s | %s | %s | %s |" % (
             r["size"], r["command"], r["pairs"], r["wall"], r["rate"], r["peak"], r["load"],
+            "%.0f" % r["bed_load"] if "bed_load" in r else "-",
+            "%.1fx" % r["bed_ratio"] if "bed_ratio" in r else "-",
             "%.3g" % peer["rate"] if peer else "-", "%.2f" % (r["rate"] / peer["rate"]) if peer else "-"))
     return "\n".join(lines)
 
@@ -165,7 +206,7 @@ def main():
     rows = []
     with tempfile.TemporaryDirectory() as work:
         for name in sizes:
-            prefix = ensure_data(name, args.cache, args.peer)
+            prefix = ensure_data(name, args.cache)
             print("running %s ..." % name, flush=True)
             size_rows = bench_varpair(name, prefix, args.repeats, work)
             if args.peer:
@@ -175,7 +216,9 @@ def main():
             rows += size_rows
     report = "\n".join([
         "varpair host backend, %d threads; medians of %d runs; pairs/s counts varpair's pairs "
-        "(rows0 x rows1 for LD, m(m-1)/2 for interaction) over the whole run's wall time." % (threads, args.repeats),
+        "(rows0 x rows1 for LD, m(m-1)/2 for interaction) over the whole run's wall time. Load MB/s: input "
+        "bytes over the run's own load time; .bed vs text: text load time over fileset load time for the same "
+        "genotypes (fileset results checked equal)." % (threads, args.repeats),
         "Peer: PLINK 1.9 --r2 inter-chr dprime --ld-window-r2 0.8 (LD) and --fast-epistasis boost (interaction), "
         "same data and threads." if args.peer else "No peer run.",
         "Machine: " + machine(), "", table(rows)])
