@@ -41,9 +41,13 @@ def read_metadata(output):
     except (IndexError, ValueError):
         raise PartsError("%s is not the metadata of a binary run" % path)
     run = lines[3][4:] if len(lines) > 3 and lines[3].startswith("run ") else None
+    # A shard's metadata (-parallel) says which pairs it holds; a whole run's holds them all.
+    pairs = (0, rows0 * rows1)
+    if len(lines) > 4 and lines[4].startswith("pairs "):
+        pairs = tuple(int(v) for v in lines[4].split()[1:3])
     # The directory sits beside the metadata file, wherever the run was started from.
     directory = os.path.join(os.path.dirname(path), os.path.basename(os.path.normpath(recorded)))
-    return rows0, rows1, directory, run
+    return rows0, rows1, directory, run, pairs
 
 
 def part_files(directory):
@@ -57,11 +61,14 @@ def part_files(directory):
 
 def check_parts(output):
     """The metadata and the (first pair, count, path) of each part, after every check."""
-    rows0, rows1, directory, run = read_metadata(output)
+    rows0, rows1, directory, run, (first_pair, end_pair) = read_metadata(output)
     if not os.path.isdir(directory):
         raise PartsError("the parts directory %s is missing" % directory)
     id_path = os.path.join(directory, "run.id")
-    parts_run = open(id_path).read().strip() if os.path.exists(id_path) else None
+    parts_run = None
+    if os.path.exists(id_path):
+        with open(id_path) as f:
+            parts_run = f.read().strip()
     if run != parts_run:
         raise PartsError("%s belongs to another run than %s.meta (run %s, metadata run %s)" %
                          (directory, output, parts_run or "unknown", run or "unknown"))
@@ -77,15 +84,15 @@ def check_parts(output):
             raise PartsError("%s holds %d bytes, not the %d of its %d pairs" % (path, size, 16 + 2 * count, count))
         parts.append((first, count, path))
     parts.sort()
-    expected = 0
+    expected = first_pair
     for first, count, path in parts:
         if first != expected:
             raise PartsError("pairs %d to %d are %s (at %s)" % (
                 min(first, expected), max(first, expected) - 1, "missing" if first > expected else "repeated", path))
         expected = first + count
-    if expected != rows0 * rows1:
-        raise PartsError("the parts hold %d pairs, not the %d x %d = %d of the run" %
-                         (expected, rows0, rows1, rows0 * rows1))
+    if expected != end_pair:
+        raise PartsError("the parts hold %d pairs, not the %d of the run (%d x %d rows)" %
+                         (expected - first_pair, end_pair - first_pair, rows0, rows1))
     return rows0, rows1, parts
 
 

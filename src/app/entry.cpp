@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "app/command_options.h"
+#include "app/merge_command.h"
 #include "app/usage.h"
 #include "device/guarded_run.h"
 #include "interaction/interaction_run.h"
@@ -43,6 +44,19 @@ int run_command(const CommandEntry& command, int argc, const char* const* argv) 
   return settings ? run_interaction(*command.interaction, command.model(), *settings) : 1;
 }
 
+// The merge joins shards of any command: it learns which from their manifests.
+std::optional<MergeCommand> merge_command_of(const std::string& name) {
+  for (const CommandEntry& command : kCommands) {
+    if (name != command.name) continue;
+    MergeCommand m;
+    m.ld = command.ld;
+    m.interaction = command.interaction;
+    if (command.model != nullptr) m.labels = command.model().labels;
+    return m;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 int run_entry(int argc, const char* const* argv) {
@@ -50,6 +64,8 @@ int run_entry(int argc, const char* const* argv) {
     print_usage(std::cout);
     return 1;
   }
+  if (std::string_view(argv[1]) == "merge")
+    return run_guarded("merge", [&] { return run_merge_command(argc - 1, argv + 1, &merge_command_of); });
   for (const CommandEntry& command : kCommands)
     if (argv[1] == command.name) return run_guarded(argv[1], [&] { return run_command(command, argc - 1, argv + 1); });
   std::cerr << "Unknown command: " << argv[1] << std::endl;

@@ -13,10 +13,12 @@ std::optional<InteractionSettings> read_interaction_settings(const InteractionCo
       command.accepts_chisq_cut
           ? scan_options(argc, argv,
                          {"-file0", "-file1", "-o", "-alpha_cut", "-chisq_cut", "-or_cut", "-threads", "-set_gpu",
-                          "-pheno"},
+                          "-pheno", kParallelOption},
                          err)
           : scan_options(argc, argv,
-                         {"-file0", "-file1", "-o", "-alpha_cut", "-or_cut", "-threads", "-set_gpu", "-pheno"}, err);
+                         {"-file0", "-file1", "-o", "-alpha_cut", "-or_cut", "-threads", "-set_gpu", "-pheno",
+                          kParallelOption},
+                         err);
   if (!options) return std::nullopt;
   // A fileset or VCF alone holds cases and controls, told apart by phenotype.
   const bool one_fileset = options->has("-file0") && !options->has("-file1") &&
@@ -37,6 +39,11 @@ std::optional<InteractionSettings> read_interaction_settings(const InteractionCo
   }
   s.output = options->get("-o");
   s.command_line = command_line_text(argc, argv);
+  const auto shard = read_shard_option(*options, err);
+  if (!shard) return std::nullopt;
+  s.shard = *shard;
+  s.shard_command_line = command_line_without_shard(argc, argv);
+  if (s.shard.on()) s.output = shard_path(s.output, s.shard.k);
 
   const std::string alpha_option = options->last_of({"-alpha_cut", "-chisq_cut"});
   const auto alpha = read_double_option(*options, alpha_option, 0.00001, err);
@@ -61,8 +68,12 @@ std::optional<InteractionSettings> read_interaction_settings(const InteractionCo
   if (!s.split_by_phenotype())
     for (const std::string& f : classify_genotype_path(s.control_path).files) inputs.push_back({"-file1", f});
   if (!s.phenotype_path.empty()) inputs.push_back({"-pheno", s.phenotype_path});
-  if (!check_distinct_paths(inputs, {{"the run log", interaction_log_path(s.output)}, {"-o", s.output}}, {}, err))
-    return std::nullopt;
+  std::vector<NamedPath> outputs{{"the run log", interaction_log_path(s.output)}, {"-o", s.output}};
+  if (s.shard.on()) {
+    outputs.push_back({"the shard's manifest", manifest_path(s.output)});
+    outputs.push_back({"the shard's records", s.output + ".records"});
+  }
+  if (!check_distinct_paths(inputs, outputs, {}, err)) return std::nullopt;
   return s;
 }
 

@@ -12,7 +12,9 @@ std::optional<LdSettings> read_ld_settings(const LdCommand& command, int argc, c
                                            std::ostream& err) {
   const auto options =
       scan_options(argc, argv,
-                   {"-file0", "-file1", "-o", "-threads", command.cut_option, "-distribution", "-chr0", "-chr1"}, err);
+                   {"-file0", "-file1", "-o", "-threads", command.cut_option, "-distribution", "-chr0", "-chr1",
+                    kParallelOption},
+                   err);
   if (!options) return std::nullopt;
   if (!options->has("-file0") || !options->has("-file1") || !options->has("-o")) {
     err << command.missing_arguments << std::endl;
@@ -25,6 +27,14 @@ std::optional<LdSettings> read_ld_settings(const LdCommand& command, int argc, c
   s.distribution_on = options->has("-distribution");
   if (s.distribution_on) s.distribution = options->get("-distribution");
   s.command_line = command_line_text(argc, argv);
+  const auto shard = read_shard_option(*options, err);
+  if (!shard) return std::nullopt;
+  s.shard = *shard;
+  s.shard_command_line = command_line_without_shard(argc, argv);
+  if (s.shard.on()) {
+    s.output = shard_path(s.output, s.shard.k);
+    if (s.distribution_on) s.distribution = shard_path(s.distribution, s.shard.k);
+  }
   const GenotypePath kind0 = classify_genotype_path(s.file0), kind1 = classify_genotype_path(s.file1);
   s.variant_ids = kind0.format != GenotypeFormat::kText || kind1.format != GenotypeFormat::kText;
   for (const auto& [option, kind, chromosome] :
@@ -46,6 +56,7 @@ std::optional<LdSettings> read_ld_settings(const LdCommand& command, int argc, c
   s.cutoff = *cutoff;
 
   std::vector<NamedPath> outputs{{"the run log", ld_log_path(s.output)}};
+  if (s.shard.on()) outputs.push_back({"the shard's manifest", manifest_path(s.output)});
   if (s.binary_mode()) {
     outputs.push_back({"the metadata file", s.metadata_path()});
     if (s.variant_ids) outputs.push_back({"the variant IDs of -file0", s.ids_path(0)});

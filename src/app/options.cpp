@@ -8,17 +8,20 @@
 namespace varpair {
 
 std::optional<OptionValues> scan_options(int argc, const char* const* argv,
-                                         std::initializer_list<std::string_view> accepted, std::ostream& err) {
+                                         std::initializer_list<std::string_view> accepted, std::ostream& err,
+                                         bool parallel_takes_one) {
   OptionValues values;
-  for (int i = 1; i < argc; i += 2) {
+  for (int i = 1; i < argc;) {
     const std::string_view arg = argv[i];
     bool known = false;
     for (std::string_view name : accepted) known = known || arg == name;
-    if (!known || i + 1 >= argc) {
+    const int taken = arg == kParallelOption && !parallel_takes_one ? 2 : 1;  // -parallel K N takes two values
+    if (!known || i + taken >= argc) {
       err << "Error: Undefined command-line arguments: " << arg << std::endl;
       return std::nullopt;
     }
-    values.set(std::string(arg), argv[i + 1]);
+    values.set(std::string(arg), taken == 2 ? std::string(argv[i + 1]) + " " + argv[i + 2] : argv[i + 1]);
+    i += 1 + taken;
   }
   return values;
 }
@@ -92,6 +95,42 @@ std::optional<int> read_threads_option(const OptionValues& options, std::ostream
     return std::nullopt;
   }
   return threads;
+}
+
+std::optional<Shard> read_shard_option(const OptionValues& options, std::ostream& err) {
+  const std::string name(kParallelOption);
+  if (!options.has(name)) return Shard{};
+  const std::string& text = options.get(name);
+  const std::size_t space = text.find(' ');
+  const auto whole = [](const std::string& t, int& out) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(t.c_str(), &end, 10);
+    if (t.empty() || *end != '\0' || errno == ERANGE || v < 1 || v > 1000000) return false;
+    out = static_cast<int>(v);
+    return true;
+  };
+  Shard shard;
+  shard.given = true;
+  if (!whole(text.substr(0, space), shard.k) || !whole(text.substr(space + 1), shard.n) || shard.k > shard.n) {
+    err << "Error: Invalid value for -parallel: '" << text
+        << "' (expected -parallel K N: shard K of N, whole numbers with 1 <= K <= N)" << std::endl;
+    return std::nullopt;
+  }
+  return shard;
+}
+
+std::string command_line_without_shard(int argc, const char* const* argv) {
+  std::string text;
+  for (int i = 0; i < argc; ++i) {
+    if (argv[i] == kParallelOption && i + 2 < argc) {
+      i += 2;
+      continue;
+    }
+    text += ' ';
+    text += argv[i];
+  }
+  return text;
 }
 
 std::string command_line_text(int argc, const char* const* argv) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/shard.h"
+
 namespace varpair {
 
 // Options of one command line: each takes exactly one value, the next argument; a later
@@ -43,8 +45,10 @@ class OptionValues {
 // Scans argv[1 ...] (argv[0] is the command name) against the accepted option names. On the first
 // argument that is not an accepted option, or an option standing last without its value, writes
 // "Error: Undefined command-line arguments: <argument>" to `err` and returns nothing.
+// -parallel takes two values (K N) unless `parallel_takes_one` (the merge's -parallel N).
 std::optional<OptionValues> scan_options(int argc, const char* const* argv,
-                                         std::initializer_list<std::string_view> accepted, std::ostream& err);
+                                         std::initializer_list<std::string_view> accepted, std::ostream& err,
+                                         bool parallel_takes_one = false);
 
 // Numbers must be numbers in full: leading white space is allowed, nothing may follow, and
 // floating values must be finite in the type that keeps them. On failure the reader writes
@@ -59,6 +63,13 @@ std::optional<double> read_double_option(const OptionValues& options, const std:
 // -threads: threads per block of every launch, 1 to 1024.
 constexpr int kMaxThreadsPerBlock = 1024;
 std::optional<int> read_threads_option(const OptionValues& options, std::ostream& err);
+
+// -parallel K N, the one option with two values: shard K of N (1 of 1 when absent).
+constexpr std::string_view kParallelOption = "-parallel";
+std::optional<Shard> read_shard_option(const OptionValues& options, std::ostream& err);
+
+// The command line as command_line_text gives it, less "-parallel K N": the same for every shard.
+std::string command_line_without_shard(int argc, const char* const* argv);
 
 // The whole command line after "Command line:" of the reports: a space and each element.
 std::string command_line_text(int argc, const char* const* argv);

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "common/file_size.h"
 #include "common/genotype_source.h"
 #include "common/sample_matching.h"
+#include "common/shard.h"
 #include "common/output_lock.h"
 #include "common/run_problems.h"
 #include "common/system_info.h"
@@ -57,7 +59,9 @@ class InteractionRun {
         log_(log),
         timers_(timers),
         problems_(problems),
-        output_(settings.output) {}
+        output_(settings.output),
+        records_(settings.output + ".records"),
+        id_list_(settings.output + ".ids") {}
 
   // Set-up and both passes; false when the set-up failed (exit status 1).
   bool run();
@@ -76,6 +80,9 @@ class InteractionRun {
   bool read_split();
   bool set_constants();
   bool plan_and_allocate();
+  void add_groups(std::int32_t first, std::int32_t end, std::int32_t size);
+  bool plan_shard(std::int32_t size);
+  void write_manifest_of_shard();
   void within_group_pass();
   void between_group_pass();
   void run_batches(const PassArgs& base, std::uint64_t pairs, bool between, std::int32_t g1, std::int32_t g2);
@@ -99,7 +106,11 @@ class InteractionRun {
   float chi_threshold_ = 0;
   std::uint64_t max_batch_items_ = 0;
   std::vector<Group> groups_;
+  std::size_t own_groups_ = 0;  // groups whose SNPs are SNP0 of this run's pairs (all but a shard's later ones)
+  std::int32_t shard_first_ = 0, shard_end_ = 0;  // a shard's SNP0 rows
   AtomicFile output_;
+  AtomicFile records_;  // a shard's records and variant IDs, for the merge
+  AtomicFile id_list_;
   std::unique_ptr<ResultWriter> writer_;
   device::DeviceBuffer results_, valid_count_;
   std::vector<InteractionRecord> host_records_;
@@ -239,12 +250,13 @@ bool InteractionRun::plan_and_allocate() {
     log_ << "ERROR: Failed to calculate group size due to memory constraints" << eol;
     return false;
   }
-  const std::int32_t count = (cases_.rows - 1 + size) / size;
-  log_ << "Number of groups: " << count << eol;
-  for (std::int32_t g = 0; g < count; ++g) {
-    const std::int32_t start = g * size;
-    const std::int32_t end = std::min(start + size, cases_.rows);
-    groups_.push_back(Group{start, end, end - start});
+  if (!s_.shard.on()) {
+    const std::int32_t count = (cases_.rows - 1 + size) / size;
+    log_ << "Number of groups: " << count << eol;
+    add_groups(0, cases_.rows, size);
+    own_groups_ = groups_.size();
+  } else if (!plan_shard(size)) {
+    return false;
   }
 
   if (!output_.open()) {
@@ -255,6 +267,13 @@ bool InteractionRun::plan_and_allocate() {
                    << std::setprecision(6);
   writer_ = std::make_unique<ResultWriter>(output_.stream(), model_.labels, ResultWriter::kRunLength,
                                            ids_.empty() ? nullptr : &ids_);
+  if (s_.shard.on()) {
+    if (!records_.open()) {
+      log_ << "Error: Cannot create output file!" << reason(errno) << eol;
+      return false;
+    }
+    writer_->copy_records_to(&records_.stream());
+  }
 
   const std::uint64_t bytes_per_item = model_.bytes_per_item();
   // The host copy of one batch's records stays within a quarter of the memory the process may use.
@@ -269,6 +288,58 @@ bool InteractionRun::plan_and_allocate() {
     log_ << "Error: Failed to allocate GPU memory for valid count" << eol;
     return false;
   }
+  return true;
+}
+
+// A shard's records and IDs for the merge, then its manifest, written last.
+void InteractionRun::write_manifest_of_shard() {
+  bool written = records_.commit();
+  if (written && !ids_.empty()) {
+    written = id_list_.open();
+    std::string text;
+    for (const std::string& id : ids_) text += id + "\n";
+    if (written) id_list_.stream() << text;
+    written = written && id_list_.commit();
+  }
+  const std::map<std::string, std::string> entries{
+      {"command", command_.name},
+      {"shard", std::to_string(s_.shard.k) + " " + std::to_string(s_.shard.n)},
+      {"settings", s_.shard_command_line},
+      {"rows", std::to_string(cases_.rows)},
+      {"snp0", std::to_string(shard_first_) + " " + std::to_string(shard_end_)},
+      {"records", std::to_string(valid_results_)},
+      {"ids", ids_.empty() ? "no" : "yes"},
+  };
+  if (!written || !write_manifest(manifest_path(s_.output), entries)) {
+    log_ << "Error: could not write the shard's manifest: " << manifest_path(s_.output) << reason(errno) << eol;
+    problems_.add("the shard's manifest was not written");
+  }
+}
+
+void InteractionRun::add_groups(std::int32_t first, std::int32_t end, std::int32_t size) {
+  for (std::int32_t start = first; start < end; start += size) {
+    const std::int32_t stop = std::min(start + size, end);
+    groups_.push_back(Group{start, stop, stop - start});
+  }
+}
+
+// A shard takes the pairs whose SNP0 lies in its rows: within and among its own groups, and between
+// them and the groups of the later SNPs, which are never SNP0 here.
+bool InteractionRun::plan_shard(std::int32_t size) {
+  if (s_.shard.n > cases_.rows - 1) {
+    log_ << "Error: -parallel " << s_.shard.k << " " << s_.shard.n << ": " << cases_.rows << " SNPs give "
+         << cases_.rows - 1 << " rows of pairs, fewer than the " << s_.shard.n << " shards to split them into" << eol;
+    return false;
+  }
+  const auto [first, end] = triangle_shard_rows(cases_.rows, s_.shard);
+  shard_first_ = first;
+  shard_end_ = end;
+  add_groups(first, end, size);
+  own_groups_ = groups_.size();
+  add_groups(end, cases_.rows, size);
+  log_ << "Number of groups: " << groups_.size() << eol;
+  log_ << "Shard " << s_.shard.k << " of " << s_.shard.n << ": SNP0 " << first << " to " << end - 1 << ", "
+       << triangle_pairs(cases_.rows, first, end) << " pairs" << eol;
   return true;
 }
 
@@ -310,7 +381,7 @@ void InteractionRun::report_inputs() {
 
 void InteractionRun::within_group_pass() {
   log_ << "Starting within-group calculations..." << eol;
-  for (std::size_t g = 0; g < groups_.size(); ++g) {
+  for (std::size_t g = 0; g < own_groups_; ++g) {
     const Group& group = groups_[g];
     log_ << "Processing within-group " << g << " (" << group.size << " SNPs)..." << eol;
     GroupMasks masks;
@@ -331,7 +402,7 @@ void InteractionRun::within_group_pass() {
 
 void InteractionRun::between_group_pass() {
   log_ << "Starting between-group calculations..." << eol;
-  for (std::size_t g1 = 0; g1 < groups_.size(); ++g1) {
+  for (std::size_t g1 = 0; g1 < own_groups_; ++g1) {
     for (std::size_t g2 = g1 + 1; g2 < groups_.size(); ++g2) {
       const Group& a = groups_[g1];
       const Group& b = groups_[g2];
@@ -453,6 +524,7 @@ void InteractionRun::finish() {
     log_ << "Error: could not put the output in place: " << s_.output << reason(errno) << eol;
     problems_.add("the output file could not be put in place");
   }
+  if (s_.shard.on() && problems_.empty()) write_manifest_of_shard();
   cudaDeviceReset();
 }
 

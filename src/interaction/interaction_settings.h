@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "common/shard.h"
+
 namespace varpair {
 
 struct InteractionSettings {
@@ -15,6 +17,8 @@ struct InteractionSettings {
   int device_index = 0;      // -set_gpu
   std::string command_line;  // " <argv[0]> <argv[1]> ...", as the run log echoes it
   std::string phenotype_path;  // -pheno: phenotypes of -file0's samples, in place of the .fam's
+  Shard shard;                 // -parallel K N: the output is then the shard's name
+  std::string shard_command_line;  // the command line less -parallel, the same for every shard
 
   bool split_by_phenotype() const { return control_path.empty(); }
 };

@@ -51,6 +51,9 @@ void ResultWriter::write_out() {
     out_ << '\n';
   }
   out_.flush();
+  if (records_ != nullptr)
+    records_->write(reinterpret_cast<const char*>(buffer_.data()),
+                    static_cast<std::streamsize>(buffer_.size() * sizeof(InteractionRecord)));
   buffer_.clear();
   if (buffer_.capacity() < run_length_) buffer_.reserve(run_length_);
 }

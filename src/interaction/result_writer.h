@@ -30,6 +30,9 @@ class ResultWriter {
   void add(const InteractionRecord& record);
   // Writes out whatever is buffered.
   void flush();
+  // Also writes each record, as its 44 bytes, to `records` in the order of the lines (a shard's
+  // records, from which `varpair merge` writes the joined table exactly).
+  void copy_records_to(std::ostream* records) { records_ = records; }
 
  private:
   void write_out();
@@ -37,6 +40,7 @@ class ResultWriter {
   std::ostream& out_;
   LabelTexts labels_;
   const std::vector<std::string>* ids_;
+  std::ostream* records_ = nullptr;
   std::size_t run_length_;
   std::vector<InteractionRecord> buffer_;
   std::mutex mutex_;

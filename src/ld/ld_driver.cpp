@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <iomanip>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "common/clock.h"
 #include "common/output_lock.h"
 #include "common/run_id.h"
+#include "common/shard.h"
 #include "common/run_log.h"
 #include "common/run_problems.h"
 #include "common/system_info.h"
@@ -114,7 +116,9 @@ class LdRun {
 
  private:
   bool load_inputs();
+  bool plan_shard();
   bool allocate_buffers();
+  void write_manifest_of_shard();
   bool prepare_outputs();
   void run_batches();
   bool filter_batch(std::uint64_t offset, std::uint64_t count);
@@ -137,7 +141,8 @@ class LdRun {
   device::DeviceBuffer matrix0_, matrix1_;
   LdTable table0_, table1_;
   std::vector<std::string> ids0_, ids1_;  // variant IDs when an input has them
-  std::uint64_t pairs_ = 0;
+  std::uint64_t first_pair_ = 0;  // the shard's first pair; 0 without shards
+  std::uint64_t pairs_ = 0;       // pairs this run computes
   std::uint64_t batch_items_ = 0;
   device::DeviceBuffer histogram_, missing_;
   device::DeviceBuffer results_, records_, record_count_;
@@ -192,8 +197,25 @@ bool LdRun::load_inputs() {
   return true;
 }
 
-bool LdRun::allocate_buffers() {
+// A shard computes the pairs of its rows of -file0; the others are left to the other shards.
+bool LdRun::plan_shard() {
   pairs_ = static_cast<std::uint64_t>(table0_.rows) * static_cast<std::uint64_t>(table1_.rows);
+  if (!s_.shard.on()) return true;
+  if (s_.shard.n > table0_.rows) {
+    log_ << "Error: -parallel " << s_.shard.k << " " << s_.shard.n << ": file0 has " << table0_.rows
+         << " rows, fewer than the " << s_.shard.n << " shards to split them into" << eol;
+    return false;
+  }
+  const auto [first, end] = ld_shard_rows(table0_.rows, s_.shard);
+  const auto width = static_cast<std::uint64_t>(table1_.rows);
+  first_pair_ = static_cast<std::uint64_t>(first) * width;
+  pairs_ = static_cast<std::uint64_t>(end - first) * width;
+  log_ << "Shard " << s_.shard.k << " of " << s_.shard.n << ": file0 rows " << first << " to " << end - 1 << ", pairs "
+       << first_pair_ << " to " << first_pair_ + pairs_ - 1 << eol;
+  return true;
+}
+
+bool LdRun::allocate_buffers() {
   log_ << "Result data size: " << gib(pairs_ * 4) << " GB" << eol;
   log_ << "Total required GPU memory: "
        << gib(table0_.stride * table0_.rows + table1_.stride * table1_.rows + pairs_ * 4) << " GB" << eol;
@@ -257,9 +279,10 @@ bool LdRun::prepare_outputs() {
 void LdRun::run_batches() {
   const auto threads = static_cast<std::uint64_t>(s_.threads);
   std::uint32_t batch = 0;
-  for (std::uint64_t offset = 0; offset < pairs_;) {
+  const std::uint64_t end = first_pair_ + pairs_;
+  for (std::uint64_t offset = first_pair_; offset < end;) {
     const std::int64_t start = monotonic_ns();
-    const LdBatch b = ld_batch(offset, pairs_, batch_items_, threads);
+    const LdBatch b = ld_batch(offset - first_pair_, pairs_, batch_items_, threads);
     const LdComputeArgs args{matrix0_.get(),
                              matrix1_.get(),
                              table0_.rows,
@@ -291,7 +314,7 @@ void LdRun::run_batches() {
     }
     offset += b.count;
     log_ << "  Progress: " << std::fixed << std::setprecision(2)
-         << static_cast<double>(offset) * 100.0 / static_cast<double>(pairs_) << "%" << eol;
+         << static_cast<double>(offset - first_pair_) * 100.0 / static_cast<double>(pairs_) << "%" << eol;
   }
 }
 
@@ -374,7 +397,7 @@ bool LdRun::run() {
     return false;
   }
   log_ << "Total GPU memory: " << gib(total_bytes) << " GB" << eol;
-  if (!load_inputs() || !allocate_buffers() || !prepare_outputs()) return false;
+  if (!load_inputs() || !plan_shard() || !allocate_buffers() || !prepare_outputs()) return false;
   computation_start_ = monotonic_ns();
   run_batches();
   return true;
@@ -389,7 +412,8 @@ void LdRun::summarize() {
     log_ << "Error writing the variant ID lists: " << s_.ids_path(0) << ", " << s_.ids_path(1) << eol;
     note_problem("the variant ID lists were not written");
   }
-  if (write_ld_metadata(metadata_, table0_.rows, table1_.rows, s_.parts_directory(), run_id_, log_))
+  const std::string range = s_.shard.on() ? std::to_string(first_pair_) + " " + std::to_string(first_pair_ + pairs_) : "";
+  if (write_ld_metadata(metadata_, table0_.rows, table1_.rows, s_.parts_directory(), run_id_, range, log_))
     log_ << "Metadata saved to: " << s_.metadata_path() << eol;
   else
     note_problem("the metadata file was not written");
@@ -447,6 +471,25 @@ void LdRun::finish() {
     put_in_place(text_.file().commit(), s_.output);
   }
   if (s_.distribution_on && problems_.empty()) put_in_place(distribution_.commit(), s_.distribution);
+  if (s_.shard.on() && problems_.empty()) write_manifest_of_shard();
+}
+
+// Written last: a shard with a manifest has every output in place.
+void LdRun::write_manifest_of_shard() {
+  const std::map<std::string, std::string> entries{
+      {"command", command_.name},
+      {"shard", std::to_string(s_.shard.k) + " " + std::to_string(s_.shard.n)},
+      {"settings", s_.shard_command_line},
+      {"mode", s_.binary_mode() ? "binary" : "text"},
+      {"rows", std::to_string(table0_.rows) + " " + std::to_string(table1_.rows)},
+      {"pairs", std::to_string(first_pair_) + " " + std::to_string(first_pair_ + pairs_)},
+      {"ids", s_.variant_ids ? "yes" : "no"},
+      {"distribution", s_.distribution_on ? "yes" : "no"},
+  };
+  if (!write_manifest(manifest_path(s_.output), entries)) {
+    log_ << "Error: could not write the shard's manifest: " << manifest_path(s_.output) << reason(errno) << eol;
+    note_problem("the shard's manifest was not written");
+  }
 }
 
 }  // namespace

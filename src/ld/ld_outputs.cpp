@@ -150,12 +150,13 @@ PartWrite write_part_file(const std::string& path, std::uint64_t first, const fl
 }
 
 bool write_ld_metadata(AtomicFile& file, std::int32_t rows0, std::int32_t rows1, const std::string& parts_directory,
-                       const std::string& run_id, RunLog& log) {
+                       const std::string& run_id, const std::string& pair_range, RunLog& log) {
   if (!file.open()) {
     log << "Failed to create metadata file: " << file.path() << reason(errno) << eol;
     return false;
   }
   file.stream() << kBom << rows0 << '\n' << rows1 << '\n' << parts_directory << '\n' << "run " << run_id << '\n';
+  if (!pair_range.empty()) file.stream() << "pairs " << pair_range << '\n';
   if (!file.close()) {
     log << "Failed to create metadata file: " << file.path() << eol;
     return false;

@@ -63,10 +63,11 @@ enum class PartWrite { kWritten, kOpenFailed, kWriteFailed };
 PartWrite write_part_file(const std::string& path, std::uint64_t first, const float* values, std::uint64_t n,
                           RunLog& log);
 
-// The metadata file: R0, R1, the parts directory and "run <id>", one a line, written under its
-// temporary name. Prints "Failed to create metadata file: " (false; also when a write fails).
+// The metadata file: R0, R1, the parts directory and "run <id>", one a line, and for a shard
+// "pairs <first> <end>" (the range it holds), written under its temporary name. Prints "Failed to
+// create metadata file: " (false; also when a write fails).
 bool write_ld_metadata(AtomicFile& file, std::int32_t rows0, std::int32_t rows1, const std::string& parts_directory,
-                       const std::string& run_id, RunLog& log);
+                       const std::string& run_id, const std::string& pair_range, RunLog& log);
 
 // The run identifier file of a parts directory: "<id>\n".
 bool write_run_id(const std::string& directory, const std::string& run_id);

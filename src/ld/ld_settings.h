@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/shard.h"
+
 #include "ld/ld_kernels.h"
 
 namespace varpair {
@@ -35,6 +37,8 @@ struct LdSettings {
   std::string chromosome0;   // -chr0: only this chromosome of a fileset or VCF
   std::string chromosome1;   // -chr1
   bool variant_ids = false;  // an input carries variant IDs (a fileset or VCF): outputs name them
+  Shard shard;               // -parallel K N: output and distribution are then the shard's names
+  std::string shard_command_line;  // the command line less -parallel, the same for every shard
 
   // A cut-off of exactly 0 asks for every value, in binary part files.
   bool binary_mode() const { return cutoff == 0.0f; }

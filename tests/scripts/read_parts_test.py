@@ -80,8 +80,8 @@ class ReadParts(unittest.TestCase):
         cases = {
             "missing": [(0, 0, [1, 2]), (1, 3, [4, 5, 6])],
             "repeated": [(0, 0, [1, 2, 3, 4]), (1, 3, [4, 5, 6])],
-            "hold 5 pairs, not": [(0, 0, [1, 2, 3, 4, 5])],
-            "hold 7 pairs, not": [(0, 0, [1, 2, 3, 4, 5, 6, 7])],
+            "hold 5 pairs, not the 6": [(0, 0, [1, 2, 3, 4, 5])],
+            "hold 7 pairs, not the 6": [(0, 0, [1, 2, 3, 4, 5, 6, 7])],
         }
         for why, parts in cases.items():
             with tempfile.TemporaryDirectory() as d:

@@ -1,0 +1,81 @@
+#include "common/shard.h"
+
+#include <algorithm>
+#include <fstream>
+
+#include "common/atomic_output.h"
+
+namespace varpair {
+
+std::string shard_path(const std::string& path, int k) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+  const std::size_t dot = path.find_last_of('.');
+  const std::string tag = "." + std::to_string(k);
+  if (dot == std::string::npos || dot <= name) return path + tag;  // no extension (".hidden" has none)
+  return path.substr(0, dot) + tag + path.substr(dot);
+}
+
+std::pair<std::int32_t, std::int32_t> ld_shard_rows(std::int32_t rows0, const Shard& shard) {
+  const auto at = [&](int k) {
+    return static_cast<std::int32_t>(static_cast<std::int64_t>(rows0) * k / shard.n);
+  };
+  return {at(shard.k - 1), at(shard.k)};
+}
+
+std::uint64_t triangle_pairs(std::int32_t m, std::int32_t first, std::int32_t end) {
+  // Pairs before row a: a m - a (a + 1) / 2.
+  const auto before = [&](std::uint64_t a) { return a * static_cast<std::uint64_t>(m) - a * (a + 1) / 2; };
+  return before(static_cast<std::uint64_t>(end)) - before(static_cast<std::uint64_t>(first));
+}
+
+std::pair<std::int32_t, std::int32_t> triangle_shard_rows(std::int32_t m, const Shard& shard) {
+  const std::uint64_t total = triangle_pairs(m, 0, m - 1);
+  // Boundary k: the first row before which at least k / N of the pairs lie, kept one row or more
+  // apart from its neighbours so that no shard is empty.
+  const auto boundary = [&](int k) -> std::int32_t {
+    if (k <= 0) return 0;
+    if (k >= shard.n) return m - 1;
+    const std::uint64_t target = (total * static_cast<std::uint64_t>(k) + shard.n - 1) / shard.n;
+    std::int32_t lo = 0, hi = m - 1;
+    while (lo < hi) {
+      const std::int32_t mid = lo + (hi - lo) / 2;
+      if (triangle_pairs(m, 0, mid) >= target) hi = mid;
+      else lo = mid + 1;
+    }
+    return lo;
+  };
+  std::int32_t previous = 0, first = 0;
+  for (int k = 1; k <= shard.k; ++k) {
+    std::int32_t b = boundary(k);
+    b = std::max(b, previous + 1);                         // not empty
+    b = std::min<std::int32_t>(b, m - 1 - (shard.n - k));  // room for the shards after it
+    first = previous;
+    previous = b;
+  }
+  return {first, previous};
+}
+
+std::string manifest_path(const std::string& shard_output) { return shard_output + ".shard"; }
+
+bool write_manifest(const std::string& path, const std::map<std::string, std::string>& entries) {
+  AtomicFile file(path);
+  if (!file.open()) return false;
+  file.stream() << "varpair shard\n";
+  for (const auto& [key, value] : entries) file.stream() << key << ' ' << value << '\n';
+  return file.commit();
+}
+
+std::map<std::string, std::string> read_manifest(const std::string& path) {
+  std::map<std::string, std::string> entries;
+  std::ifstream in(path);
+  std::string line;
+  if (!std::getline(in, line) || line != "varpair shard") return entries;
+  while (std::getline(in, line)) {
+    const std::size_t space = line.find(' ');
+    if (space != std::string::npos) entries[line.substr(0, space)] = line.substr(space + 1);
+  }
+  return entries;
+}
+
+}  // namespace varpair

@@ -1,0 +1,45 @@
+// Shards: -parallel K N runs only the K-th of N contiguous, balanced ranges of a command's pairs,
+// so that N jobs (a SLURM array, a Snakemake workflow) share one run, and `varpair merge` joins
+// their outputs into the files one run would have written.
+//
+// Naming: shard K writes under -o with ".K" inserted before the file name's extension (out.txt ->
+// out.3.txt, results/out -> results/out.3), and likewise under -distribution; every other file
+// (run log, parts directory, metadata, ID lists, the shard's manifest) follows from those names as
+// it does for a run without shards. So no file of one shard is another's.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+
+namespace varpair {
+
+struct Shard {
+  int k = 1;
+  int n = 1;
+  bool given = false;  // -parallel was given (also as 1 1: a one-shard run that merge can join)
+  bool on() const { return given; }
+};
+
+// "out.txt" with shard 3: "out.3.txt"; the directory part is never touched.
+std::string shard_path(const std::string& path, int k);
+
+// LD: rows [first, end) of -file0 (each holds rows1 pairs). N must not exceed rows0.
+std::pair<std::int32_t, std::int32_t> ld_shard_rows(std::int32_t rows0, const Shard& shard);
+
+// Interaction: SNP0 rows [first, end) of the SNP0 < SNP1 triangle of m SNPs, cut so that the shards
+// hold nearly equal numbers of pairs; every shard holds at least one row. N must not exceed m - 1.
+std::pair<std::int32_t, std::int32_t> triangle_shard_rows(std::int32_t m, const Shard& shard);
+
+// Pairs of the triangle of m SNPs whose SNP0 lies in [first, end).
+std::uint64_t triangle_pairs(std::int32_t m, std::int32_t first, std::int32_t end);
+
+// A shard's manifest, written last and atomically when the shard has written all its outputs:
+// "key value" lines. `varpair merge` takes a shard as complete only with its manifest.
+std::string manifest_path(const std::string& shard_output);
+bool write_manifest(const std::string& path, const std::map<std::string, std::string>& entries);
+// Empty when the file is absent or unreadable.
+std::map<std::string, std::string> read_manifest(const std::string& path);
+
+}  // namespace varpair

@@ -1,0 +1,334 @@
+#include "merge/merge.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <map>
+#include <queue>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include "common/atomic_output.h"
+#include "common/clock.h"
+#include "common/output_lock.h"
+#include "common/run_id.h"
+#include "common/run_log.h"
+#include "common/shard.h"
+#include "ld/ld_outputs.h"
+
+namespace varpair {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct MergeError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct ShardOutputs {
+  int k;
+  std::string output;  // the shard's -o
+  std::map<std::string, std::string> manifest;
+};
+
+std::string last_line(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string line, last;
+  while (std::getline(in, line))
+    if (!line.empty()) last = line;
+  return last;
+}
+
+std::pair<std::uint64_t, std::uint64_t> range_of(const std::string& text) {
+  std::istringstream words(text);
+  std::uint64_t first = 0, end = 0;
+  words >> first >> end;
+  return {first, end};
+}
+
+std::string first_line(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  if (!std::getline(in, line)) throw MergeError("cannot read " + path + reason(errno));
+  return line;
+}
+
+// Every shard present, complete, of the same command line and together covering every pair once.
+std::vector<ShardOutputs> check_shards(const MergeSettings& s, const MergeCommand& command) {
+  std::vector<ShardOutputs> shards;
+  std::uint64_t covered = 0, total = 0;
+  for (int k = 1; k <= s.shards; ++k) {
+    ShardOutputs shard{k, shard_path(s.output, k), {}};
+    const std::string name = "shard " + std::to_string(k) + " of " + std::to_string(s.shards);
+    shard.manifest = read_manifest(manifest_path(shard.output));
+    if (shard.manifest.empty())
+      throw MergeError(name + " is missing or did not finish: there is no " + manifest_path(shard.output));
+    if (shard.manifest["shard"] != std::to_string(k) + " " + std::to_string(s.shards))
+      throw MergeError(name + ": " + manifest_path(shard.output) + " belongs to shard " + shard.manifest["shard"]);
+    if (k > 1 && (shard.manifest["command"] != shards[0].manifest["command"] ||
+                  shard.manifest["settings"] != shards[0].manifest["settings"]))
+      throw MergeError(name + " was run with another command line than shard 1:" + shard.manifest["settings"]);
+    const std::string log = command.ld != nullptr ? ld_log_path(shard.output) : interaction_log_path(shard.output);
+    const std::string last = last_line(log);
+    const bool finished = command.ld != nullptr ? last.rfind("Program finished successfully at: ", 0) == 0
+                                                : last == "=== Analysis Completed ===";
+    if (!finished) throw MergeError(name + " did not finish successfully: its log " + log + " ends in \"" + last + "\"");
+    const auto [first, end] = range_of(shard.manifest[command.ld != nullptr ? "pairs" : "snp0"]);
+    if (first != covered || end < first)
+      throw MergeError(name + " does not continue where shard " + std::to_string(k - 1) + " ended");
+    covered = end;
+    if (command.ld != nullptr) {
+      const auto [rows0, rows1] = range_of(shard.manifest["rows"]);
+      total = rows0 * rows1;
+      if (!s.distribution.empty() && shard.manifest["distribution"] != "yes")
+        throw MergeError(name + " was run without -distribution");
+    } else {
+      total = range_of(shard.manifest["rows"]).first - 1;
+    }
+    shards.push_back(std::move(shard));
+  }
+  if (covered != total)
+    throw MergeError("the " + std::to_string(s.shards) + " shards cover " + std::to_string(covered) + " of " +
+                     std::to_string(total) + (command.ld != nullptr ? " pairs" : " rows of pairs"));
+  if (command.ld == nullptr && !s.distribution.empty())
+    throw MergeError("-distribution belongs to the LD commands");
+  return shards;
+}
+
+void commit(AtomicFile& file) {
+  if (!file.commit()) throw MergeError("could not write " + file.path() + reason(errno));
+}
+
+// LD text tables: one header, then every shard's lines in shard order.
+void merge_ld_tables(const std::vector<ShardOutputs>& shards, const std::string& output) {
+  AtomicFile table(output);
+  if (!table.open()) throw MergeError("cannot create " + output + reason(errno));
+  std::string header;
+  for (const ShardOutputs& shard : shards) {
+    std::ifstream in(shard.output, std::ios::binary);
+    std::string line;
+    if (!std::getline(in, line)) throw MergeError("cannot read " + shard.output + reason(errno));
+    if (header.empty()) table.stream() << line << '\n';
+    else if (line != header) throw MergeError(shard.output + " has another header than " + shards[0].output);
+    header = line;
+    if (in.peek() != std::char_traits<char>::eof()) table.stream() << in.rdbuf();
+  }
+  commit(table);
+}
+
+std::vector<fs::path> parts_in_order(const std::string& directory) {
+  std::vector<std::pair<std::uint64_t, fs::path>> numbered;
+  const std::regex name("part_([0-9]+)\\.bin");
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(directory, ec)) {
+    std::smatch m;
+    const std::string file = entry.path().filename().string();
+    if (std::regex_match(file, m, name)) numbered.emplace_back(std::stoull(m[1]), entry.path());
+  }
+  if (ec) throw MergeError("cannot read " + directory + ": " + ec.message());
+  std::sort(numbered.begin(), numbered.end());
+  std::vector<fs::path> paths;
+  for (auto& [number, path] : numbered) paths.push_back(path);
+  return paths;
+}
+
+// Binary LD outputs: the shards' part files in one directory, renumbered in pair order (linked
+// where the file system can, copied otherwise), with metadata and ID lists of the whole run.
+void merge_ld_parts(const std::vector<ShardOutputs>& shards, const MergeSettings& s, RunLog& log) {
+  const std::string directory = s.output + "_parts";
+  AtomicDirectory parts(directory);
+  if (!parts.create()) throw MergeError("cannot create " + directory + reason(errno));
+  std::uint64_t number = 0;
+  for (const ShardOutputs& shard : shards) {
+    for (const fs::path& part : parts_in_order(shard.output + "_parts")) {
+      const fs::path target = part_file_path(parts.temporary(), number++);
+      if (::link(part.c_str(), target.c_str()) != 0) {
+        std::error_code ec;
+        fs::copy_file(part, target, ec);
+        if (ec) throw MergeError("cannot copy " + part.string() + ": " + ec.message());
+      }
+    }
+  }
+  const std::string run_id = new_run_id();
+  const auto [rows0, rows1] = range_of(shards[0].manifest.at("rows"));
+  AtomicFile metadata(s.output + ".meta");
+  if (!write_run_id(parts.temporary(), run_id) ||
+      !write_ld_metadata(metadata, static_cast<std::int32_t>(rows0), static_cast<std::int32_t>(rows1), directory,
+                         run_id, "", log))
+    throw MergeError("cannot write " + s.output + ".meta");
+  std::vector<std::unique_ptr<AtomicFile>> id_lists;
+  if (shards[0].manifest.at("ids") == "yes") {
+    for (const char* suffix : {".ids0", ".ids1"}) {
+      id_lists.push_back(std::make_unique<AtomicFile>(s.output + suffix));
+      std::ifstream in(shards[0].output + suffix, std::ios::binary);
+      if (!in.is_open() || !id_lists.back()->open()) throw MergeError("cannot copy " + shards[0].output + suffix);
+      id_lists.back()->stream() << in.rdbuf();
+    }
+  }
+  if (!parts.commit(&is_parts_file)) throw MergeError("could not write " + directory + reason(errno));
+  for (auto& list : id_lists) commit(*list);
+  commit(metadata);
+  log << "Part files: " << number << " in " << directory << eol;
+  log << "Metadata saved to: " << s.output << ".meta" << eol;
+}
+
+// Distributions: the counts summed; shares and cumulative shares over all pairs.
+void merge_distributions(const std::vector<ShardOutputs>& shards, const MergeSettings& s, RunLog& log) {
+  std::array<std::uint64_t, kHistogramBins> bins{};
+  std::uint64_t missing = 0;
+  for (const ShardOutputs& shard : shards) {
+    const std::string path = shard_path(s.distribution, shard.k);
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    int bin = -2;  // the header, then MISSING, then the bins
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      std::string start, end;
+      std::uint64_t count = 0;
+      if (bin >= -1 && !(fields >> start >> end >> count)) break;
+      if (bin == -1) missing += count;
+      if (bin >= 0 && bin < kHistogramBins) bins[static_cast<std::size_t>(bin)] += count;
+      ++bin;
+    }
+    if (bin != kHistogramBins) throw MergeError(path + " is not a complete distribution file");
+  }
+  const auto [rows0, rows1] = range_of(shards[0].manifest.at("rows"));
+  AtomicFile file(s.distribution);
+  if (!write_ld_distribution(file, bins, missing, rows0 * rows1, log)) throw MergeError("cannot write " + s.distribution);
+  commit(file);
+  log << "Distribution saved to: " << s.distribution << eol;
+}
+
+// One sorted run of a shard's records, read a block at a time.
+class RecordRun {
+ public:
+  RecordRun(const std::string& path, std::uint64_t first, std::uint64_t count) : in_(path, std::ios::binary), left_(count) {
+    in_.seekg(static_cast<std::streamoff>(first * sizeof(InteractionRecord)));
+    refill();
+  }
+  bool empty() const { return at_ == block_.size(); }
+  const InteractionRecord& top() const { return block_[at_]; }
+  void pop() {
+    if (++at_ == block_.size()) refill();
+  }
+
+ private:
+  void refill() {
+    const std::uint64_t n = std::min<std::uint64_t>(left_, 4096);
+    block_.resize(static_cast<std::size_t>(n));
+    if (n > 0 && !in_.read(reinterpret_cast<char*>(block_.data()), static_cast<std::streamsize>(n * sizeof(InteractionRecord))))
+      throw MergeError("a shard's records file is cut short");
+    left_ -= n;
+    at_ = 0;
+  }
+  std::ifstream in_;
+  std::uint64_t left_;
+  std::vector<InteractionRecord> block_;
+  std::size_t at_ = 0;
+};
+
+// Interaction tables: every shard's records, kept in sorted runs of the result writer, merged in
+// SNP0, SNP1, label order and written by the same writer as one run would have written them.
+std::uint64_t merge_interaction(const std::vector<ShardOutputs>& shards, const MergeSettings& s,
+                                const MergeCommand& command) {
+  const std::string header = first_line(shards[0].output);
+  std::vector<std::string> ids;
+  if (shards[0].manifest.at("ids") == "yes") {
+    std::ifstream in(shards[0].output + ".ids");
+    for (std::string id; std::getline(in, id);) ids.push_back(id);
+  }
+  AtomicFile table(s.output);
+  if (!table.open()) throw MergeError("cannot create " + s.output + reason(errno));
+  table.stream() << header << '\n' << std::fixed << std::setprecision(6);
+  ResultWriter writer(table.stream(), command.labels, 1 << 16, ids.empty() ? nullptr : &ids);
+  std::uint64_t written = 0;
+  for (const ShardOutputs& shard : shards) {
+    if (first_line(shard.output) != header) throw MergeError(shard.output + " has another header than " + shards[0].output);
+    const std::string path = shard.output + ".records";
+    const std::uint64_t records = std::stoull(shard.manifest.at("records"));
+    std::error_code ec;
+    if (fs::file_size(path, ec) != records * sizeof(InteractionRecord) || ec)
+      throw MergeError(path + " does not hold the " + std::to_string(records) + " records of its shard");
+    std::vector<std::unique_ptr<RecordRun>> runs;
+    for (std::uint64_t first = 0; first < records; first += ResultWriter::kRunLength)
+      runs.push_back(std::make_unique<RecordRun>(path, first, std::min<std::uint64_t>(ResultWriter::kRunLength, records - first)));
+    const auto later = [&](std::size_t a, std::size_t b) {
+      const InteractionRecord &x = runs[a]->top(), &y = runs[b]->top();
+      return std::tie(x.snp0, x.snp1, x.label) > std::tie(y.snp0, y.snp1, y.label);
+    };
+    std::priority_queue<std::size_t, std::vector<std::size_t>, decltype(later)> next(later);
+    for (std::size_t r = 0; r < runs.size(); ++r)
+      if (!runs[r]->empty()) next.push(r);
+    while (!next.empty()) {
+      const std::size_t r = next.top();
+      next.pop();
+      writer.add(runs[r]->top());
+      ++written;
+      runs[r]->pop();
+      if (!runs[r]->empty()) next.push(r);
+    }
+  }
+  writer.flush();
+  commit(table);
+  return written;
+}
+
+}  // namespace
+
+int run_merge(const MergeSettings& s, const MergeLookup& lookup) {
+  const auto first = read_manifest(manifest_path(shard_path(s.output, 1)));
+  const auto command = first.empty() ? std::nullopt : lookup(first.at("command"));
+  if (!command) {
+    std::cerr << "Error: shard 1 of " << s.shards << " is missing or did not finish: there is no "
+              << manifest_path(shard_path(s.output, 1)) << std::endl;
+    return 1;
+  }
+  std::vector<ShardOutputs> shards;
+  try {
+    shards = check_shards(s, *command);
+  } catch (const MergeError& e) {
+    std::cerr << "Error: " << e.what() << "; nothing was written" << std::endl;
+    return 1;
+  }
+  const std::string log_path = command->ld != nullptr ? ld_log_path(s.output) : interaction_log_path(s.output);
+  OutputLock lock;
+  if (!lock.acquire(log_path)) {
+    std::cerr << "Error: Another run is writing " << s.output << " (it holds " << log_path
+              << "); wait for it to end or choose another -o" << std::endl;
+    return 1;
+  }
+  RunLog log(log_path);
+  log << "varpair merge" << eol;
+  log << "Command line:" << s.command_line << eol;
+  log << "Merging " << s.shards << " shards of" << shards[0].manifest.at("settings") << eol;
+  const std::int64_t start = monotonic_ns();
+  try {
+    if (command->ld != nullptr) {
+      if (shards[0].manifest.at("mode") == "binary") merge_ld_parts(shards, s, log);
+      else merge_ld_tables(shards, s.output);
+      if (!s.distribution.empty()) merge_distributions(shards, s, log);
+    } else {
+      log << "Records: " << merge_interaction(shards, s, *command) << eol;
+    }
+  } catch (const std::exception& e) {
+    log << "Error: " << e.what() << eol;
+    log << "Error: The merge is incomplete; no output was put in place" << eol;
+    return 1;
+  }
+  log << "Output: " << s.output << eol;
+  log << "Merge finished successfully in " << static_cast<double>(elapsed_ms(start)) / 1000.0 << " seconds" << eol;
+  if (!log.intact()) {
+    std::cerr << "Error: The results are incomplete: the run log was not written" << std::endl;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace varpair
