@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets everything up and runs the whole test suite: the host build, the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, a compile of the CUDA flavour when nvcc is
+# Sets everything up and runs the whole test suite: the host build, the Snakemake workflow and a
+# SLURM job array on a one-node cluster of this machine, the same suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, a compile of the CUDA flavour when nvcc is
 # present, and a short fuzzing run of the text readers (table scanner, fileset .fam/.bim, -pheno).
 # Usage: scripts/test.sh [--quick]   (--quick: the host build's suite only)
 set -euo pipefail
@@ -14,6 +15,12 @@ echo "== host build and tests"
 scripts/build.sh -DVARPAIR_TESTS=ON
 ctest --test-dir build --output-on-failure -j "$(nproc)"
 [ $quick -eq 1 ] && exit 0
+
+echo "== the Snakemake workflow (snakemake from PyPI in .venv-snakemake/)"
+scripts/workflow-check.sh
+
+echo "== a one-node SLURM cluster: the job array and the merge"
+scripts/slurm-check.sh
 
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
 BUILD_DIR=build-asan scripts/build.sh -DVARPAIR_TESTS=ON -DVARPAIR_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
