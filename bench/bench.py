@@ -161,6 +161,35 @@ def bench_peer(name, prefix, repeats, threads, work):
     return {"wall": wall, "rate": pairs / wall}
 
 
+def bench_shards(name, prefix, repeats, work, counts):
+    """Each shard's wall time against 1/N of the whole run's, for the size's first command."""
+    kind, _, pairs = SIZES[name]
+    command, extra = COMMANDS[kind][0]
+    inputs = inputs_of(kind, prefix, False)
+    out = os.path.join(work, "shard.txt")
+    whole = statistics.median(run_timed([VARPAIR, command] + inputs + ["-o", out] + extra, work)[0]
+                              for _ in range(repeats))
+    rows = []
+    for n in counts:
+        times = [statistics.median(run_timed([VARPAIR, command] + inputs + ["-o", out] + extra +
+                                             ["-parallel", str(k), str(n)], work)[0] for _ in range(repeats))
+                 for k in range(1, n + 1)]
+        rows.append({"size": name, "command": command, "n": n, "whole": whole, "slowest": max(times),
+                     "fastest": min(times)})
+    return rows
+
+
+def shard_table(rows):
+    lines = ["| size | command | N | whole run s | 1/N s | fastest shard s | slowest shard s | slowest over 1/N |",
+             "|" + "---|" * 8]
+    for r in rows:
+        ideal = r["whole"] / r["n"]
+        lines.append("| %s | %s | %d | %.2f | %.2f | %.2f | %.2f | %+.0f %% |" % (
+            r["size"], r["command"], r["n"], r["whole"], ideal, r["fastest"], r["slowest"],
+            100 * (r["slowest"] / ideal - 1)))
+    return "\n".join(lines)
+
+
 def machine():
     model = "unknown processor"
     try:
@@ -196,6 +225,7 @@ def main():
     parser.add_argument("--peer", action="store_true", help="also run PLINK 1.9 on the same data")
     parser.add_argument("--cache", default=os.path.join(ROOT, "bench", "cache"))
     parser.add_argument("--save", action="store_true", help="write the table to bench/results/")
+    parser.add_argument("--shards", default="", help="also time each shard of -parallel K N, for these N (2,4)")
     args = parser.parse_args()
     sizes = args.sizes.split(",")
     for s in sizes:
@@ -203,7 +233,8 @@ def main():
             sys.exit("unknown size %s (known: %s)" % (s, ", ".join(SIZES)))
     ensure_built()
     threads = os.cpu_count()
-    rows = []
+    rows, shard_rows = [], []
+    shard_counts = [int(n) for n in args.shards.split(",") if n]
     with tempfile.TemporaryDirectory() as work:
         for name in sizes:
             prefix = ensure_data(name, args.cache)
@@ -214,6 +245,9 @@ def main():
                 for r in size_rows:
                     r["peer"] = peer
             rows += size_rows
+            if shard_counts:
+                print("sharding %s ..." % name, flush=True)
+                shard_rows += bench_shards(name, prefix, args.repeats, work, shard_counts)
     report = "\n".join([
         "varpair host backend, %d threads; medians of %d runs; pairs/s counts varpair's pairs "
         "(rows0 x rows1 for LD, m(m-1)/2 for interaction) over the whole run's wall time. Load MB/s: input "
@@ -221,7 +255,9 @@ def main():
         "genotypes (fileset results checked equal)." % (threads, args.repeats),
         "Peer: PLINK 1.9 --r2 inter-chr dprime --ld-window-r2 0.8 (LD) and --fast-epistasis boost (interaction), "
         "same data and threads." if args.peer else "No peer run.",
-        "Machine: " + machine(), "", table(rows)])
+        "Machine: " + machine(), "", table(rows)] +
+        (["", "Shards (-parallel K N, wall time of each shard; the first command of each size):", "",
+          shard_table(shard_rows)] if shard_rows else []))
     print()
     print(report)
     if args.save:
