@@ -57,12 +57,24 @@ std::optional<MergeCommand> merge_command_of(const std::string& name) {
   return std::nullopt;
 }
 
+bool asks_for_help(std::string_view arg) { return arg == "--help" || arg == "-h"; }
+
 }  // namespace
 
 int run_entry(int argc, const char* const* argv) {
   if (argc < 2) {
     print_usage(std::cout);
     return 1;
+  }
+  // Help and version as other tools give them: on standard output, exit status 0.
+  const std::string_view first = argv[1];
+  if (asks_for_help(first) || first == "help" || (argc > 2 && asks_for_help(argv[2]))) {
+    print_usage(std::cout);
+    return 0;
+  }
+  if (first == "--version") {
+    std::cout << "varpair 2.0 (" << device::backend_kind() << " backend)" << std::endl;
+    return 0;
   }
   if (std::string_view(argv[1]) == "merge")
     return run_guarded("merge", [&] { return run_merge_command(argc - 1, argv + 1, &merge_command_of); });

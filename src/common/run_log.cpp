@@ -45,6 +45,7 @@ RunLog::RunLog(const std::string& path) : path_(path) {
 
 RunLog& RunLog::end_line() {
   std::lock_guard<std::mutex> lock(mutex_);
+  Progress::global().clear_line();
   std::cout << '\n' << std::flush;
   if (file_.is_open()) {
     file_ << '\n' << std::flush;

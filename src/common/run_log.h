@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 
+#include "common/progress.h"
+
 namespace varpair {
 
 class RunLog {
@@ -46,6 +48,7 @@ class RunLog {
   template <class Write>
   void write(Write&& w) {
     std::lock_guard<std::mutex> lock(mutex_);
+    Progress::global().clear_line();
     w(std::cout);
     if (file_.is_open()) {
       w(file_);

@@ -14,4 +14,12 @@ std::string backend_description() {
 #endif
 }
 
+std::string backend_kind() {
+#if defined(VARPAIR_CUDA)
+  return "CUDA";
+#else
+  return "host CPU";
+#endif
+}
+
 }  // namespace varpair::device

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "common/host_bytes.h"
+#include "common/progress.h"
 #include "common/system_info.h"
 #include "common/worker_pool.h"
 #include "device/host_testing.h"
@@ -205,12 +206,15 @@ cudaError_t launch_grid(dim3 grid, dim3 block, cudaStream_t stream, BlockRunner 
   const unsigned long long tasks_wanted = 8ULL * pool.concurrency();
   const unsigned long long per_task = (blocks + tasks_wanted - 1) / tasks_wanted;
   const unsigned long long tasks = (blocks + per_task - 1) / per_task;
+  std::atomic<unsigned long long> finished{0};
+  varpair::Progress& progress = varpair::Progress::global();
   pool.run(tasks, [&](std::size_t task) {
     blockDim = block;
     gridDim = grid;
     const unsigned long long first = task * per_task;
     const unsigned long long end = first + per_task < blocks ? first + per_task : blocks;
     for (unsigned long long b = first; b < end; ++b) run_block(context, static_cast<unsigned int>(b));
+    progress.blocks(finished.fetch_add(end - first) + (end - first), blocks);
   });
   return cudaSuccess;
 }

@@ -26,4 +26,7 @@ namespace varpair::device {
 // "host CPU (N threads)" or "CUDA": the backend this binary was built for.
 std::string backend_description();
 
+// "host CPU" or "CUDA".
+std::string backend_kind();
+
 }  // namespace varpair::device

@@ -19,6 +19,7 @@
 #include "common/errors.h"
 #include "common/file_size.h"
 #include "common/genotype_source.h"
+#include "common/progress.h"
 #include "common/sample_matching.h"
 #include "common/shard.h"
 #include "common/output_lock.h"
@@ -115,6 +116,7 @@ class InteractionRun {
   device::DeviceBuffer results_, valid_count_;
   std::vector<InteractionRecord> host_records_;
   std::uint64_t valid_results_ = 0;
+  std::uint64_t pairs_done_ = 0;  // for the progress line
 };
 
 bool InteractionRun::read_table(const TableTexts& texts, const std::string& path, MaskStore& store,
@@ -358,8 +360,12 @@ bool InteractionRun::run() {
     log_ << "Control file (file1): " << s_.control_path << " (" << size_of(s_.control_path) << ")" << eol;
   if (!read_tables() || !set_constants() || !plan_and_allocate()) return false;
   timers_.start("computation");
+  const auto rows = cases_.rows;
+  Progress::global().begin(s_.shard.on() ? triangle_pairs(rows, shard_first_, shard_end_)
+                                         : static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(rows - 1) / 2);
   within_group_pass();
   between_group_pass();
+  Progress::global().end();
   return true;
 }
 
@@ -449,7 +455,10 @@ void InteractionRun::run_batches(const PassArgs& base, std::uint64_t pairs, bool
     launch.batch_start = start;
     launch.batch_count = std::min(max_batch_items_, pairs - start);
     std::uint64_t records = 0;
-    if (!run_one_batch(launch, between, records)) break;
+    Progress::global().launch(pairs_done_, launch.batch_count);
+    const bool ran = run_one_batch(launch, between, records);
+    pairs_done_ += launch.batch_count;
+    if (!ran) break;
     start += launch.batch_count;
     ++batch;
     if (batch % 100 != 0) continue;

@@ -19,6 +19,7 @@
 #include "common/system_info.h"
 #include "device/holders.h"
 #include "common/path_guard.h"
+#include "common/progress.h"
 #include "common/sample_matching.h"
 #include "ld/ld_input.h"
 #include "ld/ld_outputs.h"
@@ -280,9 +281,11 @@ void LdRun::run_batches() {
   const auto threads = static_cast<std::uint64_t>(s_.threads);
   std::uint32_t batch = 0;
   const std::uint64_t end = first_pair_ + pairs_;
+  Progress::global().begin(pairs_);
   for (std::uint64_t offset = first_pair_; offset < end;) {
     const std::int64_t start = monotonic_ns();
     const LdBatch b = ld_batch(offset - first_pair_, pairs_, batch_items_, threads);
+    Progress::global().launch(offset - first_pair_, b.count);
     const LdComputeArgs args{matrix0_.get(),
                              matrix1_.get(),
                              table0_.rows,
@@ -316,6 +319,7 @@ void LdRun::run_batches() {
     log_ << "  Progress: " << std::fixed << std::setprecision(2)
          << static_cast<double>(offset - first_pair_) * 100.0 / static_cast<double>(pairs_) << "%" << eol;
   }
+  Progress::global().end();
 }
 
 bool LdRun::filter_batch(std::uint64_t offset, std::uint64_t count) {

@@ -19,8 +19,26 @@ TEST(Dispatch, NoCommandPrintsTheUsageText) {
   EXPECT_EQ(r.err, "");
 }
 
+TEST(Dispatch, HelpAndVersionAsOtherToolsGiveThem) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--help"}, {"-h"}, {"help"}, {"genotype_interaction", "--help"},
+        {"interChromLDr2", "-h"}, {"merge", "--help"}}) {
+    const auto r = run_varpair(args);
+    EXPECT_EQ(r.status, 0) << args[0];
+    EXPECT_EQ(r.out, kUsage);
+    EXPECT_EQ(r.err, "");
+  }
+  const auto version = run_varpair({"--version"});
+  EXPECT_EQ(version.status, 0);
+#if defined(VARPAIR_CUDA)
+  EXPECT_EQ(version.out, "varpair 2.0 (CUDA backend)\n");
+#else
+  EXPECT_EQ(version.out, "varpair 2.0 (host CPU backend)\n");
+#endif
+}
+
 TEST(Dispatch, UnknownCommandsAreNamedOnTheErrorStreamBeforeTheUsage) {
-  for (const std::string name : {"help", "interchromldr2", "interChromLDr2 ", ""}) {
+  for (const std::string name : {"helpme", "interchromldr2", "interChromLDr2 ", "", "-help"}) {
     const auto r = run_varpair({name});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Unknown command: " + name + "\n");
