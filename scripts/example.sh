@@ -50,5 +50,12 @@ tail -n +2 "$out/r2.fileset.txt" | head -n 3
 awk -F'\t' '($2 == 20 && $3 == 120)' "$out/genotype.fileset.txt"
 cmp -s <(cut -f1-3 "$out/r2.fileset.txt") "$out/r2.txt" && echo "r2 from the fileset: the same values as from the text tables"
 echo
+echo "=== Plots (scripts/plot.py)"
+python3 scripts/plot.py distribution "$out/r2_distribution.txt" --cut 0.5 -o "$out/r2_distribution.png"
+python3 scripts/plot.py ld "$out/dprime.txt" -o "$out/dprime_map.png"
+python3 scripts/plot.py interaction "$out/genotype.fileset.txt" -o "$out/genotype_pairs.png"
+echo "  the D' map shows the two planted blocks (file0 60-79 x file1 20-39, file0 20-29 x file1 80-89);"
+echo "  the interaction panels name the planted pairs (t0_snp20 x t0_snp120, ...)"
+echo
 echo "Run logs and outputs are in $out/"
 exit $failed
