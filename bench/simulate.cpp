@@ -80,17 +80,28 @@ Options parse(int argc, char** argv) {
     }
     if (i + 1 >= argc) usage(a + " needs a value");
     const char* v = argv[++i];
-    if (a == "--rows0") o.rows0 = positive(v, "--rows0");
-    else if (a == "--rows1") o.rows1 = positive(v, "--rows1");
-    else if (a == "--samples") o.samples = positive(v, "--samples");
-    else if (a == "--snps") o.snps = positive(v, "--snps");
-    else if (a == "--cases") o.cases = positive(v, "--cases");
-    else if (a == "--controls") o.controls = positive(v, "--controls");
-    else if (a == "--seed") o.seed = static_cast<std::uint64_t>(positive(v, "--seed"));
-    else if (a == "--missing") o.missing = std::atof(v);
-    else if (a == "--out") o.out = v;
-    else if (a == "--vcf") o.vcf = v;
-    else usage("unknown option " + a);
+    if (a == "--rows0")
+      o.rows0 = positive(v, "--rows0");
+    else if (a == "--rows1")
+      o.rows1 = positive(v, "--rows1");
+    else if (a == "--samples")
+      o.samples = positive(v, "--samples");
+    else if (a == "--snps")
+      o.snps = positive(v, "--snps");
+    else if (a == "--cases")
+      o.cases = positive(v, "--cases");
+    else if (a == "--controls")
+      o.controls = positive(v, "--controls");
+    else if (a == "--seed")
+      o.seed = static_cast<std::uint64_t>(positive(v, "--seed"));
+    else if (a == "--missing")
+      o.missing = std::atof(v);
+    else if (a == "--out")
+      o.out = v;
+    else if (a == "--vcf")
+      o.vcf = v;
+    else
+      usage("unknown option " + a);
   }
   if (o.out.empty()) usage("--out is required");
   if (o.mode == "ld" && (o.rows0 == 0 || o.rows1 == 0 || o.samples == 0)) usage("ld needs --rows0, --rows1, --samples");
@@ -210,7 +221,8 @@ void write_vcf(const std::string& path, const std::vector<const Table*>& tables,
   if (hts_close(f) != 0) throw std::runtime_error("cannot write " + path);
 }
 #else
-void write_vcf(const std::string& path, const std::vector<const Table*>&, std::size_t, const std::vector<std::size_t>&) {
+void write_vcf(const std::string& path, const std::vector<const Table*>&, std::size_t,
+               const std::vector<std::size_t>&) {
   throw std::runtime_error("cannot write " + path + ": built without htslib");
 }
 #endif
@@ -311,8 +323,8 @@ int simulate_cc(const Options& o) {
       {"homozygote x homozygote (aa*bb)", n / 10, n * 6 / 10, 0.45, [](int a, int b) { return a == 2 && b == 2; }, 5.0},
       {"dominant x dominant ((AA+Aa)*(BB+Bb))", n / 4, n * 3 / 4, 0.7, [](int a, int b) { return a <= 1 && b <= 1; },
        3.0},
-      {"heterozygote x heterozygote (Aa*Bb)", n * 4 / 10, n * 9 / 10, 0.5, [](int a, int b) { return a == 1 && b == 1; },
-       3.0},
+      {"heterozygote x heterozygote (Aa*Bb)", n * 4 / 10, n * 9 / 10, 0.5,
+       [](int a, int b) { return a == 1 && b == 1; }, 3.0},
   };
   std::vector<double> freq(n);
   for (auto& p : freq) p = 0.1 + 0.4 * rng.uniform();

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/table_scan.h"
 #include "common/packed_genotypes.h"
+#include "common/table_scan.h"
 
 namespace {
 

@@ -79,6 +79,29 @@ def ld_cells(rows0, rows1):
     return min(rows0, 1000), min(rows1, 1000)
 
 
+def table_rows(output_path):
+    """The two tables' SNP counts: from the run log ("File0: R rows, ..."), else the largest SNPs of
+    the table's pairs (a text table lists only the pairs at or above its cut-off)."""
+    rows = {}
+    try:
+        with open(output_path + ".log", encoding="utf-8-sig", errors="replace") as log:
+            for line in log:
+                for label in ("File0: ", "File1: "):
+                    if line.startswith(label) and " rows, " in line:
+                        rows[label] = int(line[len(label):].split(" ")[0])
+    except OSError:
+        pass
+    if len(rows) == 2:
+        return rows["File0: "], rows["File1: "]
+    rows0 = rows1 = 0
+    with open(output_path, encoding="utf-8-sig") as f:
+        next(f)
+        for line in f:
+            i, j = line.split("\t", 2)[:2]
+            rows0, rows1 = max(rows0, int(i) + 1), max(rows1, int(j) + 1)
+    return rows0, rows1
+
+
 def plot_ld(output_path, output):
     if os.path.exists(output_path + ".meta"):
         try:
@@ -108,12 +131,7 @@ def plot_ld(output_path, output):
         if header[:2] != ["SNP0", "SNP1"] or header[2] not in ("r2", "Dprime"):
             raise WrongInput("%s is not an LD text table or binary output" % output_path)
         measure = header[2]
-        rows0 = rows1 = 0
-        with open(output_path, encoding="utf-8-sig") as f:  # first pass: the extent
-            next(f)
-            for line in f:
-                i, j = line.split("\t", 2)[:2]
-                rows0, rows1 = max(rows0, int(i) + 1), max(rows1, int(j) + 1)
+        rows0, rows1 = table_rows(output_path)
         if rows0 == 0:
             raise WrongInput("%s holds no pairs to draw" % output_path)
         cells0, cells1 = ld_cells(rows0, rows1)

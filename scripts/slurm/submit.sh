@@ -19,5 +19,6 @@ for ((i = 0; i < ${#args[@]}; i++)); do
   case ${args[i]} in -o | -distribution) merge+=("${args[i]}" "${args[i + 1]}") ;; esac
 done
 shards=$(sbatch --parsable --array=1-"$n" "${gpu[@]}" "$here/shard.sbatch" "$n" "$@")
-merged=$(sbatch --parsable --dependency=afterok:"$shards" "$here/merge.sbatch" "$n" "${merge[@]}")
+merged=$(sbatch --parsable --dependency=afterok:"$shards" --kill-on-invalid-dep=yes "$here/merge.sbatch" "$n" \
+  "${merge[@]}")
 echo "shards: job $shards (array 1-$n); merge: job $merged"

@@ -9,16 +9,15 @@ namespace varpair {
 std::optional<InteractionSettings> read_interaction_settings(const InteractionCommand& command, int argc,
                                                              const char* const* argv, std::ostream& err) {
   // -chisq_cut is the name domrec_interaction's usage text gives the p-value cut-off.
-  const auto options =
-      command.accepts_chisq_cut
-          ? scan_options(argc, argv,
-                         {"-file0", "-file1", "-o", "-alpha_cut", "-chisq_cut", "-or_cut", "-threads", "-set_gpu",
-                          "-pheno", kParallelOption},
-                         err)
-          : scan_options(argc, argv,
-                         {"-file0", "-file1", "-o", "-alpha_cut", "-or_cut", "-threads", "-set_gpu", "-pheno",
-                          kParallelOption},
-                         err);
+  const auto options = command.accepts_chisq_cut
+                           ? scan_options(argc, argv,
+                                          {"-file0", "-file1", "-o", "-alpha_cut", "-chisq_cut", "-or_cut", "-threads",
+                                           "-set_gpu", "-pheno", kParallelOption},
+                                          err)
+                           : scan_options(argc, argv,
+                                          {"-file0", "-file1", "-o", "-alpha_cut", "-or_cut", "-threads", "-set_gpu",
+                                           "-pheno", kParallelOption},
+                                          err);
   if (!options) return std::nullopt;
   // A fileset or VCF alone holds cases and controls, told apart by phenotype.
   const bool one_fileset = options->has("-file0") && !options->has("-file1") &&
@@ -43,6 +42,7 @@ std::optional<InteractionSettings> read_interaction_settings(const InteractionCo
   if (!shard) return std::nullopt;
   s.shard = *shard;
   s.shard_command_line = command_line_without_shard(argc, argv);
+  s.log_path = s.shard.on() ? interaction_shard_log_path(s.output, s.shard.k) : interaction_log_path(s.output);
   if (s.shard.on()) s.output = shard_path(s.output, s.shard.k);
 
   const std::string alpha_option = options->last_of({"-alpha_cut", "-chisq_cut"});
@@ -68,7 +68,7 @@ std::optional<InteractionSettings> read_interaction_settings(const InteractionCo
   if (!s.split_by_phenotype())
     for (const std::string& f : classify_genotype_path(s.control_path).files) inputs.push_back({"-file1", f});
   if (!s.phenotype_path.empty()) inputs.push_back({"-pheno", s.phenotype_path});
-  std::vector<NamedPath> outputs{{"the run log", interaction_log_path(s.output)}, {"-o", s.output}};
+  std::vector<NamedPath> outputs{{"the run log", s.log_path}, {"-o", s.output}};
   if (s.shard.on()) {
     outputs.push_back({"the shard's manifest", manifest_path(s.output)});
     outputs.push_back({"the shard's records", s.output + ".records"});

@@ -1,7 +1,7 @@
-#include "app/command_options.h"
-#include "app/options.h"
 #include <tuple>
 
+#include "app/command_options.h"
+#include "app/options.h"
 #include "common/genotype_source.h"
 #include "common/path_guard.h"
 #include "common/run_log.h"
@@ -10,11 +10,10 @@ namespace varpair {
 
 std::optional<LdSettings> read_ld_settings(const LdCommand& command, int argc, const char* const* argv,
                                            std::ostream& err) {
-  const auto options =
-      scan_options(argc, argv,
-                   {"-file0", "-file1", "-o", "-threads", command.cut_option, "-distribution", "-chr0", "-chr1",
-                    kParallelOption},
-                   err);
+  const auto options = scan_options(
+      argc, argv,
+      {"-file0", "-file1", "-o", "-threads", command.cut_option, "-distribution", "-chr0", "-chr1", kParallelOption},
+      err);
   if (!options) return std::nullopt;
   if (!options->has("-file0") || !options->has("-file1") || !options->has("-o")) {
     err << command.missing_arguments << std::endl;

@@ -7,10 +7,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <utility>
 
 namespace varpair {
@@ -28,6 +30,12 @@ struct Registry {
 Registry& registry() {
   static Registry r;
   return r;
+}
+
+// Held while a run puts its outputs in place, so that a signal waits for all of them, not some.
+std::mutex& commit_mutex() {
+  static std::mutex m;
+  return m;
 }
 
 void enlist(const std::string& path) {
@@ -110,8 +118,16 @@ void AtomicFile::discard() {
   delist(temporary_);
 }
 
-AtomicDirectory::AtomicDirectory(std::string final_path)
-    : final_(std::move(final_path)), temporary_(temporary_name(final_)) {}
+// A final directory that is a link (to scratch space, say) keeps its link: the new directory
+// takes the place of the link's target, and is made beside it so that the swap is one rename.
+AtomicDirectory::AtomicDirectory(std::string final_path) : final_(std::move(final_path)) {
+  std::error_code ec;
+  if (fs::is_symlink(final_, ec)) {
+    const fs::path target = fs::canonical(final_, ec);
+    if (!ec) final_ = target.string();
+  }
+  temporary_ = temporary_name(final_);
+}
 
 AtomicDirectory::~AtomicDirectory() { discard(); }
 
@@ -125,36 +141,41 @@ bool AtomicDirectory::create() {
 }
 
 bool AtomicDirectory::commit(bool (*is_own_file)(const std::string& name)) {
-  std::error_code ec;
-  // Files that are not this kind of output (a user's notes, say) stay with the directory.
-  if (fs::is_directory(final_, ec)) {
-    for (const auto& entry : fs::directory_iterator(final_, ec)) {
-      const std::string name = entry.path().filename().string();
-      if (!is_own_file(name)) fs::rename(entry.path(), fs::path(temporary_) / name, ec);
-    }
-  }
   std::lock_guard<std::mutex> lock(registry().mutex);
-  if (registry().paths.count(temporary_) == 0) {
+  if (registry().paths.count(temporary_) == 0) {  // the process is ending: nothing more goes into place
     errno = EINTR;
     return false;
   }
-  // One step where the file system can: the old directory takes the temporary name and goes.
+  std::error_code ec;
+  // One step where the file system can: afterwards the earlier run's directory has the temporary
+  // name. Elsewhere (some network file systems) it is first moved aside, and put back on failure.
   if (::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, final_.c_str(), RENAME_EXCHANGE) != 0) {
-    if (errno != ENOENT && errno != EINVAL && errno != ENOSYS) return false;
-    if (errno != ENOENT) {
-      const std::string aside = temporary_ + ".old";
-      if (::rename(final_.c_str(), aside.c_str()) != 0 && errno != ENOENT) return false;
+    const int error = errno;
+    if (error == ENOENT) {  // no earlier directory
       if (::rename(temporary_.c_str(), final_.c_str()) != 0) return false;
-      fs::remove_all(aside, ec);
       registry().paths.erase(temporary_);
       return true;
     }
-    if (::rename(temporary_.c_str(), final_.c_str()) != 0) return false;
-    registry().paths.erase(temporary_);
-    return true;
+    if (error != EINVAL && error != ENOSYS) return false;
+    const std::string aside = temporary_ + ".old";
+    if (::rename(final_.c_str(), aside.c_str()) != 0) return false;
+    if (::rename(temporary_.c_str(), final_.c_str()) != 0) {
+      const int failed = errno;
+      ::rename(aside.c_str(), final_.c_str());
+      errno = failed;
+      return false;
+    }
+    fs::remove_all(temporary_, ec);  // nothing is left there; the earlier directory is `aside`
+    if (::rename(aside.c_str(), temporary_.c_str()) != 0) fs::remove_all(aside, ec);
   }
-  fs::remove_all(temporary_, ec);  // the earlier run's directory
   registry().paths.erase(temporary_);
+  // Files of the earlier directory that are not this kind of output (a user's notes) stay with the
+  // directory; the rest of it goes.
+  for (const auto& entry : fs::directory_iterator(temporary_, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!is_own_file(name)) fs::rename(entry.path(), fs::path(final_) / name, ec);
+  }
+  fs::remove_all(temporary_, ec);
   return true;
 }
 
@@ -164,11 +185,22 @@ void AtomicDirectory::discard() {
   if (registry().paths.erase(temporary_) != 0) fs::remove_all(temporary_, ec);
 }
 
+CommitPhase::CommitPhase() { commit_mutex().lock(); }
+CommitPhase::~CommitPhase() { commit_mutex().unlock(); }
+
 void remove_uncommitted_outputs() {
+  commit_mutex().lock();  // a run putting its outputs in place finishes that first; both kept locked
   Registry& r = registry();
-  r.mutex.lock();  // kept: no commit may follow
-  std::error_code ec;
-  for (const std::string& path : r.paths) fs::remove_all(path, ec);
+  r.mutex.lock();
+  // A worker may still be writing into a temporary directory: what it adds meanwhile goes too.
+  for (const std::string& path : r.paths) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      std::error_code ec;
+      fs::remove_all(path, ec);
+      if (!fs::exists(path, ec)) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
   r.paths.clear();
 }
 

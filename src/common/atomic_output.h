@@ -48,8 +48,9 @@ class AtomicDirectory {
   bool create();
   // Where the files go until commit().
   const std::string& temporary() const { return temporary_; }
-  // Replaces the final directory by the new one in one step (files of an earlier run that are not
-  // part files are carried over); false with errno set when it cannot.
+  // Replaces the final directory by the new one in one step, then carries over the files of the
+  // earlier directory that `is_own_file` does not claim; false with errno set when it cannot, the
+  // earlier directory then untouched. A final directory that is a link is replaced at its target.
   bool commit(bool (*is_own_file)(const std::string& name));
   void discard();
 
@@ -58,8 +59,18 @@ class AtomicDirectory {
   std::string temporary_;
 };
 
+// Held while a run puts its several outputs in place (tables, parts, metadata, ...): a signal that
+// arrives meanwhile takes effect only after the last of them, so they go into place all together.
+class CommitPhase {
+ public:
+  CommitPhase();
+  ~CommitPhase();
+  CommitPhase(const CommitPhase&) = delete;
+  CommitPhase& operator=(const CommitPhase&) = delete;
+};
+
 // Removes every temporary output of this process that was not committed. Called from the signal
-// watcher before the process ends.
+// watcher before the process ends; waits for a CommitPhase in progress.
 void remove_uncommitted_outputs();
 
 // The system's reason for the last failure: ": No such file or directory".

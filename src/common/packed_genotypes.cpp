@@ -42,8 +42,7 @@ void copy_run(const std::uint8_t* source, std::int64_t first, std::int32_t count
 
 }  // namespace
 
-HostBytes pack_text_rows(const char* text, std::uint64_t size, const TableShape& shape,
-                                               std::uint64_t stride) {
+HostBytes pack_text_rows(const char* text, std::uint64_t size, const TableShape& shape, std::uint64_t stride) {
   HostBytes packed = allocate_host_bytes(static_cast<std::size_t>(shape.rows) * stride);
   for_each_row_chunk(shape.rows, [&](std::int32_t first, std::int32_t end) {
     for (std::int32_t r = first; r < end; ++r)

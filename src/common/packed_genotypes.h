@@ -29,8 +29,7 @@ struct PackedGenotypes {
 
 // Packs every row of a scanned text table: codes 0, 1, 2 for the genotypes and 3 for a missing token
 // or a sample beyond the end of a short line. Chunks of 1000 rows run on the worker pool.
-HostBytes pack_text_rows(const char* text, std::uint64_t size, const TableShape& shape,
-                                               std::uint64_t stride);
+HostBytes pack_text_rows(const char* text, std::uint64_t size, const TableShape& shape, std::uint64_t stride);
 
 // The samples a reader keeps, in the order it keeps them: all (the default), or the listed ones.
 struct SampleSelection {

@@ -35,8 +35,10 @@ Lines read_fields(const std::string& path, std::size_t wanted, std::size_t kept,
       while (q < eol && (*q == ' ' || *q == '\t' || *q == '\r')) ++q;
       const char* start = q;
       while (q < eol && *q != ' ' && *q != '\t' && *q != '\r') ++q;
-      if (q > start && fields.size() < kept) fields.emplace_back(start, q);
-      else if (q > start) fields.emplace_back();  // counted, not kept
+      if (q > start && fields.size() < kept)
+        fields.emplace_back(start, q);
+      else if (q > start)
+        fields.emplace_back();  // counted, not kept
     }
     if (!fields.empty()) {
       if (fields.size() < wanted)
@@ -138,8 +140,8 @@ class PlinkSource : public GenotypeSource {
     const std::uint64_t expected = 3 + chromosomes_.size() * row_bytes_;
     if (bed_->size() != expected)
       throw InputError(bed_path_ + ": holds " + std::to_string(bed_->size()) + " bytes, but the .bim's " +
-                       std::to_string(chromosomes_.size()) + " variants and the .fam's " +
-                       std::to_string(samples()) + " samples need " + std::to_string(expected) +
+                       std::to_string(chromosomes_.size()) + " variants and the .fam's " + std::to_string(samples()) +
+                       " samples need " + std::to_string(expected) +
                        (bed_->size() < expected ? " (the file is cut short)" : ""));
   }
 

@@ -41,10 +41,14 @@ void put(const char* text) { (void)!::write(STDERR_FILENO, text, std::strlen(tex
 
 // "12.3M", "950k", "17".
 void human(char* out, std::size_t size, double v) {
-  if (v >= 1e9) std::snprintf(out, size, "%.2fG", v / 1e9);
-  else if (v >= 1e6) std::snprintf(out, size, "%.2fM", v / 1e6);
-  else if (v >= 1e4) std::snprintf(out, size, "%.0fk", v / 1e3);
-  else std::snprintf(out, size, "%.0f", v);
+  if (v >= 1e9)
+    std::snprintf(out, size, "%.2fG", v / 1e9);
+  else if (v >= 1e6)
+    std::snprintf(out, size, "%.2fM", v / 1e6);
+  else if (v >= 1e4)
+    std::snprintf(out, size, "%.0fk", v / 1e3);
+  else
+    std::snprintf(out, size, "%.0f", v);
 }
 
 void draw_loop() {

@@ -27,4 +27,12 @@ class Progress {
   static void format(char* out, std::uint64_t size, std::uint64_t done, std::uint64_t total, double seconds);
 };
 
+// The line for the life of a scope: begun with its total, ended on every way out.
+struct ProgressLine {
+  explicit ProgressLine(std::uint64_t total) { Progress::global().begin(total); }
+  ~ProgressLine() { Progress::global().end(); }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+};
+
 }  // namespace varpair

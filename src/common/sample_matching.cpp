@@ -106,9 +106,12 @@ CaseControlSplit split_by_phenotype(const std::vector<Phenotype>& phenotypes, co
   CaseControlSplit split;
   std::vector<std::int32_t> cases, controls;
   for (std::size_t s = 0; s < phenotypes.size(); ++s) {
-    if (phenotypes[s] == Phenotype::kCase) cases.push_back(static_cast<std::int32_t>(s));
-    else if (phenotypes[s] == Phenotype::kControl) controls.push_back(static_cast<std::int32_t>(s));
-    else ++split.left_out;
+    if (phenotypes[s] == Phenotype::kCase)
+      cases.push_back(static_cast<std::int32_t>(s));
+    else if (phenotypes[s] == Phenotype::kControl)
+      controls.push_back(static_cast<std::int32_t>(s));
+    else
+      ++split.left_out;
   }
   split.cases = select_listed(std::move(cases));
   split.controls = select_listed(std::move(controls));

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "common/atomic_output.h"
+#include "common/run_log.h"
 
 namespace varpair {
 
@@ -16,10 +17,12 @@ std::string shard_path(const std::string& path, int k) {
   return path.substr(0, dot) + tag + path.substr(dot);
 }
 
+std::string interaction_shard_log_path(const std::string& output, int k) {
+  return shard_path(interaction_log_path(output), k);
+}
+
 std::pair<std::int32_t, std::int32_t> ld_shard_rows(std::int32_t rows0, const Shard& shard) {
-  const auto at = [&](int k) {
-    return static_cast<std::int32_t>(static_cast<std::int64_t>(rows0) * k / shard.n);
-  };
+  const auto at = [&](int k) { return static_cast<std::int32_t>(static_cast<std::int64_t>(rows0) * k / shard.n); };
   return {at(shard.k - 1), at(shard.k)};
 }
 
@@ -40,8 +43,10 @@ std::pair<std::int32_t, std::int32_t> triangle_shard_rows(std::int32_t m, const 
     std::int32_t lo = 0, hi = m - 1;
     while (lo < hi) {
       const std::int32_t mid = lo + (hi - lo) / 2;
-      if (triangle_pairs(m, 0, mid) >= target) hi = mid;
-      else lo = mid + 1;
+      if (triangle_pairs(m, 0, mid) >= target)
+        hi = mid;
+      else
+        lo = mid + 1;
     }
     return lo;
   };

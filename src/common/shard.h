@@ -25,6 +25,11 @@ struct Shard {
 // "out.txt" with shard 3: "out.3.txt"; the directory part is never touched.
 std::string shard_path(const std::string& path, int k);
 
+// The run log of an interaction shard: the whole run's log name with ".K" inserted ("out.3.log"
+// for -o out.txt, and "out.3.log" for -o out too, where the shard's own name "out.3" would give the
+// log of every shard, "out.log").
+std::string interaction_shard_log_path(const std::string& output, int k);
+
 // LD: rows [first, end) of -file0 (each holds rows1 pairs). N must not exceed rows0.
 std::pair<std::int32_t, std::int32_t> ld_shard_rows(std::int32_t rows0, const Shard& shard);
 

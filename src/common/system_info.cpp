@@ -75,13 +75,32 @@ std::uint64_t cgroup_memory_limit() {
   return std::min(v2, v1);
 }
 
+// A value of a cgroup's memory.stat ("inactive_file 123").
+std::uint64_t stat_value(const std::string& path, const std::string& key) {
+  std::ifstream in(path);
+  std::string name;
+  std::uint64_t value = 0;
+  while (in >> name >> value)
+    if (name == key) return value;
+  return 0;
+}
+
+// The cgroup's memory in use, less the page cache it can drop at once (inactive file pages): after
+// a job has read large files, the cache must not count as taken.
 std::uint64_t cgroup_memory_usage() {
-  for (const std::string& p :
-       {"/sys/fs/cgroup" + cgroup_path("") + "/memory.current",
-        "/sys/fs/cgroup/memory" + cgroup_path("memory") + "/memory.usage_in_bytes",
-        std::string("/sys/fs/cgroup/memory.current"), std::string("/sys/fs/cgroup/memory/memory.usage_in_bytes")}) {
-    const std::uint64_t v = number_or_unlimited(read_words(p));
-    if (v != kUnlimited) return v;
+  const std::string v2 = "/sys/fs/cgroup" + cgroup_path(""), v1 = "/sys/fs/cgroup/memory" + cgroup_path("memory");
+  const struct {
+    std::string usage, stat, inactive;
+  } places[] = {
+      {v2 + "/memory.current", v2 + "/memory.stat", "inactive_file"},
+      {v1 + "/memory.usage_in_bytes", v1 + "/memory.stat", "total_inactive_file"},
+      {"/sys/fs/cgroup/memory.current", "/sys/fs/cgroup/memory.stat", "inactive_file"},
+      {"/sys/fs/cgroup/memory/memory.usage_in_bytes", "/sys/fs/cgroup/memory/memory.stat", "total_inactive_file"}};
+  for (const auto& place : places) {
+    const std::uint64_t used = number_or_unlimited(read_words(place.usage));
+    if (used == kUnlimited) continue;
+    const std::uint64_t cache = stat_value(place.stat, place.inactive);
+    return used > cache ? used - cache : 0;
   }
   return 0;
 }

@@ -76,13 +76,15 @@ class VcfSource : public GenotypeSource {
     }
     if (status < -1) throw InputError(path_ + ": the file is damaged after site " + std::to_string(sites));
     if (g.variant_ids.empty())
-      throw InputError(path_ + (chromosome.empty() ? ": no biallelic site" : ": no site is on chromosome " + chromosome));
+      throw InputError(path_ +
+                       (chromosome.empty() ? ": no biallelic site" : ": no site is on chromosome " + chromosome));
     if (g.variant_ids.size() > 0x7fffffffu) throw InputError(path_ + ": too many sites");
     g.rows = static_cast<std::int32_t>(g.variant_ids.size());
     g.data = allocate_host_bytes(rows.size());
     std::memcpy(g.data.get(), rows.data(), rows.size());
     notes_.clear();
-    if (multiallelic > 0) notes_.push_back(std::to_string(multiallelic) + " sites with more than one ALT allele skipped");
+    if (multiallelic > 0)
+      notes_.push_back(std::to_string(multiallelic) + " sites with more than one ALT allele skipped");
     if (not_diploid > 0) notes_.push_back(std::to_string(not_diploid) + " calls that are not diploid set missing");
     return g;
   }
@@ -110,10 +112,13 @@ class VcfSource : public GenotypeSource {
       if (ploidy >= 2) {
         const int32_t a = f.gt[s * ploidy], b = f.gt[s * ploidy + 1];
         const bool diploid = b != bcf_int32_vector_end && (ploidy == 2 || f.gt[s * ploidy + 2] == bcf_int32_vector_end);
-        if (!diploid) ++not_diploid;
+        // "." alone is a missing call, not a haploid one.
+        const bool missing_call = bcf_gt_is_missing(a) && b == bcf_int32_vector_end;
+        if (!diploid && !missing_call)
+          ++not_diploid;
         else if (!bcf_gt_is_missing(a) && !bcf_gt_is_missing(b))
           code = static_cast<unsigned>((bcf_gt_allele(a) > 0) + (bcf_gt_allele(b) > 0));
-      } else if (ploidy == 1 && f.gt[s] != bcf_int32_vector_end) {
+      } else if (ploidy == 1 && f.gt[s] != bcf_int32_vector_end && !bcf_gt_is_missing(f.gt[s])) {
         ++not_diploid;
       }
       out[s >> 2] |= static_cast<std::uint8_t>(code << (2 * (s & 3)));

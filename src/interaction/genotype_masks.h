@@ -22,7 +22,7 @@ constexpr int kMaskKinds = 3;
 struct MaskStore {
   std::int32_t rows = 0;
   std::int32_t samples = 0;
-  std::int32_t words = 0;  // (samples + 63) / 64
+  std::int32_t words = 0;                                  // (samples + 63) / 64
   std::array<HostArray<std::uint64_t>, kMaskKinds> masks;  // rows x words each
 
   const std::uint64_t* mask(int genotype, std::int32_t row) const {

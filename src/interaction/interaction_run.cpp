@@ -19,11 +19,11 @@
 #include "common/errors.h"
 #include "common/file_size.h"
 #include "common/genotype_source.h"
+#include "common/output_lock.h"
 #include "common/progress.h"
+#include "common/run_problems.h"
 #include "common/sample_matching.h"
 #include "common/shard.h"
-#include "common/output_lock.h"
-#include "common/run_problems.h"
 #include "common/system_info.h"
 #include "common/table_scan.h"
 #include "interaction/genotype_masks.h"
@@ -265,8 +265,8 @@ bool InteractionRun::plan_and_allocate() {
     log_ << "Error: Cannot create output file!" << reason(errno) << eol;
     return false;
   }
-  output_.stream() << command_.header << (ids_.empty() ? "" : "\tID0\tID1") << '\n' << std::fixed
-                   << std::setprecision(6);
+  output_.stream() << command_.header << (ids_.empty() ? "" : "\tID0\tID1") << '\n'
+                   << std::fixed << std::setprecision(6);
   writer_ = std::make_unique<ResultWriter>(output_.stream(), model_.labels, ResultWriter::kRunLength,
                                            ids_.empty() ? nullptr : &ids_);
   if (s_.shard.on()) {
@@ -361,11 +361,11 @@ bool InteractionRun::run() {
   if (!read_tables() || !set_constants() || !plan_and_allocate()) return false;
   timers_.start("computation");
   const auto rows = cases_.rows;
-  Progress::global().begin(s_.shard.on() ? triangle_pairs(rows, shard_first_, shard_end_)
-                                         : static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(rows - 1) / 2);
+  const ProgressLine progress(s_.shard.on()
+                                  ? triangle_pairs(rows, shard_first_, shard_end_)
+                                  : static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(rows - 1) / 2);
   within_group_pass();
   between_group_pass();
-  Progress::global().end();
   return true;
 }
 
@@ -529,6 +529,7 @@ void InteractionRun::finish() {
     problems_.add("the output file was not written completely");
   }
   // The table goes into place only complete: one that lost pairs would look whole.
+  const CommitPhase all_together;
   if (problems_.empty() && !output_.commit()) {
     log_ << "Error: could not put the output in place: " << s_.output << reason(errno) << eol;
     problems_.add("the output file could not be put in place");
@@ -553,12 +554,12 @@ int run_interaction(const InteractionCommand& command, const InteractionModel& m
   TimerRegistry timers;
   timers.start("total");
   OutputLock lock;
-  if (!lock.acquire(interaction_log_path(settings.output))) {
-    std::cerr << "Error: Another run is writing " << settings.output << " (it holds "
-              << interaction_log_path(settings.output) << "); wait for it to end or choose another -o" << std::endl;
+  if (!lock.acquire(settings.log_path)) {
+    std::cerr << "Error: Another run is writing " << settings.output << " (it holds " << settings.log_path
+              << "); wait for it to end or choose another -o" << std::endl;
     return 1;
   }
-  RunLog log(interaction_log_path(settings.output));
+  RunLog log(settings.log_path);
   write_header(log, command, settings.command_line);
   const GpuSelection gpu = select_gpu(settings.device_index, log, command.report_device);
   if (gpu != GpuSelection::kSelected) return 1;

@@ -47,7 +47,8 @@ void ResultWriter::write_out() {
     else
       out_ << std::fixed << std::setprecision(6);
     out_ << p << '\t' << r.odds_ratio << '\t' << r.or_lower << '\t' << r.or_upper;
-    if (ids_ != nullptr) out_ << '\t' << (*ids_)[static_cast<std::size_t>(r.snp0)] << '\t' << (*ids_)[static_cast<std::size_t>(r.snp1)];
+    if (ids_ != nullptr)
+      out_ << '\t' << (*ids_)[static_cast<std::size_t>(r.snp0)] << '\t' << (*ids_)[static_cast<std::size_t>(r.snp1)];
     out_ << '\n';
   }
   out_.flush();

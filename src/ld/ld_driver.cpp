@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <filesystem>
 #include <iomanip>
 #include <iostream>
 #include <map>
@@ -12,15 +13,15 @@
 
 #include "common/clock.h"
 #include "common/output_lock.h"
-#include "common/run_id.h"
-#include "common/shard.h"
-#include "common/run_log.h"
-#include "common/run_problems.h"
-#include "common/system_info.h"
-#include "device/holders.h"
 #include "common/path_guard.h"
 #include "common/progress.h"
+#include "common/run_id.h"
+#include "common/run_log.h"
+#include "common/run_problems.h"
 #include "common/sample_matching.h"
+#include "common/shard.h"
+#include "common/system_info.h"
+#include "device/holders.h"
 #include "ld/ld_input.h"
 #include "ld/ld_outputs.h"
 #include "ld/ld_plan.h"
@@ -142,8 +143,8 @@ class LdRun {
   device::DeviceBuffer matrix0_, matrix1_;
   LdTable table0_, table1_;
   std::vector<std::string> ids0_, ids1_;  // variant IDs when an input has them
-  std::uint64_t first_pair_ = 0;  // the shard's first pair; 0 without shards
-  std::uint64_t pairs_ = 0;       // pairs this run computes
+  std::uint64_t first_pair_ = 0;          // the shard's first pair; 0 without shards
+  std::uint64_t pairs_ = 0;               // pairs this run computes
   std::uint64_t batch_items_ = 0;
   device::DeviceBuffer histogram_, missing_;
   device::DeviceBuffer results_, records_, record_count_;
@@ -281,7 +282,7 @@ void LdRun::run_batches() {
   const auto threads = static_cast<std::uint64_t>(s_.threads);
   std::uint32_t batch = 0;
   const std::uint64_t end = first_pair_ + pairs_;
-  Progress::global().begin(pairs_);
+  const ProgressLine progress(pairs_);
   for (std::uint64_t offset = first_pair_; offset < end;) {
     const std::int64_t start = monotonic_ns();
     const LdBatch b = ld_batch(offset - first_pair_, pairs_, batch_items_, threads);
@@ -319,7 +320,6 @@ void LdRun::run_batches() {
     log_ << "  Progress: " << std::fixed << std::setprecision(2)
          << static_cast<double>(offset - first_pair_) * 100.0 / static_cast<double>(pairs_) << "%" << eol;
   }
-  Progress::global().end();
 }
 
 bool LdRun::filter_batch(std::uint64_t offset, std::uint64_t count) {
@@ -416,7 +416,8 @@ void LdRun::summarize() {
     log_ << "Error writing the variant ID lists: " << s_.ids_path(0) << ", " << s_.ids_path(1) << eol;
     note_problem("the variant ID lists were not written");
   }
-  const std::string range = s_.shard.on() ? std::to_string(first_pair_) + " " + std::to_string(first_pair_ + pairs_) : "";
+  const std::string range =
+      s_.shard.on() ? std::to_string(first_pair_) + " " + std::to_string(first_pair_ + pairs_) : "";
   if (write_ld_metadata(metadata_, table0_.rows, table1_.rows, s_.parts_directory(), run_id_, range, log_))
     log_ << "Metadata saved to: " << s_.metadata_path() << eol;
   else
@@ -466,10 +467,17 @@ void LdRun::finish() {
     log_ << "Error: could not put the output in place: " << path << reason(errno) << eol;
     note_problem("an output could not be put in place");
   };
+  const CommitPhase all_together;
   if (s_.binary_mode()) {
     put_in_place(write_run_id(parts_.temporary(), run_id_) && parts_.commit(&is_parts_file), s_.parts_directory());
-    for (int t = 0; t < 2 && s_.variant_ids && problems_.empty(); ++t)
-      put_in_place(ids_files_[t].commit(), s_.ids_path(t));
+    for (int t = 0; t < 2 && problems_.empty(); ++t) {
+      if (s_.variant_ids) {
+        put_in_place(ids_files_[t].commit(), s_.ids_path(t));
+      } else {  // an earlier run's ID lists would name these pairs' variants wrongly
+        std::error_code ec;
+        std::filesystem::remove(s_.ids_path(t), ec);
+      }
+    }
     if (problems_.empty()) put_in_place(metadata_.commit(), s_.metadata_path());
   } else {
     put_in_place(text_.file().commit(), s_.output);

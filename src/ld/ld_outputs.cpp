@@ -32,13 +32,12 @@ bool close_checked(std::ofstream& out) {
 
 }  // namespace
 
-bool LdTextTable::open(const char* header, const std::vector<std::string>* ids0,
-                       const std::vector<std::string>* ids1) {
+bool LdTextTable::open(const char* header, const std::vector<std::string>* ids0, const std::vector<std::string>* ids1) {
   if (!file_.open()) return false;
   ids0_ = ids0;
   ids1_ = ids1;
-  file_.stream() << kBom << header << (ids0_ != nullptr ? "\tID0\tID1" : "") << '\n' << std::fixed
-                 << std::setprecision(6);
+  file_.stream() << kBom << header << (ids0_ != nullptr ? "\tID0\tID1" : "") << '\n'
+                 << std::fixed << std::setprecision(6);
   return true;
 }
 

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "common/shard.h"
-
 #include "ld/ld_kernels.h"
 
 namespace varpair {
@@ -33,11 +32,11 @@ struct LdSettings {
   bool distribution_on = false;  // -distribution was given
   int threads = 256;
   float cutoff = 0.8f;
-  std::string command_line;  // " <argv[0]> <argv[1]> ...", as the run log echoes it
-  std::string chromosome0;   // -chr0: only this chromosome of a fileset or VCF
-  std::string chromosome1;   // -chr1
-  bool variant_ids = false;  // an input carries variant IDs (a fileset or VCF): outputs name them
-  Shard shard;               // -parallel K N: output and distribution are then the shard's names
+  std::string command_line;        // " <argv[0]> <argv[1]> ...", as the run log echoes it
+  std::string chromosome0;         // -chr0: only this chromosome of a fileset or VCF
+  std::string chromosome1;         // -chr1
+  bool variant_ids = false;        // an input carries variant IDs (a fileset or VCF): outputs name them
+  Shard shard;                     // -parallel K N: output and distribution are then the shard's names
   std::string shard_command_line;  // the command line less -parallel, the same for every shard
 
   // A cut-off of exactly 0 asks for every value, in binary part files.

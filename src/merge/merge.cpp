@@ -9,7 +9,6 @@
 #include <iostream>
 #include <map>
 #include <queue>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -75,11 +74,12 @@ std::vector<ShardOutputs> check_shards(const MergeSettings& s, const MergeComman
     if (k > 1 && (shard.manifest["command"] != shards[0].manifest["command"] ||
                   shard.manifest["settings"] != shards[0].manifest["settings"]))
       throw MergeError(name + " was run with another command line than shard 1:" + shard.manifest["settings"]);
-    const std::string log = command.ld != nullptr ? ld_log_path(shard.output) : interaction_log_path(shard.output);
+    const std::string log = command.ld != nullptr ? ld_log_path(shard.output) : interaction_shard_log_path(s.output, k);
     const std::string last = last_line(log);
     const bool finished = command.ld != nullptr ? last.rfind("Program finished successfully at: ", 0) == 0
                                                 : last == "=== Analysis Completed ===";
-    if (!finished) throw MergeError(name + " did not finish successfully: its log " + log + " ends in \"" + last + "\"");
+    if (!finished)
+      throw MergeError(name + " did not finish successfully: its log " + log + " ends in \"" + last + "\"");
     const auto [first, end] = range_of(shard.manifest[command.ld != nullptr ? "pairs" : "snp0"]);
     if (first != covered || end < first)
       throw MergeError(name + " does not continue where shard " + std::to_string(k - 1) + " ended");
@@ -97,8 +97,7 @@ std::vector<ShardOutputs> check_shards(const MergeSettings& s, const MergeComman
   if (covered != total)
     throw MergeError("the " + std::to_string(s.shards) + " shards cover " + std::to_string(covered) + " of " +
                      std::to_string(total) + (command.ld != nullptr ? " pairs" : " rows of pairs"));
-  if (command.ld == nullptr && !s.distribution.empty())
-    throw MergeError("-distribution belongs to the LD commands");
+  if (command.ld == nullptr && !s.distribution.empty()) throw MergeError("-distribution belongs to the LD commands");
   return shards;
 }
 
@@ -106,31 +105,61 @@ void commit(AtomicFile& file) {
   if (!file.commit()) throw MergeError("could not write " + file.path() + reason(errno));
 }
 
+// Everything the merge writes, complete under temporary names, so that it goes into place together
+// or not at all.
+struct Prepared {
+  std::vector<std::unique_ptr<AtomicFile>> files;  // in the order they go into place
+  std::unique_ptr<AtomicDirectory> parts;          // first, when there is one
+  std::vector<std::string> stale;                  // files of an earlier run that must go
+
+  // `open`: opened here; otherwise the writer that fills it opens it.
+  AtomicFile& add(const std::string& path, bool open = true) {
+    files.push_back(std::make_unique<AtomicFile>(path));
+    if (open && !files.back()->open()) throw MergeError("cannot create " + path + reason(errno));
+    return *files.back();
+  }
+};
+
+// Variant IDs as one shard wrote them: one a line, exactly `rows` of them.
+std::vector<std::string> read_ids(const std::string& path, std::uint64_t rows) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) throw MergeError("cannot read " + path + reason(errno));
+  std::vector<std::string> ids;
+  for (std::string id; std::getline(in, id);) ids.push_back(id);
+  if (ids.size() != rows)
+    throw MergeError(path + " holds " + std::to_string(ids.size()) + " IDs, not the " + std::to_string(rows) +
+                     " of the run");
+  return ids;
+}
+
 // LD text tables: one header, then every shard's lines in shard order.
-void merge_ld_tables(const std::vector<ShardOutputs>& shards, const std::string& output) {
-  AtomicFile table(output);
-  if (!table.open()) throw MergeError("cannot create " + output + reason(errno));
+void merge_ld_tables(const std::vector<ShardOutputs>& shards, const std::string& output, Prepared& prepared) {
+  AtomicFile& table = prepared.add(output);
   std::string header;
   for (const ShardOutputs& shard : shards) {
     std::ifstream in(shard.output, std::ios::binary);
     std::string line;
     if (!std::getline(in, line)) throw MergeError("cannot read " + shard.output + reason(errno));
-    if (header.empty()) table.stream() << line << '\n';
-    else if (line != header) throw MergeError(shard.output + " has another header than " + shards[0].output);
+    if (header.empty())
+      table.stream() << line << '\n';
+    else if (line != header)
+      throw MergeError(shard.output + " has another header than " + shards[0].output);
     header = line;
     if (in.peek() != std::char_traits<char>::eof()) table.stream() << in.rdbuf();
   }
-  commit(table);
+  if (!table.close()) throw MergeError("could not write " + output);
 }
 
 std::vector<fs::path> parts_in_order(const std::string& directory) {
   std::vector<std::pair<std::uint64_t, fs::path>> numbered;
-  const std::regex name("part_([0-9]+)\\.bin");
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(directory, ec)) {
-    std::smatch m;
-    const std::string file = entry.path().filename().string();
-    if (std::regex_match(file, m, name)) numbered.emplace_back(std::stoull(m[1]), entry.path());
+    const std::string file = entry.path().filename().string();  // part_N.bin
+    const std::string digits = file.size() > 9 ? file.substr(5, file.size() - 9) : "";
+    if (file.rfind("part_", 0) != 0 || !file.ends_with(".bin") || digits.empty() ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    numbered.emplace_back(std::stoull(digits), entry.path());
   }
   if (ec) throw MergeError("cannot read " + directory + ": " + ec.message());
   std::sort(numbered.begin(), numbered.end());
@@ -141,9 +170,10 @@ std::vector<fs::path> parts_in_order(const std::string& directory) {
 
 // Binary LD outputs: the shards' part files in one directory, renumbered in pair order (linked
 // where the file system can, copied otherwise), with metadata and ID lists of the whole run.
-void merge_ld_parts(const std::vector<ShardOutputs>& shards, const MergeSettings& s, RunLog& log) {
+void merge_ld_parts(const std::vector<ShardOutputs>& shards, const MergeSettings& s, RunLog& log, Prepared& prepared) {
   const std::string directory = s.output + "_parts";
-  AtomicDirectory parts(directory);
+  prepared.parts = std::make_unique<AtomicDirectory>(directory);
+  AtomicDirectory& parts = *prepared.parts;
   if (!parts.create()) throw MergeError("cannot create " + directory + reason(errno));
   std::uint64_t number = 0;
   for (const ShardOutputs& shard : shards) {
@@ -158,29 +188,28 @@ void merge_ld_parts(const std::vector<ShardOutputs>& shards, const MergeSettings
   }
   const std::string run_id = new_run_id();
   const auto [rows0, rows1] = range_of(shards[0].manifest.at("rows"));
-  AtomicFile metadata(s.output + ".meta");
+  for (const auto& [suffix, rows] : {std::pair{".ids0", rows0}, std::pair{".ids1", rows1}}) {
+    if (shards[0].manifest.at("ids") != "yes") {
+      prepared.stale.push_back(s.output + suffix);  // an earlier run's IDs would name these pairs wrongly
+      continue;
+    }
+    std::string text;
+    for (const std::string& id : read_ids(shards[0].output + suffix, rows)) text += id + "\n";
+    AtomicFile& list = prepared.add(s.output + suffix);
+    list.stream() << text;
+    if (!list.close()) throw MergeError("could not write " + list.path());
+  }
+  AtomicFile& metadata = prepared.add(s.output + ".meta", false);
   if (!write_run_id(parts.temporary(), run_id) ||
       !write_ld_metadata(metadata, static_cast<std::int32_t>(rows0), static_cast<std::int32_t>(rows1), directory,
                          run_id, "", log))
     throw MergeError("cannot write " + s.output + ".meta");
-  std::vector<std::unique_ptr<AtomicFile>> id_lists;
-  if (shards[0].manifest.at("ids") == "yes") {
-    for (const char* suffix : {".ids0", ".ids1"}) {
-      id_lists.push_back(std::make_unique<AtomicFile>(s.output + suffix));
-      std::ifstream in(shards[0].output + suffix, std::ios::binary);
-      if (!in.is_open() || !id_lists.back()->open()) throw MergeError("cannot copy " + shards[0].output + suffix);
-      id_lists.back()->stream() << in.rdbuf();
-    }
-  }
-  if (!parts.commit(&is_parts_file)) throw MergeError("could not write " + directory + reason(errno));
-  for (auto& list : id_lists) commit(*list);
-  commit(metadata);
   log << "Part files: " << number << " in " << directory << eol;
-  log << "Metadata saved to: " << s.output << ".meta" << eol;
 }
 
 // Distributions: the counts summed; shares and cumulative shares over all pairs.
-void merge_distributions(const std::vector<ShardOutputs>& shards, const MergeSettings& s, RunLog& log) {
+void merge_distributions(const std::vector<ShardOutputs>& shards, const MergeSettings& s, RunLog& log,
+                         Prepared& prepared) {
   std::array<std::uint64_t, kHistogramBins> bins{};
   std::uint64_t missing = 0;
   for (const ShardOutputs& shard : shards) {
@@ -200,16 +229,16 @@ void merge_distributions(const std::vector<ShardOutputs>& shards, const MergeSet
     if (bin != kHistogramBins) throw MergeError(path + " is not a complete distribution file");
   }
   const auto [rows0, rows1] = range_of(shards[0].manifest.at("rows"));
-  AtomicFile file(s.distribution);
-  if (!write_ld_distribution(file, bins, missing, rows0 * rows1, log)) throw MergeError("cannot write " + s.distribution);
-  commit(file);
-  log << "Distribution saved to: " << s.distribution << eol;
+  AtomicFile& file = prepared.add(s.distribution, false);
+  if (!write_ld_distribution(file, bins, missing, rows0 * rows1, log))
+    throw MergeError("cannot write " + s.distribution);
 }
 
 // One sorted run of a shard's records, read a block at a time.
 class RecordRun {
  public:
-  RecordRun(const std::string& path, std::uint64_t first, std::uint64_t count) : in_(path, std::ios::binary), left_(count) {
+  RecordRun(const std::string& path, std::uint64_t first, std::uint64_t count)
+      : in_(path, std::ios::binary), left_(count) {
     in_.seekg(static_cast<std::streamoff>(first * sizeof(InteractionRecord)));
     refill();
   }
@@ -223,7 +252,8 @@ class RecordRun {
   void refill() {
     const std::uint64_t n = std::min<std::uint64_t>(left_, 4096);
     block_.resize(static_cast<std::size_t>(n));
-    if (n > 0 && !in_.read(reinterpret_cast<char*>(block_.data()), static_cast<std::streamsize>(n * sizeof(InteractionRecord))))
+    if (n > 0 &&
+        !in_.read(reinterpret_cast<char*>(block_.data()), static_cast<std::streamsize>(n * sizeof(InteractionRecord))))
       throw MergeError("a shard's records file is cut short");
     left_ -= n;
     at_ = 0;
@@ -237,20 +267,18 @@ class RecordRun {
 // Interaction tables: every shard's records, kept in sorted runs of the result writer, merged in
 // SNP0, SNP1, label order and written by the same writer as one run would have written them.
 std::uint64_t merge_interaction(const std::vector<ShardOutputs>& shards, const MergeSettings& s,
-                                const MergeCommand& command) {
+                                const MergeCommand& command, Prepared& prepared) {
   const std::string header = first_line(shards[0].output);
   std::vector<std::string> ids;
-  if (shards[0].manifest.at("ids") == "yes") {
-    std::ifstream in(shards[0].output + ".ids");
-    for (std::string id; std::getline(in, id);) ids.push_back(id);
-  }
-  AtomicFile table(s.output);
-  if (!table.open()) throw MergeError("cannot create " + s.output + reason(errno));
+  if (shards[0].manifest.at("ids") == "yes")
+    ids = read_ids(shards[0].output + ".ids", range_of(shards[0].manifest.at("rows")).first);
+  AtomicFile& table = prepared.add(s.output);
   table.stream() << header << '\n' << std::fixed << std::setprecision(6);
   ResultWriter writer(table.stream(), command.labels, 1 << 16, ids.empty() ? nullptr : &ids);
   std::uint64_t written = 0;
   for (const ShardOutputs& shard : shards) {
-    if (first_line(shard.output) != header) throw MergeError(shard.output + " has another header than " + shards[0].output);
+    if (first_line(shard.output) != header)
+      throw MergeError(shard.output + " has another header than " + shards[0].output);
     const std::string path = shard.output + ".records";
     const std::uint64_t records = std::stoull(shard.manifest.at("records"));
     std::error_code ec;
@@ -258,7 +286,8 @@ std::uint64_t merge_interaction(const std::vector<ShardOutputs>& shards, const M
       throw MergeError(path + " does not hold the " + std::to_string(records) + " records of its shard");
     std::vector<std::unique_ptr<RecordRun>> runs;
     for (std::uint64_t first = 0; first < records; first += ResultWriter::kRunLength)
-      runs.push_back(std::make_unique<RecordRun>(path, first, std::min<std::uint64_t>(ResultWriter::kRunLength, records - first)));
+      runs.push_back(
+          std::make_unique<RecordRun>(path, first, std::min<std::uint64_t>(ResultWriter::kRunLength, records - first)));
     const auto later = [&](std::size_t a, std::size_t b) {
       const InteractionRecord &x = runs[a]->top(), &y = runs[b]->top();
       return std::tie(x.snp0, x.snp1, x.label) > std::tie(y.snp0, y.snp1, y.label);
@@ -276,7 +305,7 @@ std::uint64_t merge_interaction(const std::vector<ShardOutputs>& shards, const M
     }
   }
   writer.flush();
-  commit(table);
+  if (!table.close()) throw MergeError("could not write " + s.output);
   return written;
 }
 
@@ -310,13 +339,28 @@ int run_merge(const MergeSettings& s, const MergeLookup& lookup) {
   log << "Merging " << s.shards << " shards of" << shards[0].manifest.at("settings") << eol;
   const std::int64_t start = monotonic_ns();
   try {
+    Prepared prepared;
     if (command->ld != nullptr) {
-      if (shards[0].manifest.at("mode") == "binary") merge_ld_parts(shards, s, log);
-      else merge_ld_tables(shards, s.output);
-      if (!s.distribution.empty()) merge_distributions(shards, s, log);
+      if (shards[0].manifest.at("mode") == "binary")
+        merge_ld_parts(shards, s, log, prepared);
+      else
+        merge_ld_tables(shards, s.output, prepared);
+      if (!s.distribution.empty()) merge_distributions(shards, s, log, prepared);
     } else {
-      log << "Records: " << merge_interaction(shards, s, *command) << eol;
+      log << "Records: " << merge_interaction(shards, s, *command, prepared) << eol;
     }
+    // Every output is complete: now they go into place, together.
+    const CommitPhase all_together;
+    if (prepared.parts && !prepared.parts->commit(&is_parts_file))
+      throw MergeError("could not write " + s.output + "_parts" + reason(errno));
+    for (auto& file : prepared.files) commit(*file);
+    for (const std::string& path : prepared.stale) {
+      std::error_code ec;
+      fs::remove(path, ec);
+    }
+    if (command->ld != nullptr && shards[0].manifest.at("mode") == "binary")
+      log << "Metadata saved to: " << s.output << ".meta" << eol;
+    if (!s.distribution.empty()) log << "Distribution saved to: " << s.distribution << eol;
   } catch (const std::exception& e) {
     log << "Error: " << e.what() << eol;
     log << "Error: The merge is incomplete; no output was put in place" << eol;

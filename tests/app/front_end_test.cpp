@@ -20,9 +20,12 @@ TEST(Dispatch, NoCommandPrintsTheUsageText) {
 }
 
 TEST(Dispatch, HelpAndVersionAsOtherToolsGiveThem) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--help"}, {"-h"}, {"help"}, {"genotype_interaction", "--help"},
-        {"interChromLDr2", "-h"}, {"merge", "--help"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"},
+                                               {"-h"},
+                                               {"help"},
+                                               {"genotype_interaction", "--help"},
+                                               {"interChromLDr2", "-h"},
+                                               {"merge", "--help"}}) {
     const auto r = run_varpair(args);
     EXPECT_EQ(r.status, 0) << args[0];
     EXPECT_EQ(r.out, kUsage);

@@ -25,8 +25,8 @@ int code(const PackedGenotypes& g, int r, int s) { return (g.row(r)[s / 4] >> (2
 std::string write_fileset(const TempDir& dir, const std::string& name, const std::vector<std::vector<int>>& bed_codes,
                           int samples, const std::vector<std::string>& chromosomes) {
   std::string fam, bim, bed = "\x6c\x1b\x01";
-  for (int s = 0; s < samples; ++s) fam += "f" + std::to_string(s) + " i" + std::to_string(s) + " 0 0 0 " +
-                                           std::to_string(s % 3) + "\n";
+  for (int s = 0; s < samples; ++s)
+    fam += "f" + std::to_string(s) + " i" + std::to_string(s) + " 0 0 0 " + std::to_string(s % 3) + "\n";
   for (std::size_t v = 0; v < bed_codes.size(); ++v) {
     bim += chromosomes[v] + "\trs" + std::to_string(v) + "\t0\t" + std::to_string(v + 1) + "\tG\tA\n";
     std::string row((samples + 3) / 4, '\0');
@@ -50,8 +50,8 @@ std::string error_of(const std::function<void()>& f) {
 TEST(PlinkSource, CodesCountTheFifthColumnAlleleAndPaddingIsIgnored) {
   TempDir dir;
   // 00 two copies of A1, 10 one, 11 none, 01 missing; five samples leave three padding codes (set to 11).
-  std::string path = write_fileset(dir, "g", {{0b00, 0b10, 0b11, 0b01, 0b00}, {0b11, 0b11, 0b10, 0b00, 0b01}}, 5,
-                                   {"1", "2"});
+  std::string path =
+      write_fileset(dir, "g", {{0b00, 0b10, 0b11, 0b01, 0b00}, {0b11, 0b11, 0b10, 0b00, 0b01}}, 5, {"1", "2"});
   std::string bed = varpair::test::read_file(path);
   bed[4] = static_cast<char>(bed[4] | 0xFC);  // padding bits of row 0
   dir.write("g.bed", bed);
@@ -77,12 +77,14 @@ TEST(PlinkSource, DamagedFilesetsAreNamedWithWhatIsWrong) {
   const std::string bed = write_fileset(dir, "g", {{0, 2, 3, 1}, {3, 3, 0, 0}}, 4, {"1", "1"});
   const auto open = [&] { GenotypeSource::open(bed); };
   const std::string good_bed = varpair::test::read_file(bed), good_bim = varpair::test::read_file(dir.file("g.bim"));
-  EXPECT_NE(error_of([&] { GenotypeSource::open(bed)->read({}, "7"); }).find(": no variant is on chromosome 7 (the "
-                                                                               "fileset has chromosomes 1)"),
+  EXPECT_NE(error_of([&] { GenotypeSource::open(bed)->read({}, "7"); })
+                .find(": no variant is on chromosome 7 (the "
+                      "fileset has chromosomes 1)"),
             std::string::npos);
   dir.write("g.bed", good_bed.substr(0, good_bed.size() - 1));
-  EXPECT_EQ(error_of(open), bed + ": holds 4 bytes, but the .bim's 2 variants and the .fam's 4 samples need 5 (the "
-                                  "file is cut short)");
+  EXPECT_EQ(error_of(open), bed +
+                                ": holds 4 bytes, but the .bim's 2 variants and the .fam's 4 samples need 5 (the "
+                                "file is cut short)");
   dir.write("g.bed", good_bed);
   dir.write("g.bim", good_bim + "1\trs9\t0\t9\tG\tA\n");
   EXPECT_NE(error_of(open).find("the .bim's 3 variants"), std::string::npos);
@@ -128,7 +130,8 @@ TEST(GenotypeMasks, MasksFromPackedRowsEqualThoseFromText) {
   std::mt19937 rng(8);
   std::string text;
   for (int r = 0; r < 37; ++r) {
-    for (int s = 0; s < 131; ++s) text += (s ? " " : "") + std::string(rng() % 17 == 0 ? "NA" : std::to_string(rng() % 3));
+    for (int s = 0; s < 131; ++s)
+      text += (s ? " " : "") + std::string(rng() % 17 == 0 ? "NA" : std::to_string(rng() % 3));
     text += "\n";
   }
   TempDir dir;
@@ -147,10 +150,10 @@ TEST(VcfSource, GenotypesCountTheAltAlleleAndOddSitesAreCounted) {
   const std::string header =
       "##fileformat=VCFv4.2\n##FORMAT=<ID=GT,Number=1,Type=String,Description=\"Genotype\">\n##contig=<ID=1>\n"
       "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ta\tb\tc\td\n";
-  const std::string path = dir.write(
-      "v.vcf", header + "1\t10\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t0|1\t1/1\t./.\n"
-                        "1\t20\t.\tC\tT\t.\t.\t.\tGT\t1/0\t0\t0/.\t1|1\n"
-                        "1\t30\trs3\tA\tG,T\t.\t.\t.\tGT\t0/1\t0/2\t1/1\t0/0\n");
+  const std::string path = dir.write("v.vcf", header +
+                                                  "1\t10\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t0|1\t1/1\t./.\n"
+                                                  "1\t20\t.\tC\tT\t.\t.\t.\tGT\t1/0\t0\t0/.\t1|1\n"
+                                                  "1\t30\trs3\tA\tG,T\t.\t.\t.\tGT\t0/1\t0/2\t1/1\t0/0\n");
   const auto source = GenotypeSource::open(path);
   EXPECT_EQ(source->sample_ids()[2].individual, "c");
   const PackedGenotypes g = source->read({}, "");
@@ -161,8 +164,9 @@ TEST(VcfSource, GenotypesCountTheAltAlleleAndOddSitesAreCounted) {
   EXPECT_EQ(g.variant_ids, (std::vector<std::string>{"rs1", "1:20:C:T"}));
   EXPECT_EQ(source->notes(), (std::vector<std::string>{"1 sites with more than one ALT allele skipped",
                                                        "1 calls that are not diploid set missing"}));
-  const std::string no_gt = dir.write("n.vcf", "##fileformat=VCFv4.2\n##contig=<ID=1>\n"
-                                               "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\n1\t1\t.\tA\tG\t.\t.\t.\n");
+  const std::string no_gt = dir.write("n.vcf",
+                                      "##fileformat=VCFv4.2\n##contig=<ID=1>\n"
+                                      "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\n1\t1\t.\tA\tG\t.\t.\t.\n");
   EXPECT_NE(error_of([&] { GenotypeSource::open(no_gt); }).find("declares no GT field"), std::string::npos);
 }
 #endif
@@ -191,10 +195,10 @@ TEST(Phenotypes, AFileOverridesTheFamAndNamesSamplesByFamilyAndIndividual) {
   write_fileset(dir, "a", {{0, 0, 0, 0}}, 4, {"1"});
   const auto a = GenotypeSource::open(dir.file("a.bed"));
   std::int32_t unmatched = 0;
-  const auto p = varpair::read_phenotype_file(dir.write("p.txt", "FID IID PHENO\nf0 i0 2\nf2 i2 1\nzz i3 2\n"), *a,
-                                              "a", unmatched);
+  const auto p = varpair::read_phenotype_file(dir.write("p.txt", "FID IID PHENO\nf0 i0 2\nf2 i2 1\nzz i3 2\n"), *a, "a",
+                                              unmatched);
   EXPECT_EQ(p, (std::vector<varpair::Phenotype>{varpair::Phenotype::kCase, varpair::Phenotype::kNone,
-                                                 varpair::Phenotype::kControl, varpair::Phenotype::kNone}));
+                                                varpair::Phenotype::kControl, varpair::Phenotype::kNone}));
   EXPECT_EQ(unmatched, 1);
   const auto split = varpair::split_by_phenotype(p, "a");
   EXPECT_EQ(split.cases.samples, std::vector<std::int32_t>{0});
@@ -204,8 +208,9 @@ TEST(Phenotypes, AFileOverridesTheFamAndNamesSamplesByFamilyAndIndividual) {
       << "two columns: IID and phenotype";
   EXPECT_EQ(error_of([&] { varpair::read_phenotype_file(dir.write("r.txt", "x y 2\n"), *a, "a", unmatched); }),
             dir.file("r.txt") + ": no line names a sample of a");
-  EXPECT_NE(error_of([&] { varpair::split_by_phenotype(std::vector<varpair::Phenotype>(3, varpair::Phenotype::kCase), "a"); })
-                .find("3 cases and 0 controls"),
+  EXPECT_NE(error_of([&] {
+              varpair::split_by_phenotype(std::vector<varpair::Phenotype>(3, varpair::Phenotype::kCase), "a");
+            }).find("3 cases and 0 controls"),
             std::string::npos);
 }
 

@@ -175,8 +175,8 @@ TEST_F(LdRun, PartFilesHoldEveryValueInPairOrder) {
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_FALSE(varpair::test::file_exists(out)) << "binary mode writes no text table";
     const std::string meta = read_file(out + ".meta");
-  EXPECT_EQ(meta.rfind(kBom + "19\n31\n" + out + "_parts\nrun ", 0), 0u) << meta;
-  EXPECT_EQ(meta.substr(meta.size() - 33), read_file(out + "_parts/run.id")) << "the parts belong to this run";
+    EXPECT_EQ(meta.rfind(kBom + "19\n31\n" + out + "_parts\nrun ", 0), 0u) << meta;
+    EXPECT_EQ(meta.substr(meta.size() - 33), read_file(out + "_parts/run.id")) << "the parts belong to this run";
     const auto codes = read_parts(out + "_parts");
     ASSERT_EQ(codes.size(), 19u * 31u);
     for (std::size_t i = 0; i < 19; ++i)
@@ -364,8 +364,9 @@ TEST_F(LdRunFailure, UnwritableMetadataAndDistributionFilesAreReportedAndNothing
                      ": No such file or directory\nDistribution saved to: " + dir.file("no/dist.txt"));
   EXPECT_NE(r.out.find("Failed to create metadata file: " + dir.file("o.meta") + ": Is a directory\n"),
             std::string::npos);
-  EXPECT_TRUE(r.out.ends_with("Error: The results are incomplete: the distribution file was not written; the "
-                              "metadata file was not written\n"))
+  EXPECT_TRUE(
+      r.out.ends_with("Error: The results are incomplete: the distribution file was not written; the "
+                      "metadata file was not written\n"))
       << r.out;
   EXPECT_FALSE(varpair::test::file_exists(dir.file("o_parts"))) << "parts without their metadata would mislead";
 }

@@ -10,8 +10,8 @@
 namespace {
 
 using varpair::test::CapturedOutput;
-using varpair::test::kBom;
 using varpair::test::file_exists;
+using varpair::test::kBom;
 using varpair::test::read_file;
 using varpair::test::TempDir;
 

@@ -76,6 +76,21 @@ class ReadParts(unittest.TestCase):
             with self.assertRaisesRegex(read_parts.PartsError, "holds 2 IDs, not the 3"):
                 read_parts.decode(out, out=io.StringIO())
 
+    @unittest.skipUnless(os.environ.get("VARPAIR_BIN"), "VARPAIR_BIN not set")
+    def test_a_run_without_ids_removes_an_earlier_runs_id_lists(self):
+        root = os.path.join(os.path.dirname(__file__), "..", "..", "examples")
+        with tempfile.TemporaryDirectory() as d:
+            out = os.path.join(d, "o")
+            for inputs in ([os.path.join(root, "ld.bed"), "-chr0", "1", "-file1", os.path.join(root, "ld.bed"), "-chr1",
+                            "2"], [os.path.join(root, "ld.file0.txt"), "-file1", os.path.join(root, "ld.file1.txt")]):
+                subprocess.run([os.environ["VARPAIR_BIN"], "interChromLDr2", "-file0"] + inputs + ["-o", out,
+                                "-r2_cut", "0"], check=True, stdout=subprocess.DEVNULL)
+                text = io.StringIO()
+                read_parts.decode(out, out=text)
+                header = text.getvalue().splitlines()[0]
+                self.assertEqual(header.endswith("ID1"), "ld.bed" in inputs[0], header)
+            self.assertFalse(os.path.exists(out + ".ids0"))
+
     def test_refuses_parts_that_do_not_cover_the_pairs_once(self):
         cases = {
             "missing": [(0, 0, [1, 2]), (1, 3, [4, 5, 6])],

@@ -112,6 +112,30 @@ class Shards(unittest.TestCase):
         self.assertEqual(r.returncode, 1)
         self.assertIn("file0 has 120 rows, fewer than the 121 shards", r.stdout)
 
+    def test_outputs_without_an_extension_get_a_log_each(self):
+        out = os.path.join(self.d, "gi")
+        for k in (1, 2):
+            ok("genotype_interaction", *CC, "-o", out, "-parallel", str(k), "2")
+        self.assertTrue(os.path.exists(os.path.join(self.d, "gi.1.log")))
+        self.assertTrue(os.path.exists(os.path.join(self.d, "gi.2.log")))
+        ok("merge", "-o", out, "-parallel", "2")
+        one = self.single("one-gi", "genotype_interaction", CC)
+        self.assertTrue(filecmp.cmp(out, one, shallow=False))
+
+    def test_a_failing_merge_puts_nothing_in_place(self):
+        out, dist = os.path.join(self.d, "o.txt"), os.path.join(self.d, "d.txt")
+        for k in (1, 2):
+            ok("interChromLDr2", *LD, "-o", out, "-distribution", dist, "-parallel", str(k), "2")
+        with open(out, "w") as f:
+            f.write("an earlier table\n")
+        os.remove(os.path.join(self.d, "d.2.txt"))  # the second shard's distribution is gone
+        r = varpair("merge", "-o", out, "-parallel", "2", "-distribution", dist)
+        self.assertEqual(r.returncode, 1)
+        with open(out) as f:
+            self.assertEqual(f.read(), "an earlier table\n")
+        self.assertFalse(os.path.exists(dist))
+        self.assertEqual([n for n in os.listdir(self.d) if ".partial-" in n], [])
+
     def test_a_merge_refuses_missing_and_unfinished_shards(self):
         out = os.path.join(self.d, "o.txt")
         for k in (1, 3):
