@@ -110,15 +110,8 @@ def plot_ld(output_path, output):
             raise WrongInput(str(e))
         cells0, cells1 = ld_cells(rows0, rows1)
         grid = [[float("nan")] * cells1 for _ in range(cells0)]
-        import array
         for first, count, path in parts:
-            codes = array.array("H")
-            with open(path, "rb") as f:
-                f.seek(16)
-                codes.fromfile(f, count)
-            if sys.byteorder == "big":
-                codes.byteswap()
-            for k, code in enumerate(codes):
+            for k, code in enumerate(read_parts.part_codes(path, count)):
                 if code != 65535:
                     g = first + k
                     y, x = (g // rows1) * cells0 // rows0, (g % rows1) * cells1 // rows1

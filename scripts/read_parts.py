@@ -111,17 +111,23 @@ def read_ids(output, rows0, rows1):
     return lists
 
 
+def part_codes(path, count):
+    """The 16-bit codes of one part file, in pair order."""
+    codes = array.array("H")
+    with open(path, "rb") as f:
+        f.seek(16)
+        codes.fromfile(f, count)
+    if sys.byteorder == "big":
+        codes.byteswap()
+    return codes
+
+
 def decode(output, minimum=None, out=sys.stdout):
     rows0, rows1, parts = check_parts(output)
     ids = read_ids(output, rows0, rows1)
     out.write("SNP0\tSNP1\tvalue" + ("\tID0\tID1" if ids else "") + "\n")
     for first, count, path in parts:
-        codes = array.array("H")
-        with open(path, "rb") as f:
-            f.seek(16)
-            codes.fromfile(f, count)
-        if sys.byteorder == "big":
-            codes.byteswap()
+        codes = part_codes(path, count)
         lines = []
         for k, code in enumerate(codes):
             g = first + k

@@ -8,14 +8,24 @@
 
 namespace varpair {
 
+namespace {
+
+// A store of the right size whose words each builder clears or writes, row by row on its workers.
+MaskStore empty_store(std::int32_t rows, std::int32_t samples) {
+  MaskStore store;
+  store.rows = rows;
+  store.samples = samples;
+  store.words = mask_words(samples);
+  const std::size_t total = static_cast<std::size_t>(rows) * static_cast<std::size_t>(store.words);
+  for (auto& mask : store.masks) mask = allocate_host_array<std::uint64_t>(total);
+  return store;
+}
+
+}  // namespace
+
 MaskStore build_genotype_masks(const MappedFile& file) {
   const TableShape shape = scan_table(file.data(), file.size());
-  MaskStore store;
-  store.rows = shape.rows;
-  store.samples = shape.columns;
-  store.words = mask_words(shape.columns);
-  const std::size_t total = static_cast<std::size_t>(store.rows) * static_cast<std::size_t>(store.words);
-  for (auto& mask : store.masks) mask = allocate_host_array<std::uint64_t>(total);
+  MaskStore store = empty_store(shape.rows, shape.columns);
 
   for_each_row_chunk(shape.rows, [&](std::int32_t first, std::int32_t end) {
     for (std::int32_t r = first; r < end; ++r) {
@@ -45,12 +55,7 @@ inline std::uint64_t even_bits(std::uint64_t x) {
 }  // namespace
 
 MaskStore build_genotype_masks(const PackedGenotypes& packed) {
-  MaskStore store;
-  store.rows = packed.rows;
-  store.samples = packed.samples;
-  store.words = mask_words(packed.samples);
-  const std::size_t total = static_cast<std::size_t>(store.rows) * static_cast<std::size_t>(store.words);
-  for (auto& mask : store.masks) mask = allocate_host_array<std::uint64_t>(total);
+  MaskStore store = empty_store(packed.rows, packed.samples);
   constexpr std::uint64_t kEven = 0x5555555555555555ULL;
   for_each_row_chunk(packed.rows, [&](std::int32_t first, std::int32_t end) {
     for (std::int32_t r = first; r < end; ++r) {

@@ -16,12 +16,6 @@ namespace {
 
 using varpair::test::TempDir;
 
-varpair::LdTable read_table(const std::string& path, varpair::device::DeviceBuffer& matrix, cudaStream_t stream) {
-  const auto source = varpair::GenotypeSource::open(path);
-  std::vector<std::string> ids;
-  return varpair::load_ld_source(*source, {}, "", matrix, stream, ids);
-}
-
 std::vector<std::uint8_t> pack(const std::string& text) {
   const varpair::TableShape shape = varpair::scan_table(text.data(), text.size());
   const std::uint64_t stride = varpair::packed_stride(shape.columns);
@@ -81,6 +75,11 @@ TEST(LdPacking, AgreesWithSampleBySamplePackingOnRandomTables) {
 }
 
 #ifndef VARPAIR_CUDA
+varpair::LdTable read_table(const std::string& path, varpair::device::DeviceBuffer& matrix, cudaStream_t stream) {
+  const auto source = varpair::GenotypeSource::open(path);
+  std::vector<std::string> ids;
+  return varpair::load_ld_source(*source, {}, "", matrix, stream, ids);
+}
 
 class LdTableLoad : public ::testing::Test {
  protected:
