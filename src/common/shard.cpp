@@ -1,5 +1,7 @@
 #include "common/shard.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <fstream>
 
@@ -59,6 +61,17 @@ std::pair<std::int32_t, std::int32_t> triangle_shard_rows(std::int32_t m, const 
     previous = b;
   }
   return {first, previous};
+}
+
+std::string inputs_fingerprint(const std::vector<std::string>& paths) {
+  std::string text;
+  for (const std::string& path : paths) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) continue;
+    text += (text.empty() ? "" : " ") + std::to_string(info.st_size) + ":" + std::to_string(info.st_mtim.tv_sec) + "." +
+            std::to_string(info.st_mtim.tv_nsec);
+  }
+  return text;
 }
 
 std::string manifest_path(const std::string& shard_output) { return shard_output + ".shard"; }

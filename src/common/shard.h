@@ -12,6 +12,7 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace varpair {
 
@@ -39,6 +40,10 @@ std::pair<std::int32_t, std::int32_t> triangle_shard_rows(std::int32_t m, const 
 
 // Pairs of the triangle of m SNPs whose SNP0 lies in [first, end).
 std::uint64_t triangle_pairs(std::int32_t m, std::int32_t first, std::int32_t end);
+
+// What a shard read: each input file's size and modification time, so that the merge can tell
+// shards that read other data (a file regenerated between two array tasks) from those that did not.
+std::string inputs_fingerprint(const std::vector<std::string>& paths);
 
 // A shard's manifest, written last and atomically when the shard has written all its outputs:
 // "key value" lines. `varpair merge` takes a shard as complete only with its manifest.

@@ -84,6 +84,7 @@ class InteractionRun {
   void add_groups(std::int32_t first, std::int32_t end, std::int32_t size);
   bool plan_shard(std::int32_t size);
   void write_manifest_of_shard();
+  std::vector<std::string> input_files() const;
   void within_group_pass();
   void between_group_pass();
   void run_batches(const PassArgs& base, std::uint64_t pairs, bool between, std::int32_t g1, std::int32_t g2);
@@ -293,6 +294,14 @@ bool InteractionRun::plan_and_allocate() {
   return true;
 }
 
+std::vector<std::string> InteractionRun::input_files() const {
+  std::vector<std::string> files = classify_genotype_path(s_.case_path).files;
+  if (!s_.split_by_phenotype())
+    for (const std::string& f : classify_genotype_path(s_.control_path).files) files.push_back(f);
+  if (!s_.phenotype_path.empty()) files.push_back(s_.phenotype_path);
+  return files;
+}
+
 // A shard's records and IDs for the merge, then its manifest, written last.
 void InteractionRun::write_manifest_of_shard() {
   bool written = records_.commit();
@@ -311,6 +320,7 @@ void InteractionRun::write_manifest_of_shard() {
       {"snp0", std::to_string(shard_first_) + " " + std::to_string(shard_end_)},
       {"records", std::to_string(valid_results_)},
       {"ids", ids_.empty() ? "no" : "yes"},
+      {"inputs", inputs_fingerprint(input_files())},
   };
   if (!written || !write_manifest(manifest_path(s_.output), entries)) {
     log_ << "Error: could not write the shard's manifest: " << manifest_path(s_.output) << reason(errno) << eol;

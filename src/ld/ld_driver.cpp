@@ -121,6 +121,7 @@ class LdRun {
   bool plan_shard();
   bool allocate_buffers();
   void write_manifest_of_shard();
+  std::vector<std::string> input_files() const;
   bool prepare_outputs();
   void run_batches();
   bool filter_batch(std::uint64_t offset, std::uint64_t count);
@@ -486,6 +487,12 @@ void LdRun::finish() {
   if (s_.shard.on() && problems_.empty()) write_manifest_of_shard();
 }
 
+std::vector<std::string> LdRun::input_files() const {
+  std::vector<std::string> files = classify_genotype_path(s_.file0).files;
+  for (const std::string& f : classify_genotype_path(s_.file1).files) files.push_back(f);
+  return files;
+}
+
 // Written last: a shard with a manifest has every output in place.
 void LdRun::write_manifest_of_shard() {
   const std::map<std::string, std::string> entries{
@@ -497,6 +504,7 @@ void LdRun::write_manifest_of_shard() {
       {"pairs", std::to_string(first_pair_) + " " + std::to_string(first_pair_ + pairs_)},
       {"ids", s_.variant_ids ? "yes" : "no"},
       {"distribution", s_.distribution_on ? "yes" : "no"},
+      {"inputs", inputs_fingerprint(input_files())},
   };
   if (!write_manifest(manifest_path(s_.output), entries)) {
     log_ << "Error: could not write the shard's manifest: " << manifest_path(s_.output) << reason(errno) << eol;

@@ -74,6 +74,8 @@ std::vector<ShardOutputs> check_shards(const MergeSettings& s, const MergeComman
     if (k > 1 && (shard.manifest["command"] != shards[0].manifest["command"] ||
                   shard.manifest["settings"] != shards[0].manifest["settings"]))
       throw MergeError(name + " was run with another command line than shard 1:" + shard.manifest["settings"]);
+    if (k > 1 && shard.manifest["inputs"] != shards[0].manifest["inputs"])
+      throw MergeError(name + " read other input files than shard 1 (an input changed between the two runs)");
     const std::string log = command.ld != nullptr ? ld_log_path(shard.output) : interaction_shard_log_path(s.output, k);
     const std::string last = last_line(log);
     const bool finished = command.ld != nullptr ? last.rfind("Program finished successfully at: ", 0) == 0

@@ -122,6 +122,21 @@ class Shards(unittest.TestCase):
         one = self.single("one-gi", "genotype_interaction", CC)
         self.assertTrue(filecmp.cmp(out, one, shallow=False))
 
+    def test_shards_of_changed_inputs_are_not_merged(self):
+        out = os.path.join(self.d, "o.txt")
+        cases = os.path.join(self.d, "cases.txt")
+        with open(CC[1]) as f, open(cases, "w") as g:
+            g.write(f.read())
+        inputs = ["-file0", cases, "-file1", CC[3]]
+        ok("genotype_interaction", *inputs, "-o", out, "-parallel", "1", "2")
+        with open(cases, "a") as g:  # regenerated between the two array tasks
+            g.write("")
+        os.utime(cases, ns=(1, 1))
+        ok("genotype_interaction", *inputs, "-o", out, "-parallel", "2", "2")
+        r = varpair("merge", "-o", out, "-parallel", "2")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("shard 2 of 2 read other input files than shard 1", r.stderr)
+
     def test_a_failing_merge_puts_nothing_in_place(self):
         out, dist = os.path.join(self.d, "o.txt"), os.path.join(self.d, "d.txt")
         for k in (1, 2):
