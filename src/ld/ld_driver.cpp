@@ -282,6 +282,8 @@ bool LdRun::prepare_outputs() {
 void LdRun::run_batches() {
   const auto threads = static_cast<std::uint64_t>(s_.threads);
   std::uint32_t batch = 0;
+  // A text table without a distribution needs only the pairs at or above the cut-off.
+  const float skip_below = !s_.binary_mode() && !s_.distribution_on ? s_.cutoff : 0.0f;
   const std::uint64_t end = first_pair_ + pairs_;
   const ProgressLine progress(pairs_);
   for (std::uint64_t offset = first_pair_; offset < end;) {
@@ -297,7 +299,8 @@ void LdRun::run_batches() {
                              b.count,
                              histogram_.get<unsigned long long>(),
                              missing_.get<unsigned long long>(),
-                             table0_.stride};
+                             table0_.stride,
+                             skip_below};
     cudaGetLastError();  // a launch reports its own errors, not a stale one
     command_.kernels.launch_compute(dim3(static_cast<unsigned>(b.blocks)), dim3(s_.threads), stream_.get(), args);
     if (const cudaError_t e = cudaGetLastError()) {

@@ -45,6 +45,7 @@ bool compute_ld_block_on_vector_path(const LdComputeArgs& a, int samples) {
   if (first >= a.count) return true;
   const unsigned int n = static_cast<unsigned int>(a.count - first < blockDim.x ? a.count - first : blockDim.x);
   constexpr unsigned int kNoSlot = 1024;  // a block has at most 1024 threads
+  constexpr unsigned int kSkipSlot = 1025;
   HaplotypeCounts counts[1024];
   HaplotypeFrequencies frequencies[1024];
   unsigned int slot_of[1024];
@@ -54,12 +55,15 @@ bool compute_ld_block_on_vector_path(const LdComputeArgs& a, int samples) {
     const unsigned long long g = a.offset + first + k;
     const HaplotypeCounts h =
         count_haplotypes(a.matrix0 + (g / width) * a.stride, a.matrix1 + (g % width) * a.stride, samples);
-    slot_of[k] = has_ld_value(h) ? static_cast<unsigned int>(valued) : kNoSlot;
-    if (has_ld_value(h)) counts[valued++] = h;
+    const bool skipped = has_ld_value(h) && ld_surely_below<kMeasure>(h, a.skip_below);
+    slot_of[k] = has_ld_value(h) && !skipped ? static_cast<unsigned int>(valued) : skipped ? kSkipSlot : kNoSlot;
+    if (slot_of[k] < kNoSlot) counts[valued++] = h;
   }
   estimate_haplotypes_many(counts, valued, frequencies);
   for (unsigned int k = 0; k < n; ++k) {
-    const float value = slot_of[k] == kNoSlot ? kNoLdValue : ld_measure<kMeasure>(frequencies[slot_of[k]]);
+    const float value = slot_of[k] == kNoSlot     ? kNoLdValue
+                        : slot_of[k] == kSkipSlot ? kSkippedLdValue
+                                                  : ld_measure<kMeasure>(frequencies[slot_of[k]]);
     a.results[first + k] = value;
     count_ld_value(value, a.histogram, a.missing);
   }

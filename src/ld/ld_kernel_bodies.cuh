@@ -18,8 +18,11 @@ __device__ __forceinline__ void compute_ld_body(const LdComputeArgs& a, int samp
   if (t >= a.count) return;
   const unsigned long long g = a.offset + t;
   const unsigned long long width = static_cast<unsigned long long>(a.rows1);
-  const float value =
-      ld_value<kMeasure>(a.matrix0 + (g / width) * a.stride, a.matrix1 + (g % width) * a.stride, samples);
+  const HaplotypeCounts h =
+      count_haplotypes(a.matrix0 + (g / width) * a.stride, a.matrix1 + (g % width) * a.stride, samples);
+  const float value = !has_ld_value(h)                             ? kNoLdValue
+                      : ld_surely_below<kMeasure>(h, a.skip_below) ? kSkippedLdValue
+                                                                   : ld_measure<kMeasure>(estimate_haplotypes(h));
   a.results[t] = value;
   count_ld_value(value, a.histogram, a.missing);
 }

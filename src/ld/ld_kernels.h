@@ -31,6 +31,7 @@ struct LdComputeArgs {
   unsigned long long* histogram;  // 1001 counters, or null
   unsigned long long* missing;    // or null
   unsigned long long stride;
+  float skip_below;  // > 0: pairs surely below this cut-off skip their estimate (text tables only)
 };
 
 // The arguments of filter_kernel_r2 / filter_kernel_dprime.

@@ -149,6 +149,46 @@ __host__ __device__ __forceinline__ float ld_value(const unsigned char* row0, co
   return ld_measure<kMeasure>(estimate_haplotypes(h));
 }
 
+// The largest value the EM estimate can give a pair, from its counts alone, when it can be told
+// safely; +infinity otherwise. Whatever the EM does, its frequencies are the counts with the double
+// heterozygotes split by some theta in [0, 1]: pA and pB do not depend on theta, and D is linear in
+// it, so |D|, and with it r2 and D', is largest at theta = 0 or 1. Computed in double; the float
+// arithmetic of the estimate differs from it by far less than kLdBoundMargin wherever the bound is
+// given (the measure's denominators not near 0).
+constexpr double kLdBoundMargin = 1e-3;
+
+template <LdMeasure kMeasure>
+__host__ __device__ __forceinline__ double ld_upper_bound(const HaplotypeCounts& h) {
+  constexpr double kUnknown = 1.0e30;
+  const double total = static_cast<double>(h.nAB) + h.nAb + h.naB + h.nab + 2.0 * h.nDH;
+  if (!(total > 0)) return kUnknown;
+  const double pA = (static_cast<double>(h.nAB) + h.nAb + h.nDH) / total;
+  const double pB = (static_cast<double>(h.nAB) + h.naB + h.nDH) / total;
+  const double d0 = static_cast<double>(h.nAB) / total - pA * pB;
+  const double d1 = (static_cast<double>(h.nAB) + h.nDH) / total - pA * pB;
+  if (kMeasure == LdMeasure::kR2) {
+    const double den = pA * (1.0 - pA) * pB * (1.0 - pB);
+    if (den < 1.0e-4) return kUnknown;
+    return (d0 * d0 > d1 * d1 ? d0 * d0 : d1 * d1) / den;
+  }
+  const double above = fmin(pA * (1.0 - pB), (1.0 - pA) * pB);  // Dmax for D > 0
+  const double below = fmin(pA * pB, (1.0 - pA) * (1.0 - pB));  // and for D < 0
+  if (above < 1.0e-2 || below < 1.0e-2) return kUnknown;
+  const double b0 = d0 > 0 ? d0 / above : -d0 / below;
+  const double b1 = d1 > 0 ? d1 / above : -d1 / below;
+  return b0 > b1 ? b0 : b1;
+}
+
+// Whether a pair's value is below `cutoff` for certain, so that its estimate can be skipped (text
+// tables without a distribution need only the pairs at or above the cut-off).
+template <LdMeasure kMeasure>
+__host__ __device__ __forceinline__ bool ld_surely_below(const HaplotypeCounts& h, float cutoff) {
+  return cutoff > 0.0f && ld_upper_bound<kMeasure>(h) + kLdBoundMargin < static_cast<double>(cutoff);
+}
+
+// What a pair whose estimate was skipped holds: below every cut-off, and no value of its own.
+constexpr float kSkippedLdValue = -2.0f;
+
 // Histogram bin of a value: trunc(1000 v) in single precision, 1000 for anything from 1.0 up, and 0
 // for a value that is not a number (as the device's float-to-int conversion gives).
 __host__ __device__ __forceinline__ int histogram_bin(float value) {

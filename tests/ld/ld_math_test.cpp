@@ -132,3 +132,45 @@ TEST(LdMath, AgreesWithTheSampleBySampleDefinition) {
 }
 
 }  // namespace
+
+namespace {
+
+// Random genotype pairs of every kind: rare and common alleles, correlated or not, many double
+// heterozygotes or none, a few samples or many.
+varpair::HaplotypeCounts random_counts(std::mt19937& rng) {
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  const int samples = 3 + static_cast<int>(rng() % 400);
+  const double p = unit(rng) * unit(rng), q = unit(rng), link = unit(rng);
+  std::vector<int> x(samples), y(samples);
+  for (int s = 0; s < samples; ++s) {
+    x[s] = (unit(rng) < p) + (unit(rng) < p);
+    y[s] = unit(rng) < link ? x[s] : (unit(rng) < q) + (unit(rng) < q);
+    if (unit(rng) < 0.02) y[s] = 3;
+  }
+  return varpair::count_haplotypes(packed(x).data(), packed(y).data(), samples);
+}
+
+template <LdMeasure kMeasure>
+void expect_skips_only_pairs_below_the_cutoff() {
+  std::mt19937 rng(kMeasure == LdMeasure::kR2 ? 5 : 6);
+  int skipped = 0;
+  for (int trial = 0; trial < 100000; ++trial) {
+    const varpair::HaplotypeCounts h = random_counts(rng);
+    if (!varpair::has_ld_value(h)) continue;
+    const float value = varpair::ld_measure<kMeasure>(varpair::estimate_haplotypes(h));
+    for (const float cut : {0.05f, 0.2f, 0.5f, 0.8f, 0.95f, 1.0f}) {
+      if (!varpair::ld_surely_below<kMeasure>(h, cut)) continue;
+      ++skipped;
+      ASSERT_LT(value, cut) << "nAB " << h.nAB << " nAb " << h.nAb << " naB " << h.naB << " nab " << h.nab << " nDH "
+                            << h.nDH;
+    }
+  }
+  EXPECT_GT(skipped, 50000) << "the bound must spare most estimates, or it is of no use";
+}
+
+TEST(LdUpperBound, SkipsOnlyPairsWhoseEstimateIsBelowTheCutoff) {
+  expect_skips_only_pairs_below_the_cutoff<LdMeasure::kR2>();
+  expect_skips_only_pairs_below_the_cutoff<LdMeasure::kDprime>();
+}
+
+}  // namespace
