@@ -39,7 +39,7 @@ class ReadParts(unittest.TestCase):
             read_parts.decode(out, minimum=0.9, out=kept)
             self.assertEqual(kept.getvalue(), "SNP0\tSNP1\tvalue\n1\t0\t0.999\n1\t1\t1.000\n")
 
-    def make_run(self, d, parts_spec, meta_run="abc", parts_run="abc", rows=(2, 3)):
+    def make_run(self, d, parts_layout, meta_run="abc", parts_run="abc", rows=(2, 3)):
         out = os.path.join(d, "o")
         os.mkdir(out + "_parts")
         with open(out + ".meta", "w", encoding="utf-8-sig") as f:
@@ -48,7 +48,7 @@ class ReadParts(unittest.TestCase):
         if parts_run:
             with open(os.path.join(out + "_parts", "run.id"), "w") as f:
                 f.write(parts_run + "\n")
-        for number, first, codes in parts_spec:
+        for number, first, codes in parts_layout:
             write_part(os.path.join(out + "_parts", "part_%d.bin" % number), first, codes)
         return out
 
