@@ -147,6 +147,10 @@ bool AtomicDirectory::commit(bool (*is_own_file)(const std::string& name)) {
     return false;
   }
   std::error_code ec;
+  if (fs::exists(final_, ec) && !fs::is_directory(final_, ec)) {  // never swap a file away
+    errno = ENOTDIR;
+    return false;
+  }
   // One step where the file system can: afterwards the earlier run's directory has the temporary
   // name. Elsewhere (some network file systems) it is first moved aside, and put back on failure.
   if (::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, final_.c_str(), RENAME_EXCHANGE) != 0) {
