@@ -15,6 +15,8 @@
 #include <thread>
 #include <utility>
 
+#include "common/errors.h"
+
 namespace varpair {
 
 namespace fs = std::filesystem;
@@ -62,8 +64,6 @@ std::string temporary_name(const std::string& path) {
 }
 
 }  // namespace
-
-std::string reason(int error_number) { return std::string(": ") + std::strerror(error_number); }
 
 AtomicFile::AtomicFile(std::string final_path) : final_(std::move(final_path)), temporary_(temporary_name(final_)) {}
 

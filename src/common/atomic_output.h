@@ -73,7 +73,4 @@ class CommitPhase {
 // watcher before the process ends; waits for a CommitPhase in progress.
 void remove_uncommitted_outputs();
 
-// The system's reason for the last failure: ": No such file or directory".
-std::string reason(int error_number);
-
 }  // namespace varpair

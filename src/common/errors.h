@@ -2,6 +2,7 @@
 // its own prefix; the drivers catch them once.
 #pragma once
 
+#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -16,5 +17,8 @@ struct InputError : std::runtime_error {
 struct DeviceError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+
+// The system's reason for a failure, as error messages end: ": No such file or directory".
+inline std::string reason(int error_number) { return std::string(": ") + std::strerror(error_number); }
 
 }  // namespace varpair

@@ -7,7 +7,6 @@
 
 #include <cerrno>
 
-#include "common/atomic_output.h"
 #include "common/errors.h"
 
 namespace varpair {

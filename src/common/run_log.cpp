@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "common/atomic_output.h"
+#include "common/errors.h"
 
 namespace varpair {
 

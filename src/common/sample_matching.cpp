@@ -1,10 +1,10 @@
 #include "common/sample_matching.h"
 
+#include <cerrno>
 #include <fstream>
 #include <map>
 #include <sstream>
 
-#include "common/atomic_output.h"
 #include "common/errors.h"
 
 namespace varpair {

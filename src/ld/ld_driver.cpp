@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/clock.h"
+#include "common/errors.h"
 #include "common/output_lock.h"
 #include "common/path_guard.h"
 #include "common/progress.h"

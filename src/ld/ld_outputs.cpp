@@ -8,6 +8,7 @@
 #include <iomanip>
 #include <memory>
 
+#include "common/errors.h"
 #include "common/worker_pool.h"
 
 namespace varpair {

@@ -15,6 +15,7 @@
 
 #include "common/atomic_output.h"
 #include "common/clock.h"
+#include "common/errors.h"
 #include "common/output_lock.h"
 #include "common/run_id.h"
 #include "common/run_log.h"
