@@ -48,4 +48,31 @@ __host__ __device__ __forceinline__ bool count_cells3(const std::uint64_t* const
 #endif
 }
 
+// cells[x][y] += popcount(first[x][w] & second[y][w]) for x, y < 2; false when it did not run.
+__host__ __device__ __forceinline__ bool count_cells2(const std::uint64_t* const* first,
+                                                      const std::uint64_t* const* second, std::int32_t words,
+                                                      std::int32_t (&cells)[2][2]) {
+#if defined(VARPAIR_CUDA)
+  (void)first, (void)second, (void)words, (void)cells;
+  return false;
+#else
+  if (!host_simd::enabled()) return false;
+  host_simd::count_cells2(first, second, words, cells);
+  return true;
+#endif
+}
+
+// Bit t set for each of the first `tables` 2x2 tables (a[t], n_cases - a[t], c[t], n_controls - c[t])
+// that may reach the chi-square threshold: exactly those on the host's vector path, all of them
+// where it does not run (the caller tests each table it gets).
+__host__ __device__ __forceinline__ std::uint32_t chi_square_candidates(const std::int32_t* a, const std::int32_t* c,
+                                                                        int tables, std::int32_t n_cases,
+                                                                        std::int32_t n_controls, float threshold) {
+#if !defined(VARPAIR_CUDA)
+  if (host_simd::enabled()) return host_simd::chi_square_reaching(a, c, tables, n_cases, n_controls, threshold);
+#endif
+  (void)a, (void)c, (void)n_cases, (void)n_controls, (void)threshold;
+  return tables >= 32 ? ~0u : (1u << tables) - 1;
+}
+
 }  // namespace varpair::vector_path

@@ -18,7 +18,21 @@ MaskStore empty_store(std::int32_t rows, std::int32_t samples) {
   store.words = mask_words(samples);
   const std::size_t total = static_cast<std::size_t>(rows) * static_cast<std::size_t>(store.words);
   for (auto& mask : store.masks) mask = allocate_host_array<std::uint64_t>(total);
+  store.totals = allocate_host_array<std::int32_t>(static_cast<std::size_t>(rows) * kTotalsPerRow);
   return store;
+}
+
+// The totals of rows first ... end - 1, from their finished masks.
+void count_totals(MaskStore& store, std::int32_t first, std::int32_t end) {
+  for (std::int32_t r = first; r < end; ++r) {
+    std::int32_t* t = store.totals.get() + static_cast<std::size_t>(r) * kTotalsPerRow;
+    for (int k = 0; k < kMaskKinds; ++k) {
+      const std::uint64_t* m = store.mask(k, r);
+      t[k] = 0;
+      for (std::int32_t w = 0; w < store.words; ++w) t[k] += __builtin_popcountll(m[w]);
+    }
+    t[3] = t[0] + t[1] + t[2] == store.samples ? 1 : 0;
+  }
 }
 
 }  // namespace
@@ -36,6 +50,7 @@ MaskStore build_genotype_masks(const MappedFile& file) {
                        if (code <= 2) store.masks[code][at + (sample >> 6)] |= std::uint64_t{1} << (sample & 63);
                      });
     }
+    count_totals(store, first, end);
   });
   return store;
 }
@@ -73,13 +88,18 @@ MaskStore build_genotype_masks(const PackedGenotypes& packed) {
         for (int k = 0; k < kMaskKinds; ++k) store.masks[k][at + (s >> 6)] |= even_bits(planes[k]) << shift;
       }
     }
+    count_totals(store, first, end);
   });
   return store;
 }
 
 void upload_masks(const MaskStore& store, std::int32_t first, std::int32_t end, DeviceMasks& out,
                   const MaskNames& names) {
-  for (auto& buffer : out.kind) buffer.release();
+  auto release = [&] {
+    for (auto& buffer : out.kind) buffer.release();
+    out.totals.release();
+  };
+  release();
   if (store.rows == 0 || first >= end) return;
   const std::size_t words = static_cast<std::size_t>(end - first) * static_cast<std::size_t>(store.words);
   const std::size_t offset = static_cast<std::size_t>(first) * static_cast<std::size_t>(store.words);
@@ -94,8 +114,15 @@ void upload_masks(const MaskStore& store, std::int32_t first, std::int32_t end, 
         throw DeviceError(std::string("CUDA memory copy for ") + names.names[k] + " failed" +
                           (names.with_error_text ? std::string(": ") + cudaGetErrorString(e) : std::string()));
     }
+    const std::size_t totals = static_cast<std::size_t>(end - first) * kTotalsPerRow * sizeof(std::int32_t);
+    if (out.totals.allocate(totals) != cudaSuccess)
+      throw DeviceError("Failed to allocate GPU memory for genotype totals");
+    if (const cudaError_t e = cudaMemcpy(out.totals.get(), store.totals.get() + static_cast<std::size_t>(first) * kTotalsPerRow,
+                                         totals, cudaMemcpyHostToDevice))
+      throw DeviceError(std::string("CUDA memory copy for genotype totals failed") +
+                        (names.with_error_text ? std::string(": ") + cudaGetErrorString(e) : std::string()));
   } catch (...) {
-    for (auto& buffer : out.kind) buffer.release();
+    release();
     throw;
   }
 }

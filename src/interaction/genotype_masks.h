@@ -17,6 +17,11 @@ namespace varpair {
 
 constexpr int kMaskKinds = 3;
 
+// Per SNP and sample set, beside the masks: the samples of genotypes 0, 1 and 2, and 1 when these
+// are all the samples (no missing call), else 0. A pair of complete SNPs needs only four of its
+// nine cells counted.
+constexpr int kTotalsPerRow = 4;
+
 // The host store of one table: each genotype one array of rows x words words, SNP-major, in the
 // layout the device uses for a group, so that a group uploads as one slice per mask.
 struct MaskStore {
@@ -24,6 +29,7 @@ struct MaskStore {
   std::int32_t samples = 0;
   std::int32_t words = 0;                                  // (samples + 63) / 64
   std::array<HostArray<std::uint64_t>, kMaskKinds> masks;  // rows x words each
+  HostArray<std::int32_t> totals;                          // rows x kTotalsPerRow, see SnpTotals
 
   const std::uint64_t* mask(int genotype, std::int32_t row) const {
     return masks[genotype].get() + static_cast<std::size_t>(row) * static_cast<std::size_t>(words);
@@ -49,11 +55,15 @@ struct MaskNames {
 // The device masks of one group of SNPs (first ... end - 1) for one sample set.
 struct DeviceMasks {
   std::array<device::DeviceBuffer, kMaskKinds> kind;
+  device::DeviceBuffer totals;
   const std::uint64_t* get(int k) const { return kind[k].get<std::uint64_t>(); }
+  const std::int32_t* get_totals() const { return totals.get<std::int32_t>(); }
 };
 
-// Allocates and fills the group's device arrays, in genotype order. Throws DeviceError with the
-// messages of MaskNames after freeing them all; with first >= end allocates nothing.
+// Allocates and fills the group's device arrays, in genotype order, then the totals ("genotype
+// totals" in failure messages). Throws DeviceError with the messages of MaskNames after freeing
+// them all; with first >= end allocates nothing. The totals (16 bytes a row) fit in the memory the
+// group plan leaves free, so the plan does not count them.
 void upload_masks(const MaskStore& store, std::int32_t first, std::int32_t end, DeviceMasks& out,
                   const MaskNames& names);
 

@@ -11,10 +11,13 @@
 
 namespace varpair {
 
-// The genotype masks (genotypes 0, 1, 2) of one group for cases and controls, on the device.
+// The genotype masks (genotypes 0, 1, 2) of one group for cases and controls, and their SNPs'
+// genotype totals (kTotalsPerRow a SNP), on the device.
 struct GroupClassMasks {
   const std::uint64_t* cases[3];
   const std::uint64_t* controls[3];
+  const std::int32_t* case_totals;
+  const std::int32_t* control_totals;
 };
 
 // The argument block of every interaction kernel. Within a group only `a` is read; between groups

@@ -47,7 +47,9 @@ struct GroupMasks {
 
 GroupClassMasks class_masks_of(const GroupMasks& g) {
   return GroupClassMasks{{g.cases.get(0), g.cases.get(1), g.cases.get(2)},
-                         {g.controls.get(0), g.controls.get(1), g.controls.get(2)}};
+                         {g.controls.get(0), g.controls.get(1), g.controls.get(2)},
+                         g.cases.get_totals(),
+                         g.controls.get_totals()};
 }
 
 class InteractionRun {

@@ -18,6 +18,8 @@ __host__ __device__ __forceinline__ void count_cells(const std::uint64_t* const*
                                                      std::int32_t (&cells)[kKinds][kKinds]) {
   if constexpr (kKinds == 3) {
     if (vector_path::count_cells3(first, second, words, cells)) return;
+  } else if constexpr (kKinds == 2) {
+    if (vector_path::count_cells2(first, second, words, cells)) return;
   }
   for (std::int32_t w = 0; w < words; ++w) {
     std::uint64_t x[kKinds], y[kKinds];
@@ -30,15 +32,39 @@ __host__ __device__ __forceinline__ void count_cells(const std::uint64_t* const*
   }
 }
 
-// The masks of genotype classes 0, 1 and 2 of one SNP of a group (row `row`, `words` words each).
+// The masks of genotype classes 0, 1 and 2 of one SNP of a group (row `row`, `words` words each),
+// and its totals: the samples of each class, then 1 when that is every sample (genotype_masks.h).
 struct ClassMasks {
   const std::uint64_t* m[3];
+  const std::int32_t* totals;
 };
 
-__host__ __device__ __forceinline__ ClassMasks class_masks(const std::uint64_t* const (&group)[3], std::uint64_t row,
+__host__ __device__ __forceinline__ ClassMasks class_masks(const std::uint64_t* const (&group)[3],
+                                                           const std::int32_t* totals, std::uint64_t row,
                                                            std::int32_t words) {
   const std::uint64_t at = row * static_cast<std::uint64_t>(words);
-  return ClassMasks{{group[0] + at, group[1] + at, group[2] + at}};
+  return ClassMasks{{group[0] + at, group[1] + at, group[2] + at}, totals + 4 * row};
+}
+
+// The nine cells of one sample set. When neither SNP misses a call, every row of the table sums to
+// the first SNP's class total and every column to the second's: four cells counted give the rest.
+__host__ __device__ __forceinline__ void count_set_cells(const ClassMasks& first, const ClassMasks& second,
+                                                         std::int32_t words, std::int32_t (&cells)[3][3]) {
+  if (first.totals[3] != 0 && second.totals[3] != 0) {
+    std::int32_t four[2][2] = {{0, 0}, {0, 0}};
+    count_cells<2>(first.m, second.m, words, four);
+    for (int x = 0; x < 2; ++x) {
+      cells[x][0] = four[x][0];
+      cells[x][1] = four[x][1];
+      cells[x][2] = first.totals[x] - four[x][0] - four[x][1];
+    }
+    for (int y = 0; y < 2; ++y) cells[2][y] = second.totals[y] - four[0][y] - four[1][y];
+    cells[2][2] = first.totals[2] - cells[2][0] - cells[2][1];
+    return;
+  }
+  for (auto& row : cells)
+    for (auto& cell : row) cell = 0;
+  count_cells<3>(first.m, second.m, words, cells);
 }
 
 // The nine genotype cells of a pair for cases and controls, and the samples genotyped at both SNPs.
@@ -52,9 +78,11 @@ struct PairCells {
 __host__ __device__ __forceinline__ PairCells count_pair_cells(const ClassMasks& case0, const ClassMasks& case1,
                                                                const ClassMasks& control0, const ClassMasks& control1,
                                                                std::int32_t case_words, std::int32_t control_words) {
-  PairCells cells = {{{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, 0, 0};
-  count_cells<3>(case0.m, case1.m, case_words, cells.cases);
-  count_cells<3>(control0.m, control1.m, control_words, cells.controls);
+  PairCells cells;
+  count_set_cells(case0, case1, case_words, cells.cases);
+  count_set_cells(control0, control1, control_words, cells.controls);
+  cells.n_cases = 0;
+  cells.n_controls = 0;
   for (int x = 0; x < 3; ++x)
     for (int y = 0; y < 3; ++y) {
       cells.n_cases += cells.cases[x][y];

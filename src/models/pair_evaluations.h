@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "device/runtime.h"
+#include "device/vector_path.h"
 #include "interaction/interaction_record.h"
 #include "interaction/pair_counts.h"
 #include "interaction/table_2x2.h"
@@ -26,13 +27,13 @@ __host__ __device__ __forceinline__ Table2x2 mdr_risk_table(const PairCells& cel
     for (int y = 0; y < 3; ++y) {
       const float weighted_cases = static_cast<float>(cells.cases[x][y]) * ratio;
       const float controls = static_cast<float>(cells.controls[x][y]);
-      if (weighted_cases > controls) {
-        t.a += cells.cases[x][y];
-        t.c += cells.controls[x][y];
-      } else if (weighted_cases < controls) {
-        t.b += cells.cases[x][y];
-        t.d += cells.controls[x][y];
-      }
+      // Without branches: which class a cell falls in is as good as random.
+      const std::int32_t high = weighted_cases > controls;
+      const std::int32_t low = weighted_cases < controls;
+      t.a += high * cells.cases[x][y];
+      t.c += high * cells.controls[x][y];
+      t.b += low * cells.cases[x][y];
+      t.d += low * cells.controls[x][y];
     }
   return t;
 }
@@ -54,13 +55,14 @@ __host__ __device__ __forceinline__ Table2x2 domrec_table(const PairCells& cells
   return t;
 }
 
-// Tests tables 0 ... kTables - 1 of a pair in order; each that passes gives a record labelled with
-// its index. Returns how many passed.
+// Tests tables 0 ... kTables - 1 of a pair in order, those whose bit `candidates` sets; each that
+// passes gives a record labelled with its index. Returns how many passed.
 template <int kTables, class TableOf>
 __host__ __device__ __forceinline__ int test_tables(InteractionThresholds thresholds, InteractionRecord* out,
-                                                    TableOf&& table_of) {
+                                                    std::uint32_t candidates, TableOf&& table_of) {
   int m = 0;
   for (int label = 0; label < kTables; ++label) {
+    if (!((candidates >> label) & 1u)) continue;
     const Table2x2 t = table_of(label);
     if (!test_table(t.a, t.b, t.c, t.d, thresholds, out[m])) continue;
     out[m++].label = label;
@@ -78,10 +80,12 @@ struct NineGenotypeEvaluation {
   InteractionThresholds thresholds;
 
   __host__ __device__ __forceinline__ int operator()(const PairCells& cells, InteractionRecord* out) const {
-    return test_tables<kRecords>(thresholds, out, [&](int label) {
-      const std::int32_t a = cells.cases[label / 3][label % 3];
-      const std::int32_t c = cells.controls[label / 3][label % 3];
-      return Table2x2{a, cells.n_cases - a, c, cells.n_controls - c};
+    const std::int32_t* a = &cells.cases[0][0];  // the nine cells in label order
+    const std::int32_t* c = &cells.controls[0][0];
+    const std::uint32_t candidates = vector_path::chi_square_candidates(a, c, kRecords, cells.n_cases,
+                                                                        cells.n_controls, thresholds.chi_square);
+    return test_tables<kRecords>(thresholds, out, candidates, [&](int label) {
+      return Table2x2{a[label], cells.n_cases - a[label], c[label], cells.n_controls - c[label]};
     });
   }
 };
@@ -97,7 +101,7 @@ struct MdrEvaluation {
   __host__ __device__ __forceinline__ int operator()(const PairCells& cells, InteractionRecord* out) const {
     const Table2x2 t = mdr_risk_table(cells, sample_ratio);
     if (t.a < 1 || t.b < 1 || t.c < 1 || t.d < 1) return 0;
-    return test_tables<kRecords>(thresholds, out, [&](int) { return t; });
+    return test_tables<kRecords>(thresholds, out, 1u, [&](int) { return t; });
   }
 };
 
@@ -109,7 +113,17 @@ struct DomrecEvaluation {
   InteractionThresholds thresholds;
 
   __host__ __device__ __forceinline__ int operator()(const PairCells& cells, InteractionRecord* out) const {
-    return test_tables<kRecords>(thresholds, out, [&](int model) { return domrec_table(cells, model); });
+    std::int32_t a[kRecords], c[kRecords];
+    for (int model = 0; model < kRecords; ++model) {
+      const Table2x2 t = domrec_table(cells, model);
+      a[model] = t.a;
+      c[model] = t.c;
+    }
+    const std::uint32_t candidates = vector_path::chi_square_candidates(a, c, kRecords, cells.n_cases,
+                                                                        cells.n_controls, thresholds.chi_square);
+    return test_tables<kRecords>(thresholds, out, candidates, [&](int model) {
+      return Table2x2{a[model], cells.n_cases - a[model], c[model], cells.n_controls - c[model]};
+    });
   }
 };
 

@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <vector>
 
 #include "interaction/pair_counts.h"
+#include "interaction/table_2x2.h"
 #include "ld/ld_em_vector.h"
 #include "ld/ld_math.h"
 
@@ -67,6 +69,31 @@ TEST_F(VectorCounts, MaskCellsCountTheSame) {
       return out;
     });
     EXPECT_EQ(vector, portable) << words;
+  }
+}
+
+// The vector filter keeps exactly the tables whose scalar chi-square reaches the threshold: small,
+// large and empty tables, thresholds at computed values, a threshold of 0 (every table, a zero
+// denominator included), and counts of tables that do not fill the lanes.
+TEST_F(VectorCounts, ChiSquareFilterKeepsExactlyTheTablesThatReachTheThreshold) {
+  for (int trial = 0; trial < 3000; ++trial) {
+    const int scale = trial % 3 == 0 ? 8 : trial % 3 == 1 ? 500 : 200000;
+    const int tables = 1 + trial % 16;
+    const std::int32_t n_cases = trial % 50 == 0 ? 0 : static_cast<std::int32_t>(rng() % scale) + 1;
+    const std::int32_t n_controls = static_cast<std::int32_t>(rng() % scale) + 1;
+    std::int32_t a[16], c[16];
+    for (int t = 0; t < tables; ++t) {
+      a[t] = n_cases == 0 ? 0 : static_cast<std::int32_t>(rng() % (n_cases + 1));
+      c[t] = static_cast<std::int32_t>(rng() % (n_controls + 1));
+    }
+    auto chi = [&](int t) { return varpair::yates_chi_square(a[t], n_cases - a[t], c[t], n_controls - c[t]); };
+    for (float threshold : {0.0f, 3.841f, 19.5114f, chi(0), std::nextafter(chi(0), 1e30f)}) {
+      std::uint32_t expected = 0;
+      for (int t = 0; t < tables; ++t)
+        if (chi(t) >= threshold) expected |= 1u << t;
+      ASSERT_EQ(varpair::host_simd::chi_square_reaching(a, c, tables, n_cases, n_controls, threshold), expected)
+          << "trial " << trial << " threshold " << threshold;
+    }
   }
 }
 

@@ -231,11 +231,13 @@ TEST_F(GenotypeInteraction, DeviceFailuresInsideThePassesLoseOnlyTheirGroupAndSa
       {Op::Launch, 2, "ERROR: Between-group kernel launch failed: unspecified launch failure\n"},
       {Op::DeviceSynchronize, 0, "ERROR: Within-group kernel execution failed\n"},
       {Op::DeviceSynchronize, 2, "ERROR: Between-group kernel execution failed\n"},
-      // Copies of a within-group pass: six mask arrays, the valid count, the records.
-      {Op::Memcpy, 6, "ERROR: cudaMemcpy valid_count failed\n"},
-      {Op::Memcpy, 7, "ERROR: cudaMemcpy results failed\n"},
+      // Copies of a within-group pass: per sample set three mask arrays and the genotype totals, then
+      // the valid count and the records.
+      {Op::Memcpy, 8, "ERROR: cudaMemcpy valid_count failed\n"},
+      {Op::Memcpy, 9, "ERROR: cudaMemcpy results failed\n"},
       {Op::Malloc, 2, "Error processing group 0: Failed to allocate GPU memory for mask0\n"},
-      {Op::Memcpy, 17,
+      {Op::Memcpy, 3, "Error processing group 0: CUDA memory copy for genotype totals failed: unspecified launch failure\n"},
+      {Op::Memcpy, 21,
        "Error processing groups 0 and 1: CUDA memory copy for mask1 failed: unspecified launch "
        "failure\n"},
   };
