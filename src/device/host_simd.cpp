@@ -44,50 +44,60 @@ bool available() { return cpu_has_vector_popcount(); }
 
 void set_enabled(bool on) { use_vector_counts.store(on && available(), std::memory_order_relaxed); }
 
-VP_AVX512 void count_cells3(const std::uint64_t* const* first, const std::uint64_t* const* second, std::int32_t words,
-                            std::int32_t (&cells)[3][3]) {
-  __m512i acc[3][3];
+namespace {
+
+// acc[x][y] += popcount(first[x][w] & second[y][w]) lane by lane over all words, x, y < K.
+template <int K>
+VP_AVX512 inline void count_and_words(const std::uint64_t* const* first, const std::uint64_t* const* second,
+                                      std::int32_t words, __m512i (&acc)[K][K]) {
   for (auto& row : acc)
     for (auto& a : row) a = _mm512_setzero_si512();
   for (std::int32_t w = 0; w < words; w += 8) {
     const __mmask8 lanes = words - w >= 8 ? 0xFF : static_cast<__mmask8>((1u << (words - w)) - 1);
-    __m512i x[3], y[3];
-    for (int k = 0; k < 3; ++k) {
+    __m512i x[K], y[K];
+    for (int k = 0; k < K; ++k) {
       x[k] = _mm512_maskz_loadu_epi64(lanes, first[k] + w);
       y[k] = _mm512_maskz_loadu_epi64(lanes, second[k] + w);
     }
-    for (int i = 0; i < 3; ++i)
-      for (int j = 0; j < 3; ++j) acc[i][j] = count_and(acc[i][j], x[i], y[j]);
+    for (int i = 0; i < K; ++i)
+      for (int j = 0; j < K; ++j) acc[i][j] = count_and(acc[i][j], x[i], y[j]);
   }
-  // The lanes of eight accumulators summed at once (pairs of lanes, then 128-bit blocks, then the
-  // rest), the ninth alone: far fewer steps than eight separate reductions.
-  alignas(64) long long sums[8];
-  _mm512_store_si512(
-      sums, sum_lanes8(acc[0][0], acc[0][1], acc[0][2], acc[1][0], acc[1][1], acc[1][2], acc[2][0], acc[2][1]));
-  for (int k = 0; k < 8; ++k) cells[k / 3][k % 3] += static_cast<std::int32_t>(sums[k]);
-  cells[2][2] += static_cast<std::int32_t>(_mm512_reduce_add_epi64(acc[2][2]));
 }
 
-VP_AVX512 void count_cells2(const std::uint64_t* const* first, const std::uint64_t* const* second, std::int32_t words,
-                            std::int32_t (&cells)[2][2]) {
-  __m512i acc[2][2] = {{_mm512_setzero_si512(), _mm512_setzero_si512()},
-                       {_mm512_setzero_si512(), _mm512_setzero_si512()}};
-  for (std::int32_t w = 0; w < words; w += 8) {
-    const __mmask8 lanes = words - w >= 8 ? 0xFF : static_cast<__mmask8>((1u << (words - w)) - 1);
-    const __m512i x0 = _mm512_maskz_loadu_epi64(lanes, first[0] + w);
-    const __m512i x1 = _mm512_maskz_loadu_epi64(lanes, first[1] + w);
-    const __m512i y0 = _mm512_maskz_loadu_epi64(lanes, second[0] + w);
-    const __m512i y1 = _mm512_maskz_loadu_epi64(lanes, second[1] + w);
-    acc[0][0] = count_and(acc[0][0], x0, y0);
-    acc[0][1] = count_and(acc[0][1], x0, y1);
-    acc[1][0] = count_and(acc[1][0], x1, y0);
-    acc[1][1] = count_and(acc[1][1], x1, y1);
-  }
-  // Pairs of lanes, 128-bit blocks, then the two halves: lanes 0 to 3 hold the four sums.
-  const __m512i blocks = sum_halves(sum_pairs(acc[0][0], acc[0][1]), sum_pairs(acc[1][0], acc[1][1]));
+}  // namespace
+
+// The cells go out as one 256-bit store of the first eight and one of the ninth: the evaluations
+// read them at once in vector loads, which a store split into smaller pieces could not feed
+// without a stall.
+VP_AVX512 std::int32_t count_set_cells(const std::uint64_t* const* first, const std::uint64_t* const* second,
+                                       std::int32_t words, const std::int32_t* first_totals,
+                                       const std::int32_t* second_totals, std::int32_t (&cells)[3][3]) {
+  auto* out = reinterpret_cast<__m256i*>(&cells[0][0]);
   alignas(64) long long sums[8];
-  _mm512_store_si512(sums, sum_halves(blocks, blocks));
-  for (int k = 0; k < 4; ++k) cells[k / 2][k % 2] += static_cast<std::int32_t>(sums[k]);
+  if (first_totals[3] != 0 && second_totals[3] != 0) {
+    __m512i acc[2][2];
+    count_and_words<2>(first, second, words, acc);
+    // Pairs of lanes, 128-bit blocks, then the two halves: lanes 0 to 3 hold the four sums.
+    const __m512i blocks = sum_halves(sum_pairs(acc[0][0], acc[0][1]), sum_pairs(acc[1][0], acc[1][1]));
+    _mm512_store_si512(sums, sum_halves(blocks, blocks));
+    const auto c00 = static_cast<std::int32_t>(sums[0]), c01 = static_cast<std::int32_t>(sums[1]);
+    const auto c10 = static_cast<std::int32_t>(sums[2]), c11 = static_cast<std::int32_t>(sums[3]);
+    const std::int32_t c20 = second_totals[0] - c00 - c10, c21 = second_totals[1] - c01 - c11;
+    _mm256_storeu_si256(out, _mm256_setr_epi32(c00, c01, first_totals[0] - c00 - c01, c10, c11,
+                                               first_totals[1] - c10 - c11, c20, c21));
+    cells[2][2] = first_totals[2] - c20 - c21;
+    return first_totals[0] + first_totals[1] + first_totals[2];
+  }
+  __m512i acc[3][3];
+  count_and_words<3>(first, second, words, acc);
+  // The lanes of eight accumulators summed at once (pairs of lanes, then 128-bit blocks, then the
+  // rest), the ninth alone: far fewer steps than eight separate reductions.
+  const __m512i eight =
+      sum_lanes8(acc[0][0], acc[0][1], acc[0][2], acc[1][0], acc[1][1], acc[1][2], acc[2][0], acc[2][1]);
+  const long long ninth = _mm512_reduce_add_epi64(acc[2][2]);
+  _mm256_storeu_si256(out, _mm512_cvtepi64_epi32(eight));
+  cells[2][2] = static_cast<std::int32_t>(ninth);
+  return static_cast<std::int32_t>(_mm512_reduce_add_epi64(eight) + ninth);
 }
 
 // 256 samples a step: the low and high bit of every code split into planes at the even bit
@@ -123,7 +133,7 @@ VP_AVX512 int count_packed_cells(const unsigned char* row0, const unsigned char*
 
 namespace {
 
-// Eight tables at most (`lanes`), lane by lane the double operations of yates_chi_square in its
+// The tables of `lanes`, lane by lane the double operations of yates_chi_square in its
 // order, so that each lane's float is the scalar one's.
 VP_AVX512 __mmask8 chi_square_reaching8(const std::int32_t* a, const std::int32_t* c, __mmask8 lanes,
                                         std::int32_t n_cases, std::int32_t n_controls, float threshold) {
@@ -153,15 +163,31 @@ VP_AVX512 __mmask8 chi_square_reaching8(const std::int32_t* a, const std::int32_
 
 std::uint32_t chi_square_reaching(const std::int32_t* a, const std::int32_t* c, int tables, std::int32_t n_cases,
                                   std::int32_t n_controls, float threshold) {
-  std::uint32_t reaching = 0;
-  for (int first = 0; first < tables; first += 8) {
-    const int left = tables - first;
-    const auto lanes = static_cast<__mmask8>(left >= 8 ? 0xFF : (1u << left) - 1);
-    reaching |= static_cast<std::uint32_t>(chi_square_reaching8(a + first, c + first, lanes, n_cases, n_controls,
-                                                                threshold))
-                << first;
-  }
-  return reaching;
+  const auto lanes = static_cast<__mmask8>(tables >= 8 ? 0xFF : (1u << tables) - 1);
+  return chi_square_reaching8(a, c, lanes, n_cases, n_controls, threshold);
+}
+
+VP_AVX512 void mdr_risk_table(const std::int32_t* cases, const std::int32_t* controls, float ratio,
+                              std::int32_t (&table)[4]) {
+  // Cells 0 to 7 in lanes (one load each, as count_set_cells stored them), cell 8 apart.
+  const __m256i case_counts = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cases));
+  const __m256i control_counts = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(controls));
+  const __m256 weighted = _mm256_mul_ps(_mm256_cvtepi32_ps(case_counts), _mm256_set1_ps(ratio));
+  const __m256 control_floats = _mm256_cvtepi32_ps(control_counts);
+  const __mmask8 high = _mm256_cmp_ps_mask(weighted, control_floats, _CMP_GT_OQ);
+  const __mmask8 low = _mm256_cmp_ps_mask(weighted, control_floats, _CMP_LT_OQ);
+  // Horizontal sums of the four classes' lanes: lanes 0 to 3 end as a, b, c, d.
+  const __m256i cases_by_class =
+      _mm256_hadd_epi32(_mm256_maskz_mov_epi32(high, case_counts), _mm256_maskz_mov_epi32(low, case_counts));
+  const __m256i controls_by_class =
+      _mm256_hadd_epi32(_mm256_maskz_mov_epi32(high, control_counts), _mm256_maskz_mov_epi32(low, control_counts));
+  const __m256i sums = _mm256_hadd_epi32(cases_by_class, controls_by_class);
+  const float weighted8 = static_cast<float>(cases[8]) * ratio;
+  const auto controls8 = static_cast<float>(controls[8]);
+  const std::int32_t high8 = weighted8 > controls8, low8 = weighted8 < controls8;
+  const __m128i ninth = _mm_setr_epi32(high8 * cases[8], low8 * cases[8], high8 * controls[8], low8 * controls[8]);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(table),
+                   _mm_add_epi32(_mm_add_epi32(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1)), ninth));
 }
 
 }  // namespace varpair::host_simd

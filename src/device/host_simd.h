@@ -18,23 +18,26 @@ bool available();
 // For tests: switch the vector loops off (or back on) to check both paths.
 void set_enabled(bool on);
 
-// cells[x][y] += sum over `words` words of popcount(first[x][w] & second[y][w]), x, y < 3.
-void count_cells3(const std::uint64_t* const* first, const std::uint64_t* const* second, std::int32_t words,
-                  std::int32_t (&cells)[3][3]);
-
-// The same for x, y < 2.
-void count_cells2(const std::uint64_t* const* first, const std::uint64_t* const* second, std::int32_t words,
-                  std::int32_t (&cells)[2][2]);
+// The nine cells of one sample set of a pair, cells[x][y] = popcount(first[x] & second[y]) over
+// `words` words, and returned their sum. With both SNPs' totals (interaction/genotype_masks.h)
+// saying no call is missing, four cells are counted and five taken from the totals.
+std::int32_t count_set_cells(const std::uint64_t* const* first, const std::uint64_t* const* second,
+                             std::int32_t words, const std::int32_t* first_totals, const std::int32_t* second_totals,
+                             std::int32_t (&cells)[3][3]);
 
 // cells[x][y] = samples with code x in row0 and code y in row1 (2-bit codes, four to a byte; code 3
 // counts nowhere), over the first `samples` samples whose number is a multiple of 256; returns how
 // many samples it counted.
 int count_packed_cells(const unsigned char* row0, const unsigned char* row1, int samples, std::int32_t (&cells)[3][3]);
 
-// Bit t set when table t of the first `tables` (at most 32) reaches `threshold` by the Yates
+// Bit t set when table t of the first `tables` (at most 8) reaches `threshold` by the Yates
 // chi-square of table_2x2.h: a = a[t], b = n_cases - a, c = c[t], d = n_controls - c. The same double
-// operations in the same order, eight tables at a time, so the same decisions.
+// operations in the same order, one table a lane, so the same decisions.
 std::uint32_t chi_square_reaching(const std::int32_t* a, const std::int32_t* c, int tables, std::int32_t n_cases,
                                   std::int32_t n_controls, float threshold);
+
+// MDR's table {a, b, c, d} from a pair's nine case and nine control cells (models/pair_evaluations.h):
+// the same float products and comparisons, cell by cell.
+void mdr_risk_table(const std::int32_t* cases, const std::int32_t* controls, float ratio, std::int32_t (&table)[4]);
 
 }  // namespace varpair::host_simd

@@ -34,45 +34,52 @@ __host__ __device__ __forceinline__ int count_packed_cells(const unsigned char* 
 #endif
 }
 
-// cells[x][y] += popcount(first[x][w] & second[y][w]) over all `words` words; false when it did not run.
-__host__ __device__ __forceinline__ bool count_cells3(const std::uint64_t* const* first,
-                                                      const std::uint64_t* const* second, std::int32_t words,
-                                                      std::int32_t (&cells)[3][3]) {
+// One sample set's nine cells of a pair and their sum (host_simd::count_set_cells); false when it
+// did not run.
+__host__ __device__ __forceinline__ bool count_set_cells(const std::uint64_t* const* first,
+                                                         const std::uint64_t* const* second, std::int32_t words,
+                                                         const std::int32_t* first_totals,
+                                                         const std::int32_t* second_totals,
+                                                         std::int32_t (&cells)[3][3], std::int32_t& genotyped) {
 #if defined(VARPAIR_CUDA)
-  (void)first, (void)second, (void)words, (void)cells;
+  (void)first, (void)second, (void)words, (void)first_totals, (void)second_totals, (void)cells, (void)genotyped;
   return false;
 #else
   if (!host_simd::enabled()) return false;
-  host_simd::count_cells3(first, second, words, cells);
-  return true;
-#endif
-}
-
-// cells[x][y] += popcount(first[x][w] & second[y][w]) for x, y < 2; false when it did not run.
-__host__ __device__ __forceinline__ bool count_cells2(const std::uint64_t* const* first,
-                                                      const std::uint64_t* const* second, std::int32_t words,
-                                                      std::int32_t (&cells)[2][2]) {
-#if defined(VARPAIR_CUDA)
-  (void)first, (void)second, (void)words, (void)cells;
-  return false;
-#else
-  if (!host_simd::enabled()) return false;
-  host_simd::count_cells2(first, second, words, cells);
+  genotyped = host_simd::count_set_cells(first, second, words, first_totals, second_totals, cells);
   return true;
 #endif
 }
 
 // Bit t set for each of the first `tables` 2x2 tables (a[t], n_cases - a[t], c[t], n_controls - c[t])
-// that may reach the chi-square threshold: exactly those on the host's vector path, all of them
-// where it does not run (the caller tests each table it gets).
+// that may reach the chi-square threshold: on the host's vector path exactly those of the first
+// eight, and every later one (one lane more costs more than the scalar test); all of them where it
+// does not run. The caller tests each table it gets.
 __host__ __device__ __forceinline__ std::uint32_t chi_square_candidates(const std::int32_t* a, const std::int32_t* c,
                                                                         int tables, std::int32_t n_cases,
                                                                         std::int32_t n_controls, float threshold) {
+  const std::uint32_t all = tables >= 32 ? ~0u : (1u << tables) - 1;
 #if !defined(VARPAIR_CUDA)
-  if (host_simd::enabled()) return host_simd::chi_square_reaching(a, c, tables, n_cases, n_controls, threshold);
+  if (host_simd::enabled())
+    return host_simd::chi_square_reaching(a, c, tables < 8 ? tables : 8, n_cases, n_controls, threshold) |
+           (all & ~0xFFu);
 #endif
   (void)a, (void)c, (void)n_cases, (void)n_controls, (void)threshold;
-  return tables >= 32 ? ~0u : (1u << tables) - 1;
+  return all;
+}
+
+// MDR's risk table {a, b, c, d} from a pair's nine case and nine control cells; false when it did
+// not run.
+__host__ __device__ __forceinline__ bool mdr_risk_table(const std::int32_t* cases, const std::int32_t* controls,
+                                                        float ratio, std::int32_t (&table)[4]) {
+#if defined(VARPAIR_CUDA)
+  (void)cases, (void)controls, (void)ratio, (void)table;
+  return false;
+#else
+  if (!host_simd::enabled()) return false;
+  host_simd::mdr_risk_table(cases, controls, ratio, table);
+  return true;
+#endif
 }
 
 }  // namespace varpair::vector_path

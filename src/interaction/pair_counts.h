@@ -16,11 +16,6 @@ template <int kKinds>
 __host__ __device__ __forceinline__ void count_cells(const std::uint64_t* const* first,
                                                      const std::uint64_t* const* second, std::int32_t words,
                                                      std::int32_t (&cells)[kKinds][kKinds]) {
-  if constexpr (kKinds == 3) {
-    if (vector_path::count_cells3(first, second, words, cells)) return;
-  } else if constexpr (kKinds == 2) {
-    if (vector_path::count_cells2(first, second, words, cells)) return;
-  }
   for (std::int32_t w = 0; w < words; ++w) {
     std::uint64_t x[kKinds], y[kKinds];
     for (int k = 0; k < kKinds; ++k) {
@@ -46,10 +41,14 @@ __host__ __device__ __forceinline__ ClassMasks class_masks(const std::uint64_t* 
   return ClassMasks{{group[0] + at, group[1] + at, group[2] + at}, totals + 4 * row};
 }
 
-// The nine cells of one sample set. When neither SNP misses a call, every row of the table sums to
-// the first SNP's class total and every column to the second's: four cells counted give the rest.
-__host__ __device__ __forceinline__ void count_set_cells(const ClassMasks& first, const ClassMasks& second,
-                                                         std::int32_t words, std::int32_t (&cells)[3][3]) {
+// The nine cells of one sample set, returning their sum. When neither SNP misses a call, every row
+// of the table sums to the first SNP's class total and every column to the second's: four cells
+// counted give the rest.
+__host__ __device__ __forceinline__ std::int32_t count_set_cells(const ClassMasks& first, const ClassMasks& second,
+                                                                 std::int32_t words, std::int32_t (&cells)[3][3]) {
+  std::int32_t genotyped = 0;
+  if (vector_path::count_set_cells(first.m, second.m, words, first.totals, second.totals, cells, genotyped))
+    return genotyped;
   if (first.totals[3] != 0 && second.totals[3] != 0) {
     std::int32_t four[2][2] = {{0, 0}, {0, 0}};
     count_cells<2>(first.m, second.m, words, four);
@@ -60,11 +59,14 @@ __host__ __device__ __forceinline__ void count_set_cells(const ClassMasks& first
     }
     for (int y = 0; y < 2; ++y) cells[2][y] = second.totals[y] - four[0][y] - four[1][y];
     cells[2][2] = first.totals[2] - cells[2][0] - cells[2][1];
-    return;
+    return first.totals[0] + first.totals[1] + first.totals[2];
   }
   for (auto& row : cells)
     for (auto& cell : row) cell = 0;
   count_cells<3>(first.m, second.m, words, cells);
+  for (const auto& row : cells)
+    for (const std::int32_t cell : row) genotyped += cell;
+  return genotyped;
 }
 
 // The nine genotype cells of a pair for cases and controls, and the samples genotyped at both SNPs.
@@ -79,15 +81,8 @@ __host__ __device__ __forceinline__ PairCells count_pair_cells(const ClassMasks&
                                                                const ClassMasks& control0, const ClassMasks& control1,
                                                                std::int32_t case_words, std::int32_t control_words) {
   PairCells cells;
-  count_set_cells(case0, case1, case_words, cells.cases);
-  count_set_cells(control0, control1, control_words, cells.controls);
-  cells.n_cases = 0;
-  cells.n_controls = 0;
-  for (int x = 0; x < 3; ++x)
-    for (int y = 0; y < 3; ++y) {
-      cells.n_cases += cells.cases[x][y];
-      cells.n_controls += cells.controls[x][y];
-    }
+  cells.n_cases = count_set_cells(case0, case1, case_words, cells.cases);
+  cells.n_controls = count_set_cells(control0, control1, control_words, cells.controls);
   return cells;
 }
 

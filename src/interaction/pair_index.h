@@ -27,8 +27,10 @@ __host__ __device__ __forceinline__ PairPosition within_group_pair(std::uint64_t
 // Between groups A (nA SNPs) and B (nB SNPs): the nA x nB pairs cut into at most 6 x 6 tiles of
 // ceil(nA / 6) rows and ceil(nB / 6) columns, taken band by band, tile by tile, row by row inside a
 // tile.
+// row_end: the end of the pair's row inside its tile, so that the pairs after it up to there are
+// (i, j + 1), (i, j + 2), ... without the divisions.
 __host__ __device__ __forceinline__ PairPosition between_groups_pair(std::uint64_t p, std::uint64_t nA,
-                                                                     std::uint64_t nB) {
+                                                                     std::uint64_t nB, std::uint64_t& row_end) {
   const std::uint64_t tile_rows = (nA + 5) / 6;
   const std::uint64_t tile_cols = (nB + 5) / 6;
   const std::uint64_t band = p / (tile_rows * nB);
@@ -37,7 +39,19 @@ __host__ __device__ __forceinline__ PairPosition between_groups_pair(std::uint64
   const std::uint64_t tile = in_band / (band_rows * tile_cols);
   const std::uint64_t tile_width = tile_cols < nB - tile * tile_cols ? tile_cols : nB - tile * tile_cols;
   const std::uint64_t in_tile = in_band - tile * tile_cols * band_rows;
+  row_end = tile * tile_cols + tile_width;
   return PairPosition{band * tile_rows + in_tile / tile_width, tile * tile_cols + in_tile % tile_width};
+}
+
+__host__ __device__ __forceinline__ PairPosition between_groups_pair(std::uint64_t p, std::uint64_t nA,
+                                                                     std::uint64_t nB) {
+  std::uint64_t row_end = 0;
+  return between_groups_pair(p, nA, nB, row_end);
+}
+
+// The pair after `pos` within a group of n SNPs.
+__host__ __device__ __forceinline__ PairPosition next_within_group_pair(PairPosition pos, std::uint64_t n) {
+  return pos.j + 1 < n ? PairPosition{pos.i, pos.j + 1} : PairPosition{pos.i + 1, pos.i + 2};
 }
 
 }  // namespace varpair

@@ -1,5 +1,6 @@
 // The two pass shapes shared by every interaction kernel. Each thread takes four consecutive
-// positions of its batch, maps each to its pair in closed form, counts the pair's genotype cells
+// positions of its batch, maps the first to its pair in closed form and steps to the next ones
+// (the closed form's divisions cost more than a pair's counts), counts the pair's genotype cells
 // and hands them to the model's evaluation, which fills up to Evaluation::kRecords records:
 //   int evaluation(const PairCells& cells, InteractionRecord* out)  (all but the SNPs)
 #pragma once
@@ -21,19 +22,21 @@ __device__ __forceinline__ void visit_thread_pairs(const PassArgs& p, Visit&& vi
   const auto na = static_cast<std::uint64_t>(p.size_a);
   const auto nb = static_cast<std::uint64_t>(p.size_b);
   const std::uint64_t pairs = kBetween ? na * nb : na * (na - 1) / 2;
+  PairPosition pos{0, 0};
+  std::uint64_t row_end = 0;  // between groups: where the tile row of pos ends
   for (std::uint64_t q = 0; q < 4; ++q) {
     const std::uint64_t position = 4 * t + q;
-    if (position >= p.batch_count) continue;
+    if (position >= p.batch_count) break;
     const std::uint64_t k = p.batch_start + position;
-    if (k >= pairs) continue;
+    if (k >= pairs) break;
     if (kBetween) {
-      const PairPosition pos = between_groups_pair(k, na, nb);
+      if (q == 0 || ++pos.j == row_end) pos = between_groups_pair(k, na, nb, row_end);
       const auto snp0 = static_cast<std::int32_t>(p.start_a + static_cast<std::int64_t>(pos.i));
       const auto snp1 = static_cast<std::int32_t>(p.start_b + static_cast<std::int64_t>(pos.j));
       if (static_cast<std::uint32_t>(snp0) >= static_cast<std::uint32_t>(snp1)) continue;
       visit(pos.i, pos.j, snp0, snp1);
     } else {
-      const PairPosition pos = within_group_pair(k, na);
+      pos = q == 0 ? within_group_pair(k, na) : next_within_group_pair(pos, na);
       if (pos.i >= pos.j) continue;
       visit(pos.i, pos.j, static_cast<std::int32_t>(p.start_a + static_cast<std::int64_t>(pos.i)),
             static_cast<std::int32_t>(p.start_a + static_cast<std::int64_t>(pos.j)));

@@ -22,6 +22,9 @@ struct Table2x2 {
 // (single-precision comparison), low-risk when they are fewer, and in neither class on a tie (every
 // empty cell). a, c are the cases and controls of the high-risk cells, b, d of the low-risk ones.
 __host__ __device__ __forceinline__ Table2x2 mdr_risk_table(const PairCells& cells, float ratio) {
+  std::int32_t sums[4];
+  if (vector_path::mdr_risk_table(&cells.cases[0][0], &cells.controls[0][0], ratio, sums))
+    return Table2x2{sums[0], sums[1], sums[2], sums[3]};
   Table2x2 t{0, 0, 0, 0};
   for (int x = 0; x < 3; ++x)
     for (int y = 0; y < 3; ++y) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -10,6 +11,7 @@
 
 #include "interaction/pair_counts.h"
 #include "interaction/table_2x2.h"
+#include "models/pair_evaluations.h"
 #include "ld/ld_em_vector.h"
 #include "ld/ld_math.h"
 
@@ -49,39 +51,16 @@ TEST_F(VectorCounts, PackedLdRowsCountTheSame) {
   }
 }
 
-TEST_F(VectorCounts, MaskCellsCountTheSame) {
-  for (int words : {1, 7, 8, 9, 40, 79}) {
-    std::vector<std::uint64_t> a[3], b[3];
-    for (int k = 0; k < 3; ++k) {
-      a[k].resize(words);
-      b[k].resize(words);
-      for (auto& w : a[k]) w = rng();
-      for (auto& w : b[k]) w = rng();
-    }
-    const std::uint64_t* first[3] = {a[0].data(), a[1].data(), a[2].data()};
-    const std::uint64_t* second[3] = {b[0].data(), b[1].data(), b[2].data()};
-    const auto [portable, vector] = both_ways([&] {
-      std::array<std::array<std::int32_t, 3>, 3> out{};
-      std::int32_t cells[3][3] = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}};  // counts are added to what is there
-      varpair::count_cells<3>(first, second, words, cells);
-      for (int x = 0; x < 3; ++x)
-        for (int y = 0; y < 3; ++y) out[x][y] = cells[x][y];
-      return out;
-    });
-    EXPECT_EQ(vector, portable) << words;
-  }
-}
-
 // The vector filter keeps exactly the tables whose scalar chi-square reaches the threshold: small,
 // large and empty tables, thresholds at computed values, a threshold of 0 (every table, a zero
 // denominator included), and counts of tables that do not fill the lanes.
 TEST_F(VectorCounts, ChiSquareFilterKeepsExactlyTheTablesThatReachTheThreshold) {
   for (int trial = 0; trial < 3000; ++trial) {
     const int scale = trial % 3 == 0 ? 8 : trial % 3 == 1 ? 500 : 200000;
-    const int tables = 1 + trial % 16;
+    const int tables = 1 + trial % 8;
     const std::int32_t n_cases = trial % 50 == 0 ? 0 : static_cast<std::int32_t>(rng() % scale) + 1;
     const std::int32_t n_controls = static_cast<std::int32_t>(rng() % scale) + 1;
-    std::int32_t a[16], c[16];
+    std::int32_t a[8], c[8];
     for (int t = 0; t < tables; ++t) {
       a[t] = n_cases == 0 ? 0 : static_cast<std::int32_t>(rng() % (n_cases + 1));
       c[t] = static_cast<std::int32_t>(rng() % (n_controls + 1));
@@ -93,6 +72,27 @@ TEST_F(VectorCounts, ChiSquareFilterKeepsExactlyTheTablesThatReachTheThreshold) 
         if (chi(t) >= threshold) expected |= 1u << t;
       ASSERT_EQ(varpair::host_simd::chi_square_reaching(a, c, tables, n_cases, n_controls, threshold), expected)
           << "trial " << trial << " threshold " << threshold;
+    }
+  }
+}
+
+// MDR's risk classes on the vector path are the portable ones: ties at simple ratios, ratios that
+// round, and counts past 2^24 where the float conversions round.
+TEST_F(VectorCounts, MdrRiskTablesAreThePortableOnes) {
+  for (int trial = 0; trial < 3000; ++trial) {
+    const int scale = trial % 3 == 0 ? 6 : trial % 3 == 1 ? 1000 : 40000000;
+    varpair::PairCells cells{};
+    for (int k = 0; k < 9; ++k) {
+      std::int32_t& cases = cells.cases[k / 3][k % 3];
+      cases = static_cast<std::int32_t>(rng() % scale);
+      cells.controls[k / 3][k % 3] = rng() % 4 == 0 ? 2 * cases : static_cast<std::int32_t>(rng() % scale);
+    }
+    for (float ratio : {1.0f, 2.0f, 0.5f, 1.0f / 3.0f, 1.37f}) {
+      const auto [portable, vector] = both_ways([&] {
+        const varpair::Table2x2 t = varpair::mdr_risk_table(cells, ratio);
+        return std::array<std::int32_t, 4>{t.a, t.b, t.c, t.d};
+      });
+      ASSERT_EQ(vector, portable) << "trial " << trial << " ratio " << ratio;
     }
   }
 }

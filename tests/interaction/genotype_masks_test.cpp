@@ -65,7 +65,7 @@ TEST(GenotypeMasks, ManyChunksGiveEveryRowItsMasks) {
 // one: pairs of SNPs without a missing call take four counts and the totals, the others nine.
 TEST(GenotypeMasks, PairCellsOfCompleteAndIncompleteSnps) {
   std::mt19937 rng(3);
-  for (int samples : {1, 63, 64, 200, 700}) {
+  for (int samples : {1, 63, 64, 200, 700, 1100}) {
     const int rows = 8;  // even rows complete, odd rows missing some calls
     std::vector<std::vector<int>> codes(rows, std::vector<int>(samples));
     std::ostringstream text;

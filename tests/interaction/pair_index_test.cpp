@@ -55,6 +55,39 @@ TEST(BetweenGroupPairs, EveryPairOnceForUnevenTilings) {
   }
 }
 
+// The kernels step from a pair to the next without the closed form: within a group always, between
+// groups up to the end of the tile row, which must be exactly where the next pair leaves the row.
+TEST(PairSteps, StepsAgreeWithTheClosedForms) {
+  for (std::uint64_t n : {2, 3, 7, 64, 250}) {
+    for (std::uint64_t p = 0; p + 1 < n * (n - 1) / 2; ++p) {
+      const auto next = varpair::next_within_group_pair(varpair::within_group_pair(p, n), n);
+      const auto expected = varpair::within_group_pair(p + 1, n);
+      ASSERT_EQ(next.i, expected.i) << n << " p " << p;
+      ASSERT_EQ(next.j, expected.j) << n << " p " << p;
+    }
+  }
+  for (auto [na, nb] : std::initializer_list<std::pair<std::uint64_t, std::uint64_t>>{
+           {7, 60}, {13, 14}, {19, 7}, {1, 100}, {100, 1}, {101, 250}}) {
+    for (std::uint64_t p = 0; p + 1 < na * nb; ++p) {
+      std::uint64_t row_end = 0;
+      const auto pos = varpair::between_groups_pair(p, na, nb, row_end);
+      const auto next = varpair::between_groups_pair(p + 1, na, nb);
+      ASSERT_GT(row_end, pos.j) << na << "x" << nb << " p " << p;
+      ASSERT_LE(row_end, nb) << na << "x" << nb << " p " << p;
+      if (pos.j + 1 < row_end) {
+        ASSERT_EQ(next.i, pos.i) << na << "x" << nb << " p " << p;
+        ASSERT_EQ(next.j, pos.j + 1) << na << "x" << nb << " p " << p;
+      }
+    }
+  }
+  // 7 x 60: tiles of 10 columns, so every row ends at the tile's last column.
+  std::uint64_t row_end = 0;
+  varpair::between_groups_pair(25, 7, 60, row_end);
+  EXPECT_EQ(row_end, 20u);
+  varpair::between_groups_pair(419, 7, 60, row_end);
+  EXPECT_EQ(row_end, 60u);
+}
+
 TEST(BetweenGroupPairs, TilesAreTakenBandByBandAndRowByRow) {
   // 7 x 60: bands of 2 rows (the last band 1 row), tiles of 10 columns.
   auto at = [](std::uint64_t p) { return varpair::between_groups_pair(p, 7, 60); };
