@@ -9,10 +9,10 @@ namespace {
 bool cpu_has_vector_popcount() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vpopcntdq") &&
-         __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+         __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw");
 }
 
-#define VP_AVX512 __attribute__((target("avx512f,avx512vpopcntdq,avx512dq,avx512vl")))
+#define VP_AVX512 __attribute__((target("avx512f,avx512vpopcntdq,avx512dq,avx512vl,avx512bw")))
 
 VP_AVX512 inline __m512i count_and(__m512i acc, __m512i x, __m512i y) {
   return _mm512_add_epi64(acc, _mm512_popcnt_epi64(_mm512_and_si512(x, y)));
@@ -101,27 +101,40 @@ VP_AVX512 std::int32_t count_set_cells(const std::uint64_t* const* first, const 
 }
 
 // 256 samples a step: the low and high bit of every code split into planes at the even bit
-// positions, code 0 = neither, 1 = low only, 2 = high only (code 3, both, is no genotype).
+// positions, code 0 = neither, 1 = low only, 2 = high only (code 3, both, is no genotype). The last
+// step loads only the row's remaining bytes and counts code 0 only where a sample is (a row's
+// padding is code 0).
 VP_AVX512 int count_packed_cells(const unsigned char* row0, const unsigned char* row1, int samples,
                                  std::int32_t (&cells)[3][3]) {
   const __m512i even = _mm512_set1_epi64(0x5555555555555555LL);
   __m512i acc[3][3];
   for (auto& row : acc)
     for (auto& a : row) a = _mm512_setzero_si512();
-  int first = 0;
-  for (; first + 256 <= samples; first += 256) {
+  auto step = [&](__m512i w0, __m512i w1, __m512i valid) VP_AVX512 {
     __m512i g[2][3];
-    const unsigned char* rows[2] = {row0, row1};
+    const __m512i w[2] = {w0, w1};
     for (int r = 0; r < 2; ++r) {
-      const __m512i w = _mm512_loadu_si512(rows[r] + first / 4);
-      const __m512i lo = _mm512_and_si512(w, even);
-      const __m512i hi = _mm512_and_si512(_mm512_srli_epi64(w, 1), even);
-      g[r][0] = _mm512_andnot_si512(_mm512_or_si512(lo, hi), even);
+      const __m512i lo = _mm512_and_si512(w[r], even);
+      const __m512i hi = _mm512_and_si512(_mm512_srli_epi64(w[r], 1), even);
+      g[r][0] = _mm512_andnot_si512(_mm512_or_si512(lo, hi), valid);
       g[r][1] = _mm512_andnot_si512(hi, lo);
       g[r][2] = _mm512_andnot_si512(lo, hi);
     }
     for (int x = 0; x < 3; ++x)
       for (int y = 0; y < 3; ++y) acc[x][y] = count_and(acc[x][y], g[0][x], g[1][y]);
+  };
+  int first = 0;
+  for (; first + 256 <= samples; first += 256)
+    step(_mm512_loadu_si512(row0 + first / 4), _mm512_loadu_si512(row1 + first / 4), even);
+  if (first < samples) {
+    const int left = samples - first;  // 1 to 255 samples: left / 4 whole bytes, then a partial one
+    const int bytes = (left + 3) / 4;
+    const __mmask64 loaded = bytes == 64 ? ~__mmask64{0} : (__mmask64{1} << bytes) - 1;
+    const __mmask64 whole = (__mmask64{1} << (left / 4)) - 1;
+    const auto partial = static_cast<char>(0x55 & ((1 << (2 * (left % 4))) - 1));
+    const __m512i valid = _mm512_mask_set1_epi8(_mm512_maskz_set1_epi8(whole, 0x55), loaded & ~whole, partial);
+    step(_mm512_maskz_loadu_epi8(loaded, row0 + first / 4), _mm512_maskz_loadu_epi8(loaded, row1 + first / 4), valid);
+    first = samples;
   }
   alignas(64) long long sums[8];
   _mm512_store_si512(

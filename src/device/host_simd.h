@@ -26,8 +26,8 @@ std::int32_t count_set_cells(const std::uint64_t* const* first, const std::uint6
                              std::int32_t (&cells)[3][3]);
 
 // cells[x][y] = samples with code x in row0 and code y in row1 (2-bit codes, four to a byte; code 3
-// counts nowhere), over the first `samples` samples whose number is a multiple of 256; returns how
-// many samples it counted.
+// counts nowhere; rows of ceil(samples / 4) bytes, read no further), over all `samples` samples;
+// returns `samples`.
 int count_packed_cells(const unsigned char* row0, const unsigned char* row1, int samples, std::int32_t (&cells)[3][3]);
 
 // Bit t set when table t of the first `tables` (at most 8) reaches `threshold` by the Yates

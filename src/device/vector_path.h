@@ -23,7 +23,7 @@ __host__ __device__ __forceinline__ bool enabled() {
 }
 
 // cells[x][y] = samples with code x in row0 and code y in row1 over a leading run of the samples;
-// returns how many samples that run holds (a multiple of 256, or 0).
+// returns how many samples that run holds (all of them on the host's vector path, else 0).
 __host__ __device__ __forceinline__ int count_packed_cells(const unsigned char* row0, const unsigned char* row1,
                                                            int samples, std::int32_t (&cells)[3][3]) {
 #if defined(VARPAIR_CUDA)

@@ -51,13 +51,18 @@ bool compute_ld_block_on_vector_path(const LdComputeArgs& a, int samples) {
   unsigned int slot_of[1024];
   const unsigned long long width = static_cast<unsigned long long>(a.rows1);
   int valued = 0;
+  // Without branches on the outcome, which is as good as random: a mispredicted one would throw
+  // away the next pairs' counting that the processor has begun while the bound is computed.
   for (unsigned int k = 0; k < n; ++k) {
     const unsigned long long g = a.offset + first + k;
     const HaplotypeCounts h =
         count_haplotypes(a.matrix0 + (g / width) * a.stride, a.matrix1 + (g % width) * a.stride, samples);
-    const bool skipped = has_ld_value(h) && ld_surely_below<kMeasure>(h, a.skip_below);
-    slot_of[k] = has_ld_value(h) && !skipped ? static_cast<unsigned int>(valued) : skipped ? kSkipSlot : kNoSlot;
-    if (slot_of[k] < kNoSlot) counts[valued++] = h;
+    const bool valued_pair = has_ld_value(h);
+    const bool skipped = valued_pair & ld_surely_below<kMeasure>(h, a.skip_below);
+    const bool estimated = valued_pair & !skipped;
+    counts[valued] = h;  // kept only when estimated
+    slot_of[k] = estimated ? static_cast<unsigned int>(valued) : skipped ? kSkipSlot : kNoSlot;
+    valued += estimated;
   }
   estimate_haplotypes_many(counts, valued, frequencies);
   for (unsigned int k = 0; k < n; ++k) {

@@ -121,11 +121,16 @@ __host__ __device__ __forceinline__ float r2_measure(const HaplotypeFrequencies&
   return den < 1.0e-8f ? 0.0f : d * d / den;
 }
 
+// The smaller of x and y as fminf gives it wherever both or neither are a number, as in the
+// measures below; compiled inline where fminf is a library call.
+__host__ __device__ __forceinline__ float smaller(float x, float y) { return y < x ? y : x; }
+
 __host__ __device__ __forceinline__ float dprime_measure(const HaplotypeFrequencies& p) {
   const float pA = p.pAB + p.pAb;
   const float pB = p.pAB + p.paB;
   const float d = p.pAB - pA * pB;
-  const float dmax = d > 0.0f ? fminf(pA * (1.0f - pB), (1.0f - pA) * pB) : fminf(pA * pB, (1.0f - pA) * (1.0f - pB));
+  const float dmax =
+      d > 0.0f ? smaller(pA * (1.0f - pB), (1.0f - pA) * pB) : smaller(pA * pB, (1.0f - pA) * (1.0f - pB));
   if (dmax < 1.0e-8f) return 0.0f;
   const float dprime = fabsf(d) / dmax;
   return dprime > 1.0f ? 1.0f : dprime;
@@ -149,41 +154,42 @@ __host__ __device__ __forceinline__ float ld_value(const unsigned char* row0, co
   return ld_measure<kMeasure>(estimate_haplotypes(h));
 }
 
-// The largest value the EM estimate can give a pair, from its counts alone, when it can be told
-// safely; +infinity otherwise. Whatever the EM does, its frequencies are the counts with the double
-// heterozygotes split by some theta in [0, 1]: pA and pB do not depend on theta, and D is linear in
-// it, so |D|, and with it r2 and D', is largest at theta = 0 or 1. Computed in double; the float
-// arithmetic of the estimate differs from it by far less than kLdBoundMargin wherever the bound is
-// given (the measure's denominators not near 0).
+// Whether a pair's value is below `cutoff` for certain, so that its estimate can be skipped (text
+// tables without a distribution need only the pairs at or above the cut-off). Whatever the EM does,
+// its frequencies are the counts with the double heterozygotes split by some theta in [0, 1]: pA
+// and pB do not depend on theta, and D is linear in it, so |D|, and with it r2 and D', is largest
+// at theta = 0 or 1. In counts, with T haplotypes and A, B copies of the alleles, D T^2 = nAB T - AB
+// at theta = 0 and (nAB + nDH) T - AB at 1, exact in 64 bits; the comparisons with the cut-off less
+// kLdBoundMargin need no division. The float arithmetic of the estimate differs from the exact
+// values by far less than the margin wherever a pair is skipped (the measure's denominators not
+// near 0: below 1e-4 for r2 or 1e-2 for a Dmax nothing is skipped).
 constexpr double kLdBoundMargin = 1e-3;
 
 template <LdMeasure kMeasure>
-__host__ __device__ __forceinline__ double ld_upper_bound(const HaplotypeCounts& h) {
-  constexpr double kUnknown = 1.0e30;
-  const double total = static_cast<double>(h.nAB) + h.nAb + h.naB + h.nab + 2.0 * h.nDH;
-  if (!(total > 0)) return kUnknown;
-  const double pA = (static_cast<double>(h.nAB) + h.nAb + h.nDH) / total;
-  const double pB = (static_cast<double>(h.nAB) + h.naB + h.nDH) / total;
-  const double d0 = static_cast<double>(h.nAB) / total - pA * pB;
-  const double d1 = (static_cast<double>(h.nAB) + h.nDH) / total - pA * pB;
-  if (kMeasure == LdMeasure::kR2) {
-    const double den = pA * (1.0 - pA) * pB * (1.0 - pB);
-    if (den < 1.0e-4) return kUnknown;
-    return (d0 * d0 > d1 * d1 ? d0 * d0 : d1 * d1) / den;
-  }
-  const double above = fmin(pA * (1.0 - pB), (1.0 - pA) * pB);  // Dmax for D > 0
-  const double below = fmin(pA * pB, (1.0 - pA) * (1.0 - pB));  // and for D < 0
-  if (above < 1.0e-2 || below < 1.0e-2) return kUnknown;
-  const double b0 = d0 > 0 ? d0 / above : -d0 / below;
-  const double b1 = d1 > 0 ? d1 / above : -d1 / below;
-  return b0 > b1 ? b0 : b1;
-}
-
-// Whether a pair's value is below `cutoff` for certain, so that its estimate can be skipped (text
-// tables without a distribution need only the pairs at or above the cut-off).
-template <LdMeasure kMeasure>
 __host__ __device__ __forceinline__ bool ld_surely_below(const HaplotypeCounts& h, float cutoff) {
-  return cutoff > 0.0f && ld_upper_bound<kMeasure>(h) + kLdBoundMargin < static_cast<double>(cutoff);
+  if (!(cutoff > 0.0f)) return false;
+  const std::int64_t t = static_cast<std::int64_t>(h.nAB) + h.nAb + h.naB + h.nab + 2 * static_cast<std::int64_t>(h.nDH);
+  if (t <= 0 || t >= (std::int64_t{1} << 31)) return false;  // products stay exact below 2^62
+  const std::int64_t a = static_cast<std::int64_t>(h.nAB) + h.nAb + h.nDH;
+  const std::int64_t b = static_cast<std::int64_t>(h.nAB) + h.naB + h.nDH;
+  const auto d0 = static_cast<double>(h.nAB * t - a * b);
+  const auto d1 = static_cast<double>((h.nAB + static_cast<std::int64_t>(h.nDH)) * t - a * b);
+  const double t2 = static_cast<double>(t) * static_cast<double>(t);
+  const double limit = static_cast<double>(cutoff) - kLdBoundMargin;
+  if (kMeasure == LdMeasure::kR2) {
+    const double den = static_cast<double>(a * (t - a)) * static_cast<double>(b * (t - b));  // (pA qA pB qB) T^4
+    if (den < 1.0e-4 * t2 * t2) return false;
+    const double d = (d0 > 0 ? d0 : -d0) > (d1 > 0 ? d1 : -d1) ? (d0 > 0 ? d0 : -d0) : (d1 > 0 ? d1 : -d1);
+    return d * d < limit * den;
+  }
+  // Dmax T^2 for D > 0 and for D < 0.
+  const auto above = static_cast<double>(a * (t - b) < (t - a) * b ? a * (t - b) : (t - a) * b);
+  const auto below = static_cast<double>(a * b < (t - a) * (t - b) ? a * b : (t - a) * (t - b));
+  if (above < 1.0e-2 * t2 || below < 1.0e-2 * t2) return false;
+  // |D| / Dmax of its sign under the limit; for the other sign the test holds by itself.
+  const bool under0 = (d0 < limit * above) & (-d0 < limit * below);
+  const bool under1 = (d1 < limit * above) & (-d1 < limit * below);
+  return under0 & under1;
 }
 
 // What a pair whose estimate was skipped holds: below every cut-off, and no value of its own.
