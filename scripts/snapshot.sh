@@ -2,7 +2,7 @@
 # Runs every command on the examples and on two benchmark-sized data sets with the built varpair and
 # keeps every output (logs without their timing lines), so that two builds can be compared byte for
 # byte: scripts/snapshot.sh before/ ; (change) ; scripts/snapshot.sh after/ ; diff -r before after
-# Usage: scripts/snapshot.sh DIR   (data sets are made once into bench/cache/)
+# Usage: [VARPAIR=binary] [GRID=1] scripts/snapshot.sh DIR   (data sets are made once into bench/cache/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$1
@@ -26,6 +26,9 @@ for set in examples/ld $cache/snap-ld; do
   run "$tag-r2" interChromLDr2 "${f[@]}" -o "$out/$tag-r2.txt" -r2_cut 0.5 -distribution "$out/$tag-r2.dist"
   run "$tag-dp" interChromLDdprime "${f[@]}" -o "$out/$tag-dp.txt" -distribution "$out/$tag-dp.dist"
   run "$tag-dp0" interChromLDdprime "${f[@]}" -o "$out/$tag-dp0" -dprime_cut 0
+  # Text tables alone: the estimates of pairs surely below the cut-off are skipped.
+  run "$tag-r2t" interChromLDr2 "${f[@]}" -o "$out/$tag-r2t.txt" -r2_cut 0.8
+  run "$tag-dpt" interChromLDdprime "${f[@]}" -o "$out/$tag-dpt.txt" -dprime_cut 0.8
 done
 for set in examples/cc $cache/snap-cc; do
   tag=$(basename "$set")
@@ -33,6 +36,29 @@ for set in examples/cc $cache/snap-cc; do
     run "$tag-$c" $c -file0 "$set.cases.txt" -file1 "$set.controls.txt" -o "$out/$tag-$c.txt" -alpha_cut 0.001 -or_cut 1.5
   done
 done
+# With GRID=1 also the harness's grid data sets that bench/cache holds (bench/bench.py --sizes grid),
+# with the harness's options; only their tables, distributions and part files are kept.
+if [ "${GRID:-0}" = 1 ]; then
+  mkdir -p "$out/grid"
+  for f in $cache/ld-*-*k-m*.file0.txt; do
+    [ -e "$f" ] || continue
+    set=${f%.file0.txt} tag=$(basename "${f%.file0.txt}")
+    g=(-file0 "$set.file0.txt" -file1 "$set.file1.txt")
+    "$bin" interChromLDr2 "${g[@]}" -o "$out/grid/$tag-r2.txt" -r2_cut 0.8 >/dev/null
+    "$bin" interChromLDdprime "${g[@]}" -o "$out/grid/$tag-dp.txt" -dprime_cut 0.8 >/dev/null
+    "$bin" interChromLDr2 "${g[@]}" -o "$out/grid/$tag-r2d.txt" -r2_cut 0.8 -distribution "$out/grid/$tag-r2d.dist" \
+      >/dev/null
+    "$bin" interChromLDdprime "${g[@]}" -o "$out/grid/$tag-dp0" -dprime_cut 0 >/dev/null
+  done
+  for f in $cache/cc-*-*k-m*.cases.txt; do
+    [ -e "$f" ] || continue
+    set=${f%.cases.txt} tag=$(basename "${f%.cases.txt}")
+    for c in genotype_interaction mdr_interaction domrec_interaction; do
+      "$bin" $c -file0 "$set.cases.txt" -file1 "$set.controls.txt" -o "$out/grid/$tag-$c.txt" >/dev/null
+    done
+  done
+  rm -f "$out"/grid/*.log
+fi
 # Timings, dates, thread counts and the paths of this snapshot differ between runs; nothing else may.
 for f in "$out"/*.log "$out"/*.console "$out"/*.meta; do
   sed -i -E -e 's/[0-9]+(\.[0-9]+)? (ms|seconds)/T \2/g' -e 's/(started|finished)( successfully)? at: .*/\1 at: T/' \
