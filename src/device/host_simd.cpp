@@ -83,8 +83,8 @@ VP_AVX512 std::int32_t count_set_cells(const std::uint64_t* const* first, const 
     const auto c00 = static_cast<std::int32_t>(sums[0]), c01 = static_cast<std::int32_t>(sums[1]);
     const auto c10 = static_cast<std::int32_t>(sums[2]), c11 = static_cast<std::int32_t>(sums[3]);
     const std::int32_t c20 = second_totals[0] - c00 - c10, c21 = second_totals[1] - c01 - c11;
-    _mm256_storeu_si256(out, _mm256_setr_epi32(c00, c01, first_totals[0] - c00 - c01, c10, c11,
-                                               first_totals[1] - c10 - c11, c20, c21));
+    _mm256_storeu_si256(
+        out, _mm256_setr_epi32(c00, c01, first_totals[0] - c00 - c01, c10, c11, first_totals[1] - c10 - c11, c20, c21));
     cells[2][2] = first_totals[2] - c20 - c21;
     return first_totals[0] + first_totals[1] + first_totals[2];
   }
@@ -155,10 +155,10 @@ VP_AVX512 __mmask8 chi_square_reaching8(const std::int32_t* a, const std::int32_
   const __m512i vc = _mm512_cvtepi32_epi64(_mm256_maskz_loadu_epi32(lanes, c));
   const std::int64_t samples = static_cast<std::int64_t>(n_cases) + n_controls;
   const __m512i with_allele = _mm512_add_epi64(va, vc);  // a + c; b + d is the rest
-  const __m512d denominator = _mm512_mul_pd(
-      _mm512_mul_pd(_mm512_set1_pd(static_cast<double>(n_cases) * static_cast<double>(n_controls)),
-                    _mm512_cvtepi64_pd(with_allele)),
-      _mm512_cvtepi64_pd(_mm512_sub_epi64(_mm512_set1_epi64(samples), with_allele)));
+  const __m512d denominator =
+      _mm512_mul_pd(_mm512_mul_pd(_mm512_set1_pd(static_cast<double>(n_cases) * static_cast<double>(n_controls)),
+                                  _mm512_cvtepi64_pd(with_allele)),
+                    _mm512_cvtepi64_pd(_mm512_sub_epi64(_mm512_set1_epi64(samples), with_allele)));
   const __m512i cross = _mm512_sub_epi64(_mm512_mullo_epi64(va, _mm512_set1_epi64(n_controls)),
                                          _mm512_mullo_epi64(vc, _mm512_set1_epi64(n_cases)));
   const double n = static_cast<double>(samples);
@@ -169,8 +169,8 @@ VP_AVX512 __mmask8 chi_square_reaching8(const std::int32_t* a, const std::int32_
   // 2^-20 that the float rounding (2^-24) and the double roundings cannot cross, tells so without
   // the division. Only when some table may reach it are the quotients computed.
   const double near_threshold = static_cast<double>(threshold) * (1.0 - 0x1p-20);
-  const __mmask8 candidates = _mm512_mask_cmp_pd_mask(
-      lanes, numerator, _mm512_mul_pd(_mm512_set1_pd(near_threshold), denominator), _CMP_GE_OQ);
+  const __mmask8 candidates =
+      _mm512_mask_cmp_pd_mask(lanes, numerator, _mm512_mul_pd(_mm512_set1_pd(near_threshold), denominator), _CMP_GE_OQ);
   if (candidates == 0) return 0;
   const __m512d chi = _mm512_div_pd(numerator, denominator);
   const __mmask8 defined = _mm512_cmp_pd_mask(denominator, _mm512_setzero_pd(), _CMP_NEQ_OQ);
@@ -205,8 +205,9 @@ VP_AVX512 void mdr_risk_table(const std::int32_t* cases, const std::int32_t* con
   const auto controls8 = static_cast<float>(controls[8]);
   const std::int32_t high8 = weighted8 > controls8, low8 = weighted8 < controls8;
   const __m128i ninth = _mm_setr_epi32(high8 * cases[8], low8 * cases[8], high8 * controls[8], low8 * controls[8]);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(table),
-                   _mm_add_epi32(_mm_add_epi32(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1)), ninth));
+  _mm_storeu_si128(
+      reinterpret_cast<__m128i*>(table),
+      _mm_add_epi32(_mm_add_epi32(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1)), ninth));
 }
 
 }  // namespace varpair::host_simd

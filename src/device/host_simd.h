@@ -1,7 +1,8 @@
 // Vector population counts for the host backend's counting loops (AVX-512 VPOPCNTQ) and a vector
-// chi-square filter for the interaction tables, chosen at run time when the processor has them; the portable loops in the kernels' headers serve otherwise and
-// on the GPU. Counts are integers and the filter repeats the scalar's double operations lane by
-// lane, so both ways give the same numbers.
+// chi-square filter for the interaction tables, chosen at run time when the processor has them;
+// the portable loops in the kernels' headers serve otherwise and on the GPU. Counts are integers
+// and the filter repeats the scalar's double operations lane by lane, so both ways give the same
+// numbers.
 #pragma once
 
 #include <atomic>
@@ -21,8 +22,8 @@ void set_enabled(bool on);
 // The nine cells of one sample set of a pair, cells[x][y] = popcount(first[x] & second[y]) over
 // `words` words, and returned their sum. With both SNPs' totals (interaction/genotype_masks.h)
 // saying no call is missing, four cells are counted and five taken from the totals.
-std::int32_t count_set_cells(const std::uint64_t* const* first, const std::uint64_t* const* second,
-                             std::int32_t words, const std::int32_t* first_totals, const std::int32_t* second_totals,
+std::int32_t count_set_cells(const std::uint64_t* const* first, const std::uint64_t* const* second, std::int32_t words,
+                             const std::int32_t* first_totals, const std::int32_t* second_totals,
                              std::int32_t (&cells)[3][3]);
 
 // cells[x][y] = samples with code x in row0 and code y in row1 (2-bit codes, four to a byte; code 3

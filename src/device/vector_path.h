@@ -39,8 +39,8 @@ __host__ __device__ __forceinline__ int count_packed_cells(const unsigned char* 
 __host__ __device__ __forceinline__ bool count_set_cells(const std::uint64_t* const* first,
                                                          const std::uint64_t* const* second, std::int32_t words,
                                                          const std::int32_t* first_totals,
-                                                         const std::int32_t* second_totals,
-                                                         std::int32_t (&cells)[3][3], std::int32_t& genotyped) {
+                                                         const std::int32_t* second_totals, std::int32_t (&cells)[3][3],
+                                                         std::int32_t& genotyped) {
 #if defined(VARPAIR_CUDA)
   (void)first, (void)second, (void)words, (void)first_totals, (void)second_totals, (void)cells, (void)genotyped;
   return false;

@@ -117,8 +117,9 @@ void upload_masks(const MaskStore& store, std::int32_t first, std::int32_t end, 
     const std::size_t totals = static_cast<std::size_t>(end - first) * kTotalsPerRow * sizeof(std::int32_t);
     if (out.totals.allocate(totals) != cudaSuccess)
       throw DeviceError("Failed to allocate GPU memory for genotype totals");
-    if (const cudaError_t e = cudaMemcpy(out.totals.get(), store.totals.get() + static_cast<std::size_t>(first) * kTotalsPerRow,
-                                         totals, cudaMemcpyHostToDevice))
+    if (const cudaError_t e =
+            cudaMemcpy(out.totals.get(), store.totals.get() + static_cast<std::size_t>(first) * kTotalsPerRow, totals,
+                       cudaMemcpyHostToDevice))
       throw DeviceError(std::string("CUDA memory copy for genotype totals failed") +
                         (names.with_error_text ? std::string(": ") + cudaGetErrorString(e) : std::string()));
   } catch (...) {

@@ -12,15 +12,11 @@
 #include "common/mapped_file.h"
 #include "common/packed_genotypes.h"
 #include "device/holders.h"
+#include "interaction/pair_counts.h"
 
 namespace varpair {
 
 constexpr int kMaskKinds = 3;
-
-// Per SNP and sample set, beside the masks: the samples of genotypes 0, 1 and 2, and 1 when these
-// are all the samples (no missing call), else 0. A pair of complete SNPs needs only four of its
-// nine cells counted.
-constexpr int kTotalsPerRow = 4;
 
 // The host store of one table: each genotype one array of rows x words words, SNP-major, in the
 // layout the device uses for a group, so that a group uploads as one slice per mask.
@@ -29,7 +25,7 @@ struct MaskStore {
   std::int32_t samples = 0;
   std::int32_t words = 0;                                  // (samples + 63) / 64
   std::array<HostArray<std::uint64_t>, kMaskKinds> masks;  // rows x words each
-  HostArray<std::int32_t> totals;                          // rows x kTotalsPerRow, see SnpTotals
+  HostArray<std::int32_t> totals;                          // rows x kTotalsPerRow (pair_counts.h)
 
   const std::uint64_t* mask(int genotype, std::int32_t row) const {
     return masks[genotype].get() + static_cast<std::size_t>(row) * static_cast<std::size_t>(words);

@@ -27,8 +27,13 @@ __host__ __device__ __forceinline__ void count_cells(const std::uint64_t* const*
   }
 }
 
+// Per SNP and sample set, beside the masks: the samples of genotypes 0, 1 and 2, and 1 when these
+// are all the samples (no missing call), else 0. A pair of complete SNPs needs only four of its
+// nine cells counted.
+constexpr int kTotalsPerRow = 4;
+
 // The masks of genotype classes 0, 1 and 2 of one SNP of a group (row `row`, `words` words each),
-// and its totals: the samples of each class, then 1 when that is every sample (genotype_masks.h).
+// and its totals.
 struct ClassMasks {
   const std::uint64_t* m[3];
   const std::int32_t* totals;
@@ -38,7 +43,7 @@ __host__ __device__ __forceinline__ ClassMasks class_masks(const std::uint64_t* 
                                                            const std::int32_t* totals, std::uint64_t row,
                                                            std::int32_t words) {
   const std::uint64_t at = row * static_cast<std::uint64_t>(words);
-  return ClassMasks{{group[0] + at, group[1] + at, group[2] + at}, totals + 4 * row};
+  return ClassMasks{{group[0] + at, group[1] + at, group[2] + at}, totals + kTotalsPerRow * row};
 }
 
 // The nine cells of one sample set, returning their sum. When neither SNP misses a call, every row

@@ -59,12 +59,11 @@ template <bool kBetween, class Evaluation>
 __device__ __forceinline__ void run_pass(const PassArgs& p, const Evaluation& evaluation) {
   const GroupClassMasks& second = kBetween ? p.b : p.a;
   visit_thread_pairs<kBetween>(p, [&](std::uint64_t i, std::uint64_t j, std::int32_t snp0, std::int32_t snp1) {
-    const PairCells cells =
-        count_pair_cells(class_masks(p.a.cases, p.a.case_totals, i, p.case_words),
-                         class_masks(second.cases, second.case_totals, j, p.case_words),
-                         class_masks(p.a.controls, p.a.control_totals, i, p.control_words),
-                         class_masks(second.controls, second.control_totals, j, p.control_words), p.case_words,
-                         p.control_words);
+    const PairCells cells = count_pair_cells(class_masks(p.a.cases, p.a.case_totals, i, p.case_words),
+                                             class_masks(second.cases, second.case_totals, j, p.case_words),
+                                             class_masks(p.a.controls, p.a.control_totals, i, p.control_words),
+                                             class_masks(second.controls, second.control_totals, j, p.control_words),
+                                             p.case_words, p.control_words);
     InteractionRecord records[Evaluation::kRecords];
     const int m = evaluation(cells, records);
     for (int r = 0; r < m; ++r) {

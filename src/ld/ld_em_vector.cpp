@@ -123,9 +123,9 @@ VP_AVX512 void em_stream(const EmInputs& in, int m, HaplotypeFrequencies* out) {
     const __m512 change = _mm512_and_ps(_mm512_sub_ps(ll, ll_prev), sign_clear);
     ll_prev = ll;
     rounds = _mm512_add_epi32(rounds, _mm512_set1_epi32(1));
-    const __mmask16 done = static_cast<__mmask16>(
-        active & (_mm512_cmp_ps_mask(change, _mm512_set1_ps(1.0e-8f), _CMP_LT_OQ) |
-                  _mm512_cmpeq_epi32_mask(rounds, _mm512_set1_epi32(20))));
+    const __mmask16 done =
+        static_cast<__mmask16>(active & (_mm512_cmp_ps_mask(change, _mm512_set1_ps(1.0e-8f), _CMP_LT_OQ) |
+                                         _mm512_cmpeq_epi32_mask(rounds, _mm512_set1_epi32(20))));
     if (done != 0) {
       const __m512i at = _mm512_slli_epi32(_mm512_mask_i32gather_epi32(slot, done, slot, in.pair, 4), 2);
       _mm512_mask_i32scatter_ps(results, done, at, pAB, 4);

@@ -168,7 +168,8 @@ constexpr double kLdBoundMargin = 1e-3;
 template <LdMeasure kMeasure>
 __host__ __device__ __forceinline__ bool ld_surely_below(const HaplotypeCounts& h, float cutoff) {
   if (!(cutoff > 0.0f)) return false;
-  const std::int64_t t = static_cast<std::int64_t>(h.nAB) + h.nAb + h.naB + h.nab + 2 * static_cast<std::int64_t>(h.nDH);
+  const std::int64_t t =
+      static_cast<std::int64_t>(h.nAB) + h.nAb + h.naB + h.nab + 2 * static_cast<std::int64_t>(h.nDH);
   if (t <= 0 || t >= (std::int64_t{1} << 31)) return false;  // products stay exact below 2^62
   const std::int64_t a = static_cast<std::int64_t>(h.nAB) + h.nAb + h.nDH;
   const std::int64_t b = static_cast<std::int64_t>(h.nAB) + h.naB + h.nDH;

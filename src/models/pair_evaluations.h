@@ -85,8 +85,8 @@ struct NineGenotypeEvaluation {
   __host__ __device__ __forceinline__ int operator()(const PairCells& cells, InteractionRecord* out) const {
     const std::int32_t* a = &cells.cases[0][0];  // the nine cells in label order
     const std::int32_t* c = &cells.controls[0][0];
-    const std::uint32_t candidates = vector_path::chi_square_candidates(a, c, kRecords, cells.n_cases,
-                                                                        cells.n_controls, thresholds.chi_square);
+    const std::uint32_t candidates =
+        vector_path::chi_square_candidates(a, c, kRecords, cells.n_cases, cells.n_controls, thresholds.chi_square);
     return test_tables<kRecords>(thresholds, out, candidates, [&](int label) {
       return Table2x2{a[label], cells.n_cases - a[label], c[label], cells.n_controls - c[label]};
     });
@@ -122,8 +122,8 @@ struct DomrecEvaluation {
       a[model] = t.a;
       c[model] = t.c;
     }
-    const std::uint32_t candidates = vector_path::chi_square_candidates(a, c, kRecords, cells.n_cases,
-                                                                        cells.n_controls, thresholds.chi_square);
+    const std::uint32_t candidates =
+        vector_path::chi_square_candidates(a, c, kRecords, cells.n_cases, cells.n_controls, thresholds.chi_square);
     return test_tables<kRecords>(thresholds, out, candidates, [&](int model) {
       return Table2x2{a[model], cells.n_cases - a[model], c[model], cells.n_controls - c[model]};
     });

@@ -11,9 +11,9 @@
 
 #include "interaction/pair_counts.h"
 #include "interaction/table_2x2.h"
-#include "models/pair_evaluations.h"
 #include "ld/ld_em_vector.h"
 #include "ld/ld_math.h"
+#include "models/pair_evaluations.h"
 
 namespace {
 

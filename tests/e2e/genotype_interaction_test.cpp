@@ -236,7 +236,8 @@ TEST_F(GenotypeInteraction, DeviceFailuresInsideThePassesLoseOnlyTheirGroupAndSa
       {Op::Memcpy, 8, "ERROR: cudaMemcpy valid_count failed\n"},
       {Op::Memcpy, 9, "ERROR: cudaMemcpy results failed\n"},
       {Op::Malloc, 2, "Error processing group 0: Failed to allocate GPU memory for mask0\n"},
-      {Op::Memcpy, 3, "Error processing group 0: CUDA memory copy for genotype totals failed: unspecified launch failure\n"},
+      {Op::Memcpy, 3,
+       "Error processing group 0: CUDA memory copy for genotype totals failed: unspecified launch failure\n"},
       {Op::Memcpy, 21,
        "Error processing groups 0 and 1: CUDA memory copy for mask1 failed: unspecified launch "
        "failure\n"},
