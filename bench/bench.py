@@ -275,7 +275,7 @@ def main():
     parser.add_argument("--save", action="store_true", help="write the table to bench/results/")
     parser.add_argument("--shards", default="", help="also time each shard of -parallel K N, for these N (2,4)")
     args = parser.parse_args()
-    sizes = [n for s in args.sizes.split(",") for n in GROUPS.get(s, [s])]
+    sizes = list(dict.fromkeys(n for s in args.sizes.split(",") for n in GROUPS.get(s, [s])))  # once each, in order
     for s in sizes:
         if s not in SIZES:
             sys.exit("unknown size %s (known: %s, and the groups %s)" % (s, ", ".join(SIZES), ", ".join(GROUPS)))
@@ -302,7 +302,8 @@ def main():
         "bytes over the run's own load time; .bed vs text: text load time over fileset load time for the same "
         "genotypes (fileset results checked equal)." % (threads, args.repeats),
         "Peer: PLINK 1.9 --r2 inter-chr dprime --ld-window-r2 0.8 (LD) and --fast-epistasis boost (interaction), "
-        "same data and threads." if args.peer else "No peer run.",
+        "same data and threads; LD with -distribution or as binary parts (every value computed) is set against "
+        "the same PLINK run, with the lower target." if args.peer else "No peer run.",
         "Machine: " + machine(), "", table(rows)] + summary(rows) +
         (["", "Shards (-parallel K N, wall time of each shard; the first command of each size):", "",
           shard_table(shard_rows)] if shard_rows else []))

@@ -44,24 +44,26 @@ if [ "${GRID:-0}" = 1 ]; then
     [ -e "$f" ] || continue
     set=${f%.file0.txt} tag=$(basename "${f%.file0.txt}")
     g=(-file0 "$set.file0.txt" -file1 "$set.file1.txt")
-    "$bin" interChromLDr2 "${g[@]}" -o "$out/grid/$tag-r2.txt" -r2_cut 0.8 >/dev/null
-    "$bin" interChromLDdprime "${g[@]}" -o "$out/grid/$tag-dp.txt" -dprime_cut 0.8 >/dev/null
-    "$bin" interChromLDr2 "${g[@]}" -o "$out/grid/$tag-r2d.txt" -r2_cut 0.8 -distribution "$out/grid/$tag-r2d.dist" \
-      >/dev/null
-    "$bin" interChromLDdprime "${g[@]}" -o "$out/grid/$tag-dp0" -dprime_cut 0 >/dev/null
+    run "grid/$tag-r2" interChromLDr2 "${g[@]}" -o "$out/grid/$tag-r2.txt" -r2_cut 0.8
+    run "grid/$tag-dp" interChromLDdprime "${g[@]}" -o "$out/grid/$tag-dp.txt" -dprime_cut 0.8
+    run "grid/$tag-r2d" interChromLDr2 "${g[@]}" -o "$out/grid/$tag-r2d.txt" -r2_cut 0.8 \
+      -distribution "$out/grid/$tag-r2d.dist"
+    run "grid/$tag-dp0" interChromLDdprime "${g[@]}" -o "$out/grid/$tag-dp0" -dprime_cut 0
   done
   for f in $cache/cc-*-*k-m*.cases.txt; do
     [ -e "$f" ] || continue
     set=${f%.cases.txt} tag=$(basename "${f%.cases.txt}")
     for c in genotype_interaction mdr_interaction domrec_interaction; do
-      "$bin" $c -file0 "$set.cases.txt" -file1 "$set.controls.txt" -o "$out/grid/$tag-$c.txt" >/dev/null
+      run "grid/$tag-$c" $c -file0 "$set.cases.txt" -file1 "$set.controls.txt" -o "$out/grid/$tag-$c.txt"
     done
   done
-  rm -f "$out"/grid/*.log
 fi
-# Timings, dates, thread counts and the paths of this snapshot differ between runs; nothing else may.
-for f in "$out"/*.log "$out"/*.console "$out"/*.meta; do
+# Timings, dates, thread counts, the paths of this snapshot and the runs' random identifiers differ
+# between runs; nothing else may.
+for f in "$out"/*.log "$out"/*.console "$out"/*.meta "$out"/grid/*.log "$out"/grid/*.console "$out"/grid/*.meta \
+  "$out"/*_parts/run.id "$out"/grid/*_parts/run.id; do
+  [ -e "$f" ] || continue
   sed -i -E -e 's/[0-9]+(\.[0-9]+)? (ms|seconds)/T \2/g' -e 's/(started|finished)( successfully)? at: .*/\1 at: T/' \
-    -e 's/\(([0-9]+) threads\)/(N threads)/' -e "s#$out/##g" "$f"
+    -e 's/\(([0-9]+) threads\)/(N threads)/' -e "s#$out/##g" -e 's/^(run )?[0-9a-f]{32}$/\1ID/' "$f"
 done
 echo "snapshot in $out"

@@ -2,7 +2,8 @@
 // chi-square filter for the interaction tables, chosen at run time when the processor has them;
 // the portable loops in the kernels' headers serve otherwise and on the GPU. Counts are integers
 // and the filter repeats the scalar's double operations lane by lane, so both ways give the same
-// numbers.
+// numbers. The functions below need the instructions: call them only where available() (as
+// vector_path.h does); elsewhere they stop the program on an illegal instruction.
 #pragma once
 
 #include <atomic>
@@ -20,15 +21,15 @@ bool available();
 void set_enabled(bool on);
 
 // The nine cells of one sample set of a pair, cells[x][y] = popcount(first[x] & second[y]) over
-// `words` words, and returned their sum. With both SNPs' totals (interaction/genotype_masks.h)
+// `words` words, and returned their sum. With both SNPs' totals (interaction/pair_counts.h)
 // saying no call is missing, four cells are counted and five taken from the totals.
 std::int32_t count_set_cells(const std::uint64_t* const* first, const std::uint64_t* const* second, std::int32_t words,
                              const std::int32_t* first_totals, const std::int32_t* second_totals,
                              std::int32_t (&cells)[3][3]);
 
 // cells[x][y] = samples with code x in row0 and code y in row1 (2-bit codes, four to a byte; code 3
-// counts nowhere; rows of ceil(samples / 4) bytes, read no further), over all `samples` samples;
-// returns `samples`.
+// counts nowhere; rows of ceil(samples / 4) bytes, read no further, whose padding bits are 0 as
+// packed_genotypes.h makes them), over all `samples` samples; returns `samples`.
 int count_packed_cells(const unsigned char* row0, const unsigned char* row1, int samples, std::int32_t (&cells)[3][3]);
 
 // Bit t set when table t of the first `tables` (at most 8) reaches `threshold` by the Yates

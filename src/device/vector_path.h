@@ -1,7 +1,8 @@
 // The one place where kernels and per-pair loops meet the host backend's vector units (AVX-512,
 // chosen at run time, see host_simd.h). Each hook does what part of the work it can and says how
 // much; on the GPU, and on processors without the instructions, it does nothing and the portable
-// code that follows it does all. Counts are integers, so either way gives the same numbers.
+// code that follows it does all. Counts are integers, and the float and double work repeats the
+// portable code's operations lane by lane, so either way gives the same numbers.
 #pragma once
 
 #include <cstdint>

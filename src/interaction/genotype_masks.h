@@ -58,8 +58,9 @@ struct DeviceMasks {
 
 // Allocates and fills the group's device arrays, in genotype order, then the totals ("genotype
 // totals" in failure messages). Throws DeviceError with the messages of MaskNames after freeing
-// them all; with first >= end allocates nothing. The totals (16 bytes a row) fit in the memory the
-// group plan leaves free, so the plan does not count them.
+// them all; with first >= end allocates nothing. The plan does not count the totals: 16 bytes a row
+// and sample set beside at least 24 of masks, so at most two thirds more than the masks' tenth of
+// the memory, within the fifth that the plan leaves unassigned (gpu_plan.cpp).
 void upload_masks(const MaskStore& store, std::int32_t first, std::int32_t end, DeviceMasks& out,
                   const MaskNames& names);
 

@@ -54,7 +54,12 @@ __host__ __device__ __forceinline__ std::int32_t count_set_cells(const ClassMask
   std::int32_t genotyped = 0;
   if (vector_path::count_set_cells(first.m, second.m, words, first.totals, second.totals, cells, genotyped))
     return genotyped;
-  if (first.totals[3] != 0 && second.totals[3] != 0) {
+  bool complete = first.totals[3] != 0 && second.totals[3] != 0;
+#if defined(__CUDA_ARCH__)
+  // A warp whose threads took both ways would run both: four counts only where all of it can.
+  complete = __all_sync(__activemask(), complete);
+#endif
+  if (complete) {
     std::int32_t four[2][2] = {{0, 0}, {0, 0}};
     count_cells<2>(first.m, second.m, words, four);
     for (int x = 0; x < 2; ++x) {

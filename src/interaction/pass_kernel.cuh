@@ -1,6 +1,7 @@
 // The two pass shapes shared by every interaction kernel. Each thread takes four consecutive
 // positions of its batch, maps the first to its pair in closed form and steps to the next ones
-// (the closed form's divisions cost more than a pair's counts), counts the pair's genotype cells
+// (the closed form's divisions cost more than a pair's counts; between groups it is taken again
+// where a tile row ends), counts the pair's genotype cells
 // and hands them to the model's evaluation, which fills up to Evaluation::kRecords records:
 //   int evaluation(const PairCells& cells, InteractionRecord* out)  (all but the SNPs)
 #pragma once

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <sstream>
 #include <vector>
@@ -48,6 +49,9 @@ TEST(GenotypeMasks, WordsHold64SamplesAndShortLinesAreMissing) {
   EXPECT_EQ(s.mask(2, 1)[1], 0x1u);
   EXPECT_EQ(s.mask(0, 2)[0], 0x3u);
   for (int k = 0; k < 3; ++k) EXPECT_EQ(s.mask(k, 2)[1], 0u);
+  EXPECT_EQ(s.totals[3], 0) << "a short line misses calls";
+  EXPECT_EQ(s.totals[4 + 3], 1);
+  EXPECT_EQ(s.totals[4 + 1], 64);
 }
 
 TEST(GenotypeMasks, ManyChunksGiveEveryRowItsMasks) {
@@ -61,47 +65,65 @@ TEST(GenotypeMasks, ManyChunksGiveEveryRowItsMasks) {
   }
 }
 
-// Every pair's cells against a count from the genotype codes, on the vector path and the portable
-// one: pairs of SNPs without a missing call take four counts and the totals, the others nine.
+// Switches the host's vector paths for a scope and back on after it, even when a check fails.
+struct VectorPaths {
+  explicit VectorPaths(bool on) { varpair::host_simd::set_enabled(on); }
+  ~VectorPaths() { varpair::host_simd::set_enabled(true); }
+};
+
+// Every pair's cells against a count from the genotype codes, from masks of a text table and of
+// packed rows, on the vector path (where the processor has it) and the portable one: pairs of SNPs
+// without a missing call take four counts and the totals, the others nine.
 TEST(GenotypeMasks, PairCellsOfCompleteAndIncompleteSnps) {
   std::mt19937 rng(3);
   for (int samples : {1, 63, 64, 200, 700, 1100}) {
     const int rows = 8;  // even rows complete, odd rows missing some calls
     std::vector<std::vector<int>> codes(rows, std::vector<int>(samples));
     std::ostringstream text;
+    varpair::PackedGenotypes packed;
+    packed.rows = rows;
+    packed.samples = samples;
+    packed.stride = varpair::packed_stride(samples);
+    packed.data = varpair::allocate_host_array<std::uint8_t>(rows * packed.stride);
+    std::memset(packed.data.get(), 0, rows * packed.stride);
     for (int r = 0; r < rows; ++r) {
       for (int k = 0; k < samples; ++k) {
         codes[r][k] = r % 2 == 1 && (k == samples / 2 || rng() % 10 == 0) ? 3 : static_cast<int>(rng() % 3);
         text << (k ? " " : "") << (codes[r][k] == 3 ? "NA" : std::to_string(codes[r][k]));
+        packed.row(r)[k / 4] |= static_cast<std::uint8_t>(codes[r][k] << (2 * (k % 4)));
       }
       text << "\n";
     }
-    const MaskStore s = masks_of(text.str());
-    for (int r = 0; r < rows; ++r) ASSERT_EQ(s.totals[4 * r + 3], r % 2 == 0 ? 1 : 0) << samples << " " << r;
-    const std::uint64_t* group[3] = {s.masks[0].get(), s.masks[1].get(), s.masks[2].get()};
-    for (bool vector : {false, true}) {
-      varpair::host_simd::set_enabled(vector);
-      for (int i = 0; i < rows; ++i)
-        for (int j = 0; j < rows; ++j) {
-          const auto first = varpair::class_masks(group, s.totals.get(), i, s.words);
-          const auto second = varpair::class_masks(group, s.totals.get(), j, s.words);
-          const varpair::PairCells cells = varpair::count_pair_cells(first, second, second, first, s.words, s.words);
-          int expected[3][3] = {}, genotyped = 0;
-          for (int k = 0; k < samples; ++k)
-            if (codes[i][k] < 3 && codes[j][k] < 3) {
-              ++expected[codes[i][k]][codes[j][k]];
-              ++genotyped;
-            }
-          for (int x = 0; x < 3; ++x)
-            for (int y = 0; y < 3; ++y) {
-              ASSERT_EQ(cells.cases[x][y], expected[x][y]) << samples << " " << i << " " << j << " " << vector;
-              ASSERT_EQ(cells.controls[y][x], expected[x][y]) << samples << " " << i << " " << j << " " << vector;
-            }
-          ASSERT_EQ(cells.n_cases, genotyped);
-          ASSERT_EQ(cells.n_controls, genotyped);
-        }
+    const MaskStore from_text = masks_of(text.str());
+    const MaskStore from_packed = varpair::build_genotype_masks(packed);
+    for (const MaskStore* store : {&from_text, &from_packed}) {
+      const MaskStore& s = *store;
+      for (int r = 0; r < rows; ++r) ASSERT_EQ(s.totals[4 * r + 3], r % 2 == 0 ? 1 : 0) << samples << " " << r;
+      const std::uint64_t* group[3] = {s.masks[0].get(), s.masks[1].get(), s.masks[2].get()};
+      for (bool vector : {false, true}) {
+        if (vector && !varpair::host_simd::available()) continue;
+        const VectorPaths paths(vector);
+        for (int i = 0; i < rows; ++i)
+          for (int j = 0; j < rows; ++j) {
+            const auto first = varpair::class_masks(group, s.totals.get(), i, s.words);
+            const auto second = varpair::class_masks(group, s.totals.get(), j, s.words);
+            const varpair::PairCells cells = varpair::count_pair_cells(first, second, second, first, s.words, s.words);
+            int expected[3][3] = {}, genotyped = 0;
+            for (int k = 0; k < samples; ++k)
+              if (codes[i][k] < 3 && codes[j][k] < 3) {
+                ++expected[codes[i][k]][codes[j][k]];
+                ++genotyped;
+              }
+            for (int x = 0; x < 3; ++x)
+              for (int y = 0; y < 3; ++y) {
+                ASSERT_EQ(cells.cases[x][y], expected[x][y]) << samples << " " << i << " " << j << " " << vector;
+                ASSERT_EQ(cells.controls[y][x], expected[x][y]) << samples << " " << i << " " << j << " " << vector;
+              }
+            ASSERT_EQ(cells.n_cases, genotyped);
+            ASSERT_EQ(cells.n_controls, genotyped);
+          }
+      }
     }
-    varpair::host_simd::set_enabled(true);
   }
 }
 
@@ -137,6 +159,7 @@ TEST_F(MaskUpload, FailuresNameTheMaskAndFreeEverything) {
   const Case cases[] = {
       {varpair::device::testing::Op::Malloc, 0, "Failed to allocate GPU memory for mask0"},
       {varpair::device::testing::Op::Malloc, 2, "Failed to allocate GPU memory for mask2"},
+      {varpair::device::testing::Op::Malloc, 3, "Failed to allocate GPU memory for genotype totals"},
       {varpair::device::testing::Op::Memcpy, 1, "CUDA memory copy for mask1 failed: invalid argument"},
   };
   for (const Case& c : cases) {

@@ -173,4 +173,29 @@ TEST(LdUpperBound, SkipsOnlyPairsWhoseEstimateIsBelowTheCutoff) {
   expect_skips_only_pairs_below_the_cutoff<LdMeasure::kDprime>();
 }
 
+// Counts far beyond a test table's (up to billions of haplotypes, past where 32-bit products would
+// overflow), with the cut-off exactly at the pair's value or just under it: never skipped.
+template <LdMeasure kMeasure>
+void expect_no_skip_at_or_under_the_value() {
+  std::mt19937 rng(kMeasure == LdMeasure::kR2 ? 7 : 8);
+  for (int trial = 0; trial < 20000; ++trial) {
+    varpair::HaplotypeCounts h = random_counts(rng);
+    if (!varpair::has_ld_value(h)) continue;
+    const std::int32_t scale = trial % 4 == 0 ? 10 : trial % 4 == 1 ? 1000 : trial % 4 == 2 ? 100000 : 2000000;
+    for (std::int32_t* count : {&h.nAB, &h.nAb, &h.naB, &h.nab, &h.nDH, &h.n, &h.genotyped}) *count *= scale;
+    const float value = varpair::ld_measure<kMeasure>(varpair::estimate_haplotypes(h));
+    for (const float cut : {value, std::nextafter(value, 0.0f), value - 1e-4f}) {
+      if (!(cut > 0.0f)) continue;
+      ASSERT_FALSE(varpair::ld_surely_below<kMeasure>(h, cut))
+          << "value " << value << " cut " << cut << " nAB " << h.nAB << " nAb " << h.nAb << " naB " << h.naB << " nab "
+          << h.nab << " nDH " << h.nDH;
+    }
+  }
+}
+
+TEST(LdUpperBound, LargeCountsAndCutoffsAtTheValueAreNeverSkipped) {
+  expect_no_skip_at_or_under_the_value<LdMeasure::kR2>();
+  expect_no_skip_at_or_under_the_value<LdMeasure::kDprime>();
+}
+
 }  // namespace
