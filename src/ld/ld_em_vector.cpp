@@ -70,7 +70,6 @@ struct EmInputs {
 // (converged, or 20 rounds) writes it out and takes the next waiting pair at once, so no lane idles
 // while another still runs: a pair needs about 8 rounds, the slowest of 16 nearer 15.
 VP_AVX512 void em_stream(const EmInputs& in, int m, HaplotypeFrequencies* out) {
-  static_assert(sizeof(HaplotypeFrequencies) == 4 * sizeof(float));
   const __m512 tenth = _mm512_set1_ps(0.1f), one = _mm512_set1_ps(1.0f);
   const __m512 sign_clear = bits_to_float(_mm512_set1_epi32(0x7fffffff));
   const __m512i lane_index = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
@@ -79,7 +78,6 @@ VP_AVX512 void em_stream(const EmInputs& in, int m, HaplotypeFrequencies* out) {
   __m512i rounds = _mm512_setzero_si512(), slot = rounds;
   __mmask16 active = 0;
   int next = 0;
-  auto* results = reinterpret_cast<float*>(out);
   for (;;) {
     if (next < m && active != 0xFFFF) {
       // The first free lanes, as many as pairs wait, take the next pairs in order.
@@ -127,11 +125,18 @@ VP_AVX512 void em_stream(const EmInputs& in, int m, HaplotypeFrequencies* out) {
         static_cast<__mmask16>(active & (_mm512_cmp_ps_mask(change, _mm512_set1_ps(1.0e-8f), _CMP_LT_OQ) |
                                          _mm512_cmpeq_epi32_mask(rounds, _mm512_set1_epi32(20))));
     if (done != 0) {
-      const __m512i at = _mm512_slli_epi32(_mm512_mask_i32gather_epi32(slot, done, slot, in.pair, 4), 2);
-      _mm512_mask_i32scatter_ps(results, done, at, pAB, 4);
-      _mm512_mask_i32scatter_ps(results + 1, done, at, pAb, 4);
-      _mm512_mask_i32scatter_ps(results + 2, done, at, paB, 4);
-      _mm512_mask_i32scatter_ps(results + 3, done, at, pab, 4);
+      // A lane or two a round: plain stores beat scatters here.
+      alignas(64) float a[16], b[16], c[16], d[16];
+      alignas(64) std::int32_t at[16];
+      _mm512_store_ps(a, pAB);
+      _mm512_store_ps(b, pAb);
+      _mm512_store_ps(c, paB);
+      _mm512_store_ps(d, pab);
+      _mm512_store_si512(at, slot);
+      for (unsigned lanes = done; lanes != 0; lanes &= lanes - 1) {
+        const int lane = __builtin_ctz(lanes);
+        out[in.pair[at[lane]]] = HaplotypeFrequencies{a[lane], b[lane], c[lane], d[lane]};
+      }
       active = static_cast<__mmask16>(active & ~done);
     }
   }
