@@ -100,10 +100,27 @@ VP_AVX512 std::int32_t count_set_cells(const std::uint64_t* const* first, const 
   return static_cast<std::int32_t>(_mm512_reduce_add_epi64(eight) + ninth);
 }
 
+namespace {
+
+// The last step of a row pair, samples first ... samples - 1 (1 to 255 of them): only the rows'
+// remaining bytes loaded, and `valid` marks where a sample is (a row's padding is code 0).
+template <class Step>
+VP_AVX512 inline void step_tail(const unsigned char* row0, const unsigned char* row1, int first, int samples,
+                                Step&& step) {
+  const int left = samples - first;  // left / 4 whole bytes, then a partial one
+  const int bytes = (left + 3) / 4;
+  const __mmask64 loaded = bytes == 64 ? ~__mmask64{0} : (__mmask64{1} << bytes) - 1;
+  const __mmask64 whole = (__mmask64{1} << (left / 4)) - 1;
+  const auto partial = static_cast<char>(0x55 & ((1 << (2 * (left % 4))) - 1));
+  const __m512i valid = _mm512_mask_set1_epi8(_mm512_maskz_set1_epi8(whole, 0x55), loaded & ~whole, partial);
+  step(_mm512_maskz_loadu_epi8(loaded, row0 + first / 4), _mm512_maskz_loadu_epi8(loaded, row1 + first / 4), valid);
+}
+
+}  // namespace
+
 // 256 samples a step: the low and high bit of every code split into planes at the even bit
-// positions, code 0 = neither, 1 = low only, 2 = high only (code 3, both, is no genotype). The last
-// step loads only the row's remaining bytes and counts code 0 only where a sample is (a row's
-// padding is code 0).
+// positions, code 0 = neither, 1 = low only, 2 = high only (code 3, both, is no genotype); the
+// last step as step_tail.
 VP_AVX512 int count_packed_cells(const unsigned char* row0, const unsigned char* row1, int samples,
                                  std::int32_t (&cells)[3][3]) {
   const __m512i even = _mm512_set1_epi64(0x5555555555555555LL);
@@ -127,13 +144,7 @@ VP_AVX512 int count_packed_cells(const unsigned char* row0, const unsigned char*
   for (; first + 256 <= samples; first += 256)
     step(_mm512_loadu_si512(row0 + first / 4), _mm512_loadu_si512(row1 + first / 4), even);
   if (first < samples) {
-    const int left = samples - first;  // 1 to 255 samples: left / 4 whole bytes, then a partial one
-    const int bytes = (left + 3) / 4;
-    const __mmask64 loaded = bytes == 64 ? ~__mmask64{0} : (__mmask64{1} << bytes) - 1;
-    const __mmask64 whole = (__mmask64{1} << (left / 4)) - 1;
-    const auto partial = static_cast<char>(0x55 & ((1 << (2 * (left % 4))) - 1));
-    const __m512i valid = _mm512_mask_set1_epi8(_mm512_maskz_set1_epi8(whole, 0x55), loaded & ~whole, partial);
-    step(_mm512_maskz_loadu_epi8(loaded, row0 + first / 4), _mm512_maskz_loadu_epi8(loaded, row1 + first / 4), valid);
+    step_tail(row0, row1, first, samples, step);
     first = samples;
   }
   alignas(64) long long sums[8];
@@ -142,6 +153,30 @@ VP_AVX512 int count_packed_cells(const unsigned char* row0, const unsigned char*
   for (int k = 0; k < 8; ++k) cells[k / 3][k % 3] = static_cast<std::int32_t>(sums[k]);
   cells[2][2] = static_cast<std::int32_t>(_mm512_reduce_add_epi64(acc[2][2]));
   return first;
+}
+
+VP_AVX512 int count_packed_phase(const unsigned char* row0, const unsigned char* row1, int samples,
+                                 std::int32_t& both_a, std::int32_t& one_a, std::int32_t& both_het) {
+  const __m512i even = _mm512_set1_epi64(0x5555555555555555LL);
+  __m512i acc[3] = {_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512()};
+  auto step = [&](__m512i w0, __m512i w1, __m512i valid) VP_AVX512 {
+    const __m512i lo0 = _mm512_and_si512(w0, even), hi0 = _mm512_and_si512(_mm512_srli_epi64(w0, 1), even);
+    const __m512i lo1 = _mm512_and_si512(w1, even), hi1 = _mm512_and_si512(_mm512_srli_epi64(w1, 1), even);
+    const __m512i zero0 = _mm512_andnot_si512(_mm512_or_si512(lo0, hi0), valid), one0 = _mm512_andnot_si512(hi0, lo0);
+    const __m512i zero1 = _mm512_andnot_si512(_mm512_or_si512(lo1, hi1), valid), one1 = _mm512_andnot_si512(hi1, lo1);
+    acc[0] = count_and(acc[0], zero0, zero1);
+    acc[1] = _mm512_add_epi64(
+        acc[1], _mm512_popcnt_epi64(_mm512_or_si512(_mm512_and_si512(zero0, one1), _mm512_and_si512(one0, zero1))));
+    acc[2] = count_and(acc[2], one0, one1);
+  };
+  int first = 0;
+  for (; first + 256 <= samples; first += 256)
+    step(_mm512_loadu_si512(row0 + first / 4), _mm512_loadu_si512(row1 + first / 4), even);
+  if (first < samples) step_tail(row0, row1, first, samples, step);
+  both_a = static_cast<std::int32_t>(_mm512_reduce_add_epi64(acc[0]));
+  one_a = static_cast<std::int32_t>(_mm512_reduce_add_epi64(acc[1]));
+  both_het = static_cast<std::int32_t>(_mm512_reduce_add_epi64(acc[2]));
+  return samples;
 }
 
 namespace {

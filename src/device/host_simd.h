@@ -32,6 +32,11 @@ std::int32_t count_set_cells(const std::uint64_t* const* first, const std::uint6
 // packed_genotypes.h makes them), over all `samples` samples; returns `samples`.
 int count_packed_cells(const unsigned char* row0, const unsigned char* row1, int samples, std::int32_t (&cells)[3][3]);
 
+// both_a, one_a, both_het = the samples with code 0 in both rows, code 0 in one and 1 in the other,
+// code 1 in both (rows as count_packed_cells reads them), over all `samples`; returns `samples`.
+int count_packed_phase(const unsigned char* row0, const unsigned char* row1, int samples, std::int32_t& both_a,
+                       std::int32_t& one_a, std::int32_t& both_het);
+
 // Bit t set when table t of the first `tables` (at most 8) reaches `threshold` by the Yates
 // chi-square of table_2x2.h: a = a[t], b = n_cases - a, c = c[t], d = n_controls - c. The same double
 // operations in the same order, one table a lane, so the same decisions.

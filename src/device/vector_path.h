@@ -35,6 +35,20 @@ __host__ __device__ __forceinline__ int count_packed_cells(const unsigned char* 
 #endif
 }
 
+// Over a leading run of the samples of two rows of codes: c00, c01 + c10 and c11 (code 0 at both,
+// code 0 at one and 1 at the other, code 1 at both); returns how many samples that run holds (all
+// of them on the host's vector path, else 0).
+__host__ __device__ __forceinline__ int count_packed_phase(const unsigned char* row0, const unsigned char* row1,
+                                                           int samples, std::int32_t& both_a, std::int32_t& one_a,
+                                                           std::int32_t& both_het) {
+#if defined(VARPAIR_CUDA)
+  (void)row0, (void)row1, (void)samples, (void)both_a, (void)one_a, (void)both_het;
+  return 0;
+#else
+  return host_simd::enabled() ? host_simd::count_packed_phase(row0, row1, samples, both_a, one_a, both_het) : 0;
+#endif
+}
+
 // One sample set's nine cells of a pair and their sum (host_simd::count_set_cells); false when it
 // did not run.
 __host__ __device__ __forceinline__ bool count_set_cells(const std::uint64_t* const* first,

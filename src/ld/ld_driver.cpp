@@ -58,6 +58,7 @@ struct LdInput {
   device::DeviceBuffer& matrix;
   std::shared_ptr<GenotypeSource> source;
   std::vector<std::string> variant_ids;
+  std::vector<std::int32_t> totals;  // the rows' totals, kLdTotalsPerRow each
   LdTable table;
   bool loaded = false;
 };
@@ -82,7 +83,7 @@ bool open_input(RunLog& log, LdInput& in, const LdInput* other) {
 // Reads the selected samples and places the table on the device.
 bool load_input(RunLog& log, LdInput& in, const SampleSelection& selection, cudaStream_t stream) {
   try {
-    in.table = load_ld_source(*in.source, selection, in.chromosome, in.matrix, stream, in.variant_ids);
+    in.table = load_ld_source(*in.source, selection, in.chromosome, in.matrix, stream, in.totals, in.variant_ids);
     in.loaded = true;
     log << in.label << in.table.rows << " rows, " << in.table.columns << " cols" << eol;
     if (!in.chromosome.empty()) log << "  chromosome " << in.chromosome << " of " << in.path << eol;
@@ -121,6 +122,7 @@ class LdRun {
   bool load_inputs();
   bool plan_shard();
   bool allocate_buffers();
+  void upload_totals();
   void write_manifest_of_shard();
   std::vector<std::string> input_files() const;
   bool prepare_outputs();
@@ -143,6 +145,11 @@ class LdRun {
   const std::string run_id_ = new_run_id();
   device::Stream stream_;
   device::DeviceBuffer matrix0_, matrix1_;
+  // The rows' totals go onto the device after the memory plan, when there is room, so that the plan,
+  // the batches and with them the part files stay as they were; without them every pair is counted
+  // in full.
+  std::vector<std::int32_t> host_totals0_, host_totals1_;
+  device::DeviceBuffer totals0_, totals1_;
   LdTable table0_, table1_;
   std::vector<std::string> ids0_, ids1_;  // variant IDs when an input has them
   std::uint64_t first_pair_ = 0;          // the shard's first pair; 0 without shards
@@ -163,8 +170,8 @@ bool LdRun::load_inputs() {
     return false;
   }
   // A text table is read at once, as it always was; filesets and VCFs wait for the sample match.
-  LdInput in0{"file0", "File0: ", s_.file0, s_.chromosome0, matrix0_, nullptr, {}, {}};
-  LdInput in1{"file1", "File1: ", s_.file1, s_.chromosome1, matrix1_, nullptr, {}, {}};
+  LdInput in0{"file0", "File0: ", s_.file0, s_.chromosome0, matrix0_, nullptr, {}, {}, {}};
+  LdInput in1{"file1", "File1: ", s_.file1, s_.chromosome1, matrix1_, nullptr, {}, {}, {}};
   if (!open_input(log_, in0, nullptr)) return false;
   if (in0.source->format() == GenotypeFormat::kText && !load_input(log_, in0, {}, stream_.get())) return false;
   if (!open_input(log_, in1, &in0)) return false;
@@ -182,6 +189,8 @@ bool LdRun::load_inputs() {
          << match.left_out_second << " of file1 left out" << eol;
   table0_ = in0.table;
   table1_ = in1.table;
+  host_totals0_ = std::move(in0.totals);
+  host_totals1_ = std::move(in1.totals);
   ids0_ = std::move(in0.variant_ids);
   ids1_ = std::move(in1.variant_ids);
   if (s_.variant_ids) {  // a text table's variants have no IDs
@@ -265,6 +274,19 @@ bool LdRun::allocate_buffers() {
   return true;
 }
 
+void LdRun::upload_totals() {
+  for (auto [host, device] : {std::pair{&host_totals0_, &totals0_}, std::pair{&host_totals1_, &totals1_}}) {
+    const std::size_t bytes = host->size() * sizeof(std::int32_t);
+    if (bytes == 0 || device->allocate(bytes) != cudaSuccess ||
+        cudaMemcpy(device->get(), host->data(), bytes, cudaMemcpyHostToDevice) != cudaSuccess) {
+      // Where the batches took all the memory, the pairs are counted in full: the same values.
+      totals0_.release();
+      totals1_.release();
+      return;
+    }
+  }
+}
+
 bool LdRun::prepare_outputs() {
   if (s_.binary_mode()) {
     if (!create_parts_directory(parts_, s_.parts_directory(), log_)) return false;
@@ -301,7 +323,9 @@ void LdRun::run_batches() {
                              histogram_.get<unsigned long long>(),
                              missing_.get<unsigned long long>(),
                              table0_.stride,
-                             skip_below};
+                             skip_below,
+                             totals0_.get<const int>(),
+                             totals1_.get<const int>()};
     cudaGetLastError();  // a launch reports its own errors, not a stale one
     command_.kernels.launch_compute(dim3(static_cast<unsigned>(b.blocks)), dim3(s_.threads), stream_.get(), args);
     if (const cudaError_t e = cudaGetLastError()) {
@@ -406,7 +430,9 @@ bool LdRun::run() {
     return false;
   }
   log_ << "Total GPU memory: " << gib(total_bytes) << " GB" << eol;
-  if (!load_inputs() || !plan_shard() || !allocate_buffers() || !prepare_outputs()) return false;
+  if (!load_inputs() || !plan_shard() || !allocate_buffers()) return false;
+  upload_totals();
+  if (!prepare_outputs()) return false;
   computation_start_ = monotonic_ns();
   run_batches();
   return true;
@@ -459,6 +485,8 @@ void LdRun::finish() {
   record_count_.release();
   matrix0_.release();
   matrix1_.release();
+  totals0_.release();
+  totals1_.release();
   histogram_.release();
   missing_.release();
   if (text_.is_open() && !text_.file().close()) {

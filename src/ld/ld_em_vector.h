@@ -56,7 +56,8 @@ bool compute_ld_block_on_vector_path(const LdComputeArgs& a, int samples) {
   for (unsigned int k = 0; k < n; ++k) {
     const unsigned long long g = a.offset + first + k;
     const HaplotypeCounts h =
-        count_haplotypes(a.matrix0 + (g / width) * a.stride, a.matrix1 + (g % width) * a.stride, samples);
+        count_haplotypes(a.matrix0 + (g / width) * a.stride, a.matrix1 + (g % width) * a.stride, samples,
+                         row_totals(a.totals0, g / width), row_totals(a.totals1, g % width));
     const bool valued_pair = has_ld_value(h);
     const bool skipped = valued_pair & ld_surely_below<kMeasure>(h, a.skip_below);
     const bool estimated = valued_pair & !skipped;

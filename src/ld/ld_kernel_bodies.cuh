@@ -19,7 +19,8 @@ __device__ __forceinline__ void compute_ld_body(const LdComputeArgs& a, int samp
   const unsigned long long g = a.offset + t;
   const unsigned long long width = static_cast<unsigned long long>(a.rows1);
   const HaplotypeCounts h =
-      count_haplotypes(a.matrix0 + (g / width) * a.stride, a.matrix1 + (g % width) * a.stride, samples);
+      count_haplotypes(a.matrix0 + (g / width) * a.stride, a.matrix1 + (g % width) * a.stride, samples,
+                       row_totals(a.totals0, g / width), row_totals(a.totals1, g % width));
   const float value = !has_ld_value(h)                             ? kNoLdValue
                       : ld_surely_below<kMeasure>(h, a.skip_below) ? kSkippedLdValue
                                                                    : ld_measure<kMeasure>(estimate_haplotypes(h));

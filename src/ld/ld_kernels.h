@@ -31,7 +31,9 @@ struct LdComputeArgs {
   unsigned long long* histogram;  // 1001 counters, or null
   unsigned long long* missing;    // or null
   unsigned long long stride;
-  float skip_below;  // > 0: pairs surely below this cut-off skip their estimate (text tables only)
+  float skip_below;    // > 0: pairs surely below this cut-off skip their estimate (text tables only)
+  const int* totals0;  // the rows' totals (kLdTotalsPerRow each, ld_math.h)
+  const int* totals1;
 };
 
 // The arguments of filter_kernel_r2 / filter_kernel_dprime.

@@ -78,6 +78,52 @@ __host__ __device__ __forceinline__ HaplotypeCounts count_haplotypes(const unsig
   return h;
 }
 
+// Per row of an LD matrix, beside its codes: the copies of allele A (2 for code 0, 1 for code 1),
+// and 1 when no sample misses its genotype, else 0.
+constexpr int kLdTotalsPerRow = 2;
+
+// A row's totals in an array of them, or null without one.
+__host__ __device__ __forceinline__ const std::int32_t* row_totals(const std::int32_t* totals, unsigned long long row) {
+  return totals == nullptr ? nullptr : totals + row * kLdTotalsPerRow;
+}
+
+// The same counts, given the rows' totals (null: counted in full). When both say no genotype is
+// missing, the A copies of row0 are nAB + nAb + nDH, the B copies of row1 nAB + naB + nDH and all
+// haplotypes 2 samples - nDH, so counting c00, c01 + c10 and c11 (three population counts where
+// nine were) gives all of them.
+__host__ __device__ __forceinline__ HaplotypeCounts count_haplotypes(const unsigned char* row0,
+                                                                     const unsigned char* row1, int samples,
+                                                                     const std::int32_t* totals0,
+                                                                     const std::int32_t* totals1) {
+  if (totals0 == nullptr || totals1 == nullptr || totals0[1] == 0 || totals1[1] == 0)
+    return count_haplotypes(row0, row1, samples);
+  constexpr std::uint64_t kEven = 0x5555555555555555ULL;
+  std::int32_t both_a = 0, one_a = 0, both_het = 0;  // c00, c01 + c10, c11
+  int first = vector_path::count_packed_phase(row0, row1, samples, both_a, one_a, both_het);
+  for (; first < samples; first += 32) {
+    const int in_word = samples - first < 32 ? samples - first : 32;
+    const unsigned bytes = static_cast<unsigned>((in_word + 3) / 4);
+    const std::uint64_t w0 = load_le64(row0 + first / 4, bytes), w1 = load_le64(row1 + first / 4, bytes);
+    const std::uint64_t valid = in_word == 32 ? kEven : kEven & ((1ULL << (2 * in_word)) - 1);
+    const std::uint64_t lo0 = w0 & kEven, hi0 = (w0 >> 1) & kEven;
+    const std::uint64_t lo1 = w1 & kEven, hi1 = (w1 >> 1) & kEven;
+    const std::uint64_t zero0 = ~(lo0 | hi0) & valid, one0 = lo0 & ~hi0;
+    const std::uint64_t zero1 = ~(lo1 | hi1) & valid, one1 = lo1 & ~hi1;
+    both_a += popcount64(zero0 & zero1);
+    one_a += popcount64((zero0 & one1) | (one0 & zero1));
+    both_het += popcount64(one0 & one1);
+  }
+  HaplotypeCounts h;
+  h.nAB = 2 * both_a + one_a;
+  h.nDH = both_het;
+  h.nAb = totals0[0] - h.nAB - h.nDH;
+  h.naB = totals1[0] - h.nAB - h.nDH;
+  h.nab = 2 * samples - 2 * h.nDH - h.nAB - h.nAb - h.naB;
+  h.n = samples;
+  h.genotyped = samples;
+  return h;
+}
+
 // The EM estimate, all in single precision: start from (count + 0.1) / (2n + 0.4), then at most 20
 // rounds that split the double heterozygotes between the phases AB/ab and Ab/aB in proportion to
 // the current frequencies, stopping when the log-likelihood changes by less than 1e-8. A log-

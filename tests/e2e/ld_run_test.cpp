@@ -127,6 +127,33 @@ TEST_F(LdRun, TextTablesHoldExactlyThePairsAtOrAboveTheCutoff) {
   }
 }
 
+// Rows without a missing genotype take most counts from their totals; where the device has no room
+// left for the totals (the allocation of file0's, the sixth, or file1's fails), every pair is
+// counted in full. The tables are the definition's either way.
+TEST_F(LdRun, CompleteRowsGiveTheDefinitionsTablesWithAndWithoutTheirTotals) {
+  auto complete = [](std::string text) {
+    for (std::size_t at; (at = text.find("NA")) != std::string::npos;) text.replace(at, 2, "1");
+    return text;
+  };
+  text0 = complete(random_table(rng, 37, 300, nullptr));
+  g0 = varpair::test::reference_genotypes(text0);
+  text1 = complete(random_table(rng, 23, 300, &g0));
+  g1 = varpair::test::reference_genotypes(text1);
+  file0 = dir.write("t0.txt", text0);
+  file1 = dir.write("t1.txt", text1);
+  for (const int failing : {-1, 5, 6}) {
+    for (const bool dprime : {false, true}) {
+      varpair::device::testing::reset();
+      if (failing >= 0) fail_calls(Op::Malloc, cudaErrorMemoryAllocation, 1, failing);
+      const std::string out = dir.file(dprime ? "dprime.txt" : "r2.txt");
+      const auto r =
+          run(dprime ? "interChromLDdprime" : "interChromLDr2", out, {dprime ? "-dprime_cut" : "-r2_cut", "0.3"});
+      ASSERT_EQ(r.status, 0) << r.out;
+      EXPECT_TRUE(SameText(read_file(out), expected_text(dprime, 0.3f))) << "failing allocation " << failing;
+    }
+  }
+}
+
 TEST_F(LdRun, AValueExactlyAtTheCutoffIsInTheTable) {
   make_tables(41, 29, 97);
   for (const bool dprime : {false, true}) {

@@ -78,7 +78,8 @@ TEST(LdPacking, AgreesWithSampleBySamplePackingOnRandomTables) {
 varpair::LdTable read_table(const std::string& path, varpair::device::DeviceBuffer& matrix, cudaStream_t stream) {
   const auto source = varpair::GenotypeSource::open(path);
   std::vector<std::string> ids;
-  return varpair::load_ld_source(*source, {}, "", matrix, stream, ids);
+  std::vector<std::int32_t> totals;
+  return varpair::load_ld_source(*source, {}, "", matrix, stream, totals, ids);
 }
 
 class LdTableLoad : public ::testing::Test {

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
 
+#include "common/packed_genotypes.h"
+#include "ld/ld_input.h"
 #include "ld/ld_reference.h"
 
 namespace {
@@ -100,12 +103,25 @@ TEST(LdMath, HistogramBins) {
   EXPECT_EQ(varpair::histogram_bin(std::nanf("")), 0);
 }
 
-// The bit-plane counts and the whole value agree with the sample-by-sample definition on random
-// rows of every length around the 32-sample words, with missing genotypes.
+// The rows' totals as the LD input computes them.
+std::vector<std::int32_t> totals_of(const std::vector<int>& codes) {
+  varpair::PackedGenotypes g;
+  g.rows = 1;
+  g.samples = static_cast<std::int32_t>(codes.size());
+  g.stride = varpair::packed_stride(g.samples);
+  const std::vector<unsigned char> bytes = packed(codes);
+  g.data = varpair::allocate_host_array<std::uint8_t>(bytes.size());
+  std::copy(bytes.begin(), bytes.end(), g.data.get());
+  return varpair::ld_row_totals(g);
+}
+
+// The bit-plane counts, with and without the rows' totals, and the whole value agree with the
+// sample-by-sample definition on random rows of every length around the 32-sample words and the
+// 256-sample steps, with missing genotypes and without.
 TEST(LdMath, AgreesWithTheSampleBySampleDefinition) {
   std::mt19937 rng(99);
   for (int round = 0; round < 3000; ++round) {
-    const int samples = 1 + static_cast<int>(rng() % 150);
+    const int samples = 1 + static_cast<int>(rng() % (round % 10 == 0 ? 1200 : 150));
     const int missing_rate = static_cast<int>(rng() % 4);  // 0 to 3 in 20
     std::vector<int> x(samples), y(samples);
     const int bias = static_cast<int>(rng() % 3);
@@ -117,13 +133,19 @@ TEST(LdMath, AgreesWithTheSampleBySampleDefinition) {
                                                          : static_cast<int>(rng() % 3);
     }
     const auto c = reference_counts(x, y);
-    const auto h = varpair::count_haplotypes(packed(x).data(), packed(y).data(), samples);
-    ASSERT_EQ(h.nAB, c.nAB);
-    ASSERT_EQ(h.nAb, c.nAb);
-    ASSERT_EQ(h.naB, c.naB);
-    ASSERT_EQ(h.nab, c.nab);
-    ASSERT_EQ(h.nDH, c.nDH);
-    ASSERT_EQ(h.n, c.n);
+    const std::vector<std::int32_t> tx = totals_of(x), ty = totals_of(y);
+    ASSERT_EQ(tx[1], missing_rate == 0 ? 1 : static_cast<int>(std::count(x.begin(), x.end(), 3) == 0));
+    for (const auto& h :
+         {varpair::count_haplotypes(packed(x).data(), packed(y).data(), samples),
+          varpair::count_haplotypes(packed(x).data(), packed(y).data(), samples, tx.data(), ty.data())}) {
+      ASSERT_EQ(h.nAB, c.nAB) << round;
+      ASSERT_EQ(h.nAb, c.nAb) << round;
+      ASSERT_EQ(h.naB, c.naB) << round;
+      ASSERT_EQ(h.nab, c.nab) << round;
+      ASSERT_EQ(h.nDH, c.nDH) << round;
+      ASSERT_EQ(h.n, c.n) << round;
+      ASSERT_EQ(h.genotyped, c.genotyped) << round;
+    }
     const float r2 = r2_of(x, y), ref_r2 = varpair::test::reference_r2(c);
     const float dp = dprime_of(x, y), ref_dp = varpair::test::reference_dprime(c);
     ASSERT_TRUE(r2 == ref_r2 || (std::isnan(r2) && std::isnan(ref_r2))) << round << ": " << r2 << " vs " << ref_r2;
