@@ -95,8 +95,12 @@ __host__ __device__ __forceinline__ HaplotypeCounts count_haplotypes(const unsig
                                                                      const unsigned char* row1, int samples,
                                                                      const std::int32_t* totals0,
                                                                      const std::int32_t* totals1) {
-  if (totals0 == nullptr || totals1 == nullptr || totals0[1] == 0 || totals1[1] == 0)
-    return count_haplotypes(row0, row1, samples);
+  bool complete = totals0 != nullptr && totals1 != nullptr && totals0[1] != 0 && totals1[1] != 0;
+#if defined(__CUDA_ARCH__)
+  // A warp whose threads took both ways would run both: three counts only where all of it can.
+  complete = __all_sync(__activemask(), complete);
+#endif
+  if (!complete) return count_haplotypes(row0, row1, samples);
   constexpr std::uint64_t kEven = 0x5555555555555555ULL;
   std::int32_t both_a = 0, one_a = 0, both_het = 0;  // c00, c01 + c10, c11
   int first = vector_path::count_packed_phase(row0, row1, samples, both_a, one_a, both_het);
