@@ -88,9 +88,9 @@ __host__ __device__ __forceinline__ const std::int32_t* row_totals(const std::in
 }
 
 // The same counts, given the rows' totals (null: counted in full). When both say no genotype is
-// missing, the A copies of row0 are nAB + nAb + nDH, the B copies of row1 nAB + naB + nDH and all
-// haplotypes 2 samples - nDH, so counting c00, c01 + c10 and c11 (three population counts where
-// nine were) gives all of them.
+// missing, the A copies of row0 are nAB + nAb + nDH, the B copies of row1 nAB + naB + nDH and
+// nAB + nAb + naB + nab = 2 (samples - nDH), so counting c00, c01 + c10 and c11 (three population
+// counts where nine were) gives all of them.
 __host__ __device__ __forceinline__ HaplotypeCounts count_haplotypes(const unsigned char* row0,
                                                                      const unsigned char* row1, int samples,
                                                                      const std::int32_t* totals0,
