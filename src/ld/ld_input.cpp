@@ -25,21 +25,14 @@ void transfer_ld_rows(const std::uint8_t* packed, std::int32_t rows, std::uint64
 
 std::vector<std::int32_t> ld_row_totals(const PackedGenotypes& packed) {
   std::vector<std::int32_t> totals(static_cast<std::size_t>(packed.rows) * kLdTotalsPerRow);
-  constexpr std::uint64_t kEven = 0x5555555555555555ULL;
   for (std::int32_t r = 0; r < packed.rows; ++r) {
-    const std::uint8_t* row = packed.row(r);
-    std::int64_t ones = 0, twos = 0, missing = 0;  // padding is code 0: counted from the samples
-    for (std::uint64_t at = 0; at < packed.stride; at += 8) {
-      const auto bytes = static_cast<unsigned>(packed.stride - at < 8 ? packed.stride - at : 8);
-      const std::uint64_t w = load_le64(row + at, bytes);
-      const std::uint64_t lo = w & kEven, hi = (w >> 1) & kEven;
-      ones += __builtin_popcountll(lo & ~hi);
-      twos += __builtin_popcountll(hi & ~lo);
-      missing += __builtin_popcountll(lo & hi);
+    std::int64_t count[3] = {0, 0, 0};
+    for (std::int32_t first = 0; first < packed.samples; first += 32) {
+      const CodePlanes g = code_planes(packed.row(r), first, packed.samples);
+      for (int k = 0; k < 3; ++k) count[k] += popcount64(g.is[k]);
     }
-    const std::int64_t zeros = packed.samples - ones - twos - missing;
-    totals[static_cast<std::size_t>(r) * kLdTotalsPerRow] = static_cast<std::int32_t>(2 * zeros + ones);
-    totals[static_cast<std::size_t>(r) * kLdTotalsPerRow + 1] = missing == 0 ? 1 : 0;
+    totals[static_cast<std::size_t>(r) * kLdTotalsPerRow] = static_cast<std::int32_t>(2 * count[0] + count[1]);
+    totals[static_cast<std::size_t>(r) * kLdTotalsPerRow + 1] = count[0] + count[1] + count[2] == packed.samples;
   }
   return totals;
 }

@@ -42,29 +42,33 @@ __host__ __device__ __forceinline__ std::uint64_t load_le64(const unsigned char*
   return w;
 }
 
+// Samples first ... first + 31 of a row (fewer at its end) as bit planes at the even positions:
+// is[k] holds code k (code 3 is in none; past the last sample, where a row's bits are 0, nothing is).
+struct CodePlanes {
+  std::uint64_t is[3];
+};
+
+__host__ __device__ __forceinline__ CodePlanes code_planes(const unsigned char* row, int first, int samples) {
+  constexpr std::uint64_t kEven = 0x5555555555555555ULL;
+  const int in_word = samples - first < 32 ? samples - first : 32;
+  const unsigned bytes = static_cast<unsigned>((in_word + 3) / 4);
+  std::uint64_t w;
+  if (bytes == 8)
+    memcpy(&w, row + first / 4, 8);
+  else
+    w = load_le64(row + first / 4, bytes);
+  const std::uint64_t valid = in_word == 32 ? kEven : kEven & ((1ULL << (2 * in_word)) - 1);
+  const std::uint64_t lo = w & kEven, hi = (w >> 1) & kEven;
+  return CodePlanes{{~(lo | hi) & valid, lo & ~hi, hi & ~lo}};  // padding is code 0: only `is[0]` needs `valid`
+}
+
 __host__ __device__ __forceinline__ HaplotypeCounts count_haplotypes(const unsigned char* row0,
                                                                      const unsigned char* row1, int samples) {
-  constexpr std::uint64_t kEven = 0x5555555555555555ULL;
   std::int32_t c[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
-  int first = vector_path::count_packed_cells(row0, row1, samples, c);
-  for (; first < samples; first += 32) {
-    const int in_word = samples - first < 32 ? samples - first : 32;
-    const unsigned bytes = static_cast<unsigned>((in_word + 3) / 4);
-    std::uint64_t w0, w1;
-    if (bytes == 8) {
-      memcpy(&w0, row0 + first / 4, 8);
-      memcpy(&w1, row1 + first / 4, 8);
-    } else {
-      w0 = load_le64(row0 + first / 4, bytes);
-      w1 = load_le64(row1 + first / 4, bytes);
-    }
-    const std::uint64_t valid = in_word == 32 ? kEven : kEven & ((1ULL << (2 * in_word)) - 1);
-    const std::uint64_t lo0 = w0 & kEven, hi0 = (w0 >> 1) & kEven;
-    const std::uint64_t lo1 = w1 & kEven, hi1 = (w1 >> 1) & kEven;
-    const std::uint64_t g0[3] = {~(lo0 | hi0) & valid, lo0 & ~hi0, hi0 & ~lo0};
-    const std::uint64_t g1[3] = {~(lo1 | hi1) & valid, lo1 & ~hi1, hi1 & ~lo1};
+  for (int first = vector_path::count_packed_cells(row0, row1, samples, c); first < samples; first += 32) {
+    const CodePlanes g0 = code_planes(row0, first, samples), g1 = code_planes(row1, first, samples);
     for (int x = 0; x < 3; ++x)
-      for (int y = 0; y < 3; ++y) c[x][y] += popcount64(g0[x] & g1[y]);
+      for (int y = 0; y < 3; ++y) c[x][y] += popcount64(g0.is[x] & g1.is[y]);
   }
   HaplotypeCounts h;
   h.nAB = 2 * c[0][0] + c[0][1] + c[1][0];
@@ -101,21 +105,13 @@ __host__ __device__ __forceinline__ HaplotypeCounts count_haplotypes(const unsig
   complete = __all_sync(__activemask(), complete);
 #endif
   if (!complete) return count_haplotypes(row0, row1, samples);
-  constexpr std::uint64_t kEven = 0x5555555555555555ULL;
   std::int32_t both_a = 0, one_a = 0, both_het = 0;  // c00, c01 + c10, c11
-  int first = vector_path::count_packed_phase(row0, row1, samples, both_a, one_a, both_het);
-  for (; first < samples; first += 32) {
-    const int in_word = samples - first < 32 ? samples - first : 32;
-    const unsigned bytes = static_cast<unsigned>((in_word + 3) / 4);
-    const std::uint64_t w0 = load_le64(row0 + first / 4, bytes), w1 = load_le64(row1 + first / 4, bytes);
-    const std::uint64_t valid = in_word == 32 ? kEven : kEven & ((1ULL << (2 * in_word)) - 1);
-    const std::uint64_t lo0 = w0 & kEven, hi0 = (w0 >> 1) & kEven;
-    const std::uint64_t lo1 = w1 & kEven, hi1 = (w1 >> 1) & kEven;
-    const std::uint64_t zero0 = ~(lo0 | hi0) & valid, one0 = lo0 & ~hi0;
-    const std::uint64_t zero1 = ~(lo1 | hi1) & valid, one1 = lo1 & ~hi1;
-    both_a += popcount64(zero0 & zero1);
-    one_a += popcount64((zero0 & one1) | (one0 & zero1));
-    both_het += popcount64(one0 & one1);
+  for (int first = vector_path::count_packed_phase(row0, row1, samples, both_a, one_a, both_het); first < samples;
+       first += 32) {
+    const CodePlanes g0 = code_planes(row0, first, samples), g1 = code_planes(row1, first, samples);
+    both_a += popcount64(g0.is[0] & g1.is[0]);
+    one_a += popcount64((g0.is[0] & g1.is[1]) | (g0.is[1] & g1.is[0]));
+    both_het += popcount64(g0.is[1] & g1.is[1]);
   }
   HaplotypeCounts h;
   h.nAB = 2 * both_a + one_a;
