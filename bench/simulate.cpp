@@ -9,7 +9,9 @@
 //       homozygote x homozygote (aa*bb), dominant x dominant of the first alleles ((AA+Aa)*(BB+Bb)) and
 //       heterozygote x heterozygote (Aa*Bb).
 //
-// Options: --seed X (1), --missing RATE (0), --plink (also write PREFIX.bed/.bim/.fam), --vcf EXT
+// Options: --seed X (1), --missing RATE (0), --rare FRACTION (0: case/control SNPs of that share, not
+// the planted ones, get a minor allele frequency of 0 to 0.05, so that some are monomorphic among the
+// cases or the controls, or in all), --plink (also write PREFIX.bed/.bim/.fam), --vcf EXT
 // (also write PREFIX.EXT, EXT one of vcf, vcf.gz, bcf), --shuffle-samples (the fileset and the VCF
 // list the samples in a shuffled order; the text tables keep theirs).
 // Genotypes count copies of the second allele "G" (0, 1, 2); a missing genotype is written "NA".
@@ -44,6 +46,7 @@ struct Options {
   long rows0 = 0, rows1 = 0, samples = 0, snps = 0, cases = 0, controls = 0;
   std::uint64_t seed = 1;
   double missing = 0.0;
+  double rare = 0.0;
   bool plink = false;
   std::string vcf;  // "", "vcf", "vcf.gz" or "bcf"
   bool shuffle = false;
@@ -55,7 +58,7 @@ struct Options {
                "usage: varpair-simulate ld --rows0 N --rows1 M --samples S --out PREFIX [--seed X] [--missing R] "
                "[--plink] [--vcf vcf|vcf.gz|bcf] [--shuffle-samples]\n"
                "       varpair-simulate cc --snps N --cases A --controls B --out PREFIX [--seed X] [--missing R] "
-               "[--plink] [--vcf vcf|vcf.gz|bcf] [--shuffle-samples]\n",
+               "[--rare F] [--plink] [--vcf vcf|vcf.gz|bcf] [--shuffle-samples]\n",
                why.c_str());
   std::exit(2);
 }
@@ -96,6 +99,8 @@ Options parse(int argc, char** argv) {
       o.seed = static_cast<std::uint64_t>(positive(v, "--seed"));
     else if (a == "--missing")
       o.missing = std::atof(v);
+    else if (a == "--rare")
+      o.rare = std::atof(v);
     else if (a == "--out")
       o.out = v;
     else if (a == "--vcf")
@@ -108,6 +113,7 @@ Options parse(int argc, char** argv) {
   if (o.mode == "cc" && (o.snps < 10 || o.cases == 0 || o.controls == 0))
     usage("cc needs --snps (at least 10), --cases, --controls");
   if (o.missing < 0 || o.missing >= 1) usage("--missing is a rate from 0 to below 1");
+  if (o.rare < 0 || o.rare > 1) usage("--rare is a share from 0 to 1");
   if (!o.vcf.empty() && o.vcf != "vcf" && o.vcf != "vcf.gz" && o.vcf != "bcf") usage("--vcf is vcf, vcf.gz or bcf");
   return o;
 }
@@ -331,6 +337,12 @@ int simulate_cc(const Options& o) {
   std::map<long, double> planted_freq;
   for (const auto& p : planted) planted_freq[p.snp0] = planted_freq[p.snp1] = p.freq;
   for (const auto& [snp, p] : planted_freq) freq[snp] = p;
+  if (o.rare > 0) {
+    // A stream of its own, so that the genotypes of the other SNPs stay those of a run without.
+    Random rare(o.seed * 104729 + 17);
+    for (long snp = 0; snp < n; ++snp)
+      if (!planted_freq.count(snp) && rare.chance(o.rare)) freq[snp] = 0.05 * rare.uniform() * rare.uniform();
+  }
 
   // People are drawn at the planted SNPs until both quotas are full; a carrier of a planted pattern
   // is more likely a case. The other SNPs are independent of the status.

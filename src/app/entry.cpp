@@ -51,7 +51,7 @@ std::optional<MergeCommand> merge_command_of(const std::string& name) {
     MergeCommand m;
     m.ld = command.ld;
     m.interaction = command.interaction;
-    if (command.model != nullptr) m.labels = command.model().labels;
+    if (command.model != nullptr) m.model = &command.model();
     return m;
   }
   return std::nullopt;

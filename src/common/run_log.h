@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/output_names.h"
 #include "common/progress.h"
 
 namespace varpair {
@@ -72,10 +73,5 @@ void note_in_run_log(const std::string& line);
 
 // Ends the current line of a RunLog: `log << "Rows: " << n << eol;`
 inline RunLog& eol(RunLog& log) { return log.end_line(); }
-
-// Run log names: the LD commands append ".log" to -o; the interaction commands replace the file
-// name's extension (only the file name's: a dot in a directory name is not an extension).
-std::string ld_log_path(const std::string& output_path);
-std::string interaction_log_path(const std::string& output_path);
 
 }  // namespace varpair

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
+#include <sstream>
 
 #include "common/atomic_output.h"
 #include "common/run_log.h"
@@ -74,9 +76,41 @@ std::string inputs_fingerprint(const std::vector<std::string>& paths) {
   return text;
 }
 
-std::string manifest_path(const std::string& shard_output) { return shard_output + ".shard"; }
+namespace {
 
-bool write_manifest(const std::string& path, const std::map<std::string, std::string>& entries) {
+std::string pair_text(std::uint64_t a, std::uint64_t b) { return std::to_string(a) + " " + std::to_string(b); }
+
+// "A B" into two numbers; false unless the text is two whole numbers.
+bool read_pair(const std::string& text, std::uint64_t& a, std::uint64_t& b, bool second_required = true) {
+  std::istringstream words(text);
+  if (!(words >> a)) return false;
+  b = 0;
+  if (!(words >> b) && second_required) return false;
+  std::string rest;
+  return !(words >> rest);
+}
+
+}  // namespace
+
+// The keys are those stored shards already carry: a shard written before this form merges still.
+bool write_manifest(const std::string& path, const ShardManifest& m) {
+  std::map<std::string, std::string> entries{
+      {"command", m.command},
+      {"shard", pair_text(static_cast<std::uint64_t>(m.shard.k), static_cast<std::uint64_t>(m.shard.n))},
+      {"settings", m.settings},
+      {"ids", m.ids ? "yes" : "no"},
+      {"inputs", m.inputs},
+  };
+  if (m.family == ShardManifest::Family::kLd) {
+    entries["mode"] = m.binary ? "binary" : "text";
+    entries["rows"] = pair_text(m.rows0, m.rows1);
+    entries["pairs"] = pair_text(m.first, m.end);
+    entries["distribution"] = m.distribution ? "yes" : "no";
+  } else {
+    entries["rows"] = std::to_string(m.rows0);
+    entries["snp0"] = pair_text(m.first, m.end);
+    entries["records"] = std::to_string(m.records);
+  }
   AtomicFile file(path);
   if (!file.open()) return false;
   file.stream() << "varpair shard\n";
@@ -84,16 +118,37 @@ bool write_manifest(const std::string& path, const std::map<std::string, std::st
   return file.commit();
 }
 
-std::map<std::string, std::string> read_manifest(const std::string& path) {
+std::optional<ShardManifest> read_manifest(const std::string& path) {
   std::map<std::string, std::string> entries;
   std::ifstream in(path);
   std::string line;
-  if (!std::getline(in, line) || line != "varpair shard") return entries;
+  if (!std::getline(in, line) || line != "varpair shard") return std::nullopt;
   while (std::getline(in, line)) {
     const std::size_t space = line.find(' ');
     if (space != std::string::npos) entries[line.substr(0, space)] = line.substr(space + 1);
   }
-  return entries;
+  for (const char* key : {"command", "shard", "settings", "ids", "inputs", "rows"})
+    if (!entries.count(key)) return std::nullopt;
+  ShardManifest m;
+  m.command = entries["command"];
+  m.settings = entries["settings"];
+  m.inputs = entries["inputs"];
+  m.ids = entries["ids"] == "yes";
+  std::uint64_t k = 0, n = 0;
+  if (!read_pair(entries["shard"], k, n)) return std::nullopt;
+  m.shard = Shard{static_cast<int>(k), static_cast<int>(n), true};
+  const bool ld = entries.count("pairs") != 0;
+  m.family = ld ? ShardManifest::Family::kLd : ShardManifest::Family::kInteraction;
+  if (!read_pair(entries["rows"], m.rows0, m.rows1, ld) || !read_pair(entries[ld ? "pairs" : "snp0"], m.first, m.end))
+    return std::nullopt;
+  if (ld) {
+    m.binary = entries["mode"] == "binary";
+    m.distribution = entries["distribution"] == "yes";
+  } else {
+    std::uint64_t unused = 0;
+    if (!read_pair(entries["records"], m.records, unused, false)) return std::nullopt;
+  }
+  return m;
 }
 
 }  // namespace varpair

@@ -9,10 +9,12 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "common/output_names.h"
 
 namespace varpair {
 
@@ -45,11 +47,29 @@ std::uint64_t triangle_pairs(std::int32_t m, std::int32_t first, std::int32_t en
 // shards that read other data (a file regenerated between two array tasks) from those that did not.
 std::string inputs_fingerprint(const std::vector<std::string>& paths);
 
-// A shard's manifest, written last and atomically when the shard has written all its outputs:
-// "key value" lines. `varpair merge` takes a shard as complete only with its manifest.
-std::string manifest_path(const std::string& shard_output);
-bool write_manifest(const std::string& path, const std::map<std::string, std::string>& entries);
-// Empty when the file is absent or unreadable.
-std::map<std::string, std::string> read_manifest(const std::string& path);
+// A shard's manifest, written last and atomically when the shard has written all its outputs (as
+// "key value" lines after "varpair shard"). `varpair merge` takes a shard as complete only with its
+// manifest. The drivers fill it, the merge reads it: one form for both.
+struct ShardManifest {
+  enum class Family { kLd, kInteraction };
+  Family family = Family::kInteraction;
+  std::string command;   // the command's name
+  Shard shard;           // k of n
+  std::string settings;  // the command line less -parallel
+  std::string inputs;    // inputs_fingerprint of what it read
+  bool ids = false;      // the inputs carried variant IDs
+  std::uint64_t rows0 = 0;
+  std::uint64_t rows1 = 0;  // LD: -file1's rows
+  // LD: the pairs [first, end) of rows0 x rows1; interaction: the SNP0 rows [first, end).
+  std::uint64_t first = 0;
+  std::uint64_t end = 0;
+  bool binary = false;        // LD: part files (cut-off 0), not a text table
+  bool distribution = false;  // LD: -distribution was given
+  std::uint64_t records = 0;  // interaction: the records the shard kept
+};
+
+bool write_manifest(const std::string& path, const ShardManifest& manifest);
+// Nothing when the file is absent, unreadable or incomplete.
+std::optional<ShardManifest> read_manifest(const std::string& path);
 
 }  // namespace varpair

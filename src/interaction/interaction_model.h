@@ -1,13 +1,17 @@
 // What an interaction model computes, as the shared driver sees it: how many records a pair can
-// give, the labels of its records, its device constants and its two kernels. What a command prints
-// is apart from this (interaction_command.h).
+// give and how large they are, its device constants and run data, its two kernels, and the table
+// that keeps and prints its records. What a command prints around them is apart from this
+// (interaction_command.h).
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
 
 #include "device/runtime.h"
-#include "interaction/interaction_record.h"
-#include "interaction/result_writer.h"
+#include "interaction/record_table.h"
 
 namespace varpair {
 
@@ -29,27 +33,48 @@ struct PassArgs {
   std::int32_t control_words;
   std::int32_t size_a;
   std::int32_t size_b;
-  InteractionRecord* results;
-  unsigned long long* valid_count;  // 32-bit words written, 11 a record
+  std::uint32_t* results;            // found records, one after another
+  unsigned long long* valid_count;   // 32-bit words of `results` written
   std::uint64_t batch_start;
   std::uint64_t batch_count;
   std::int32_t start_a;
   std::int32_t start_b;
-  float sample_ratio;  // controls / cases, for the models that weigh by it
+  float sample_ratio;                // controls / cases, for the models that weigh by it
+  const double* model_data;          // the model's run data on the device, or null
+  std::uint32_t* snp_counts;         // per SNP (by index), for the models that count, or null
 };
 
 // The four device constants, in the order they are set.
 enum class ModelConstant { kControlColumns, kCaseColumns, kChiSquareThreshold, kOddsRatioThreshold };
 
+// What the run data of a model may depend on.
+struct RunShape {
+  std::int32_t cases = 0;     // samples of the case set
+  std::int32_t controls = 0;  // of the control set
+  double alpha = 0;           // the p-value cut-off
+};
+
+// A model's data for one run: doubles for the device (PassArgs::model_data) and the lines that tell
+// the run log about them.
+struct ModelRunData {
+  std::vector<double> device;
+  std::vector<std::string> report;
+};
+
 struct InteractionModel {
   std::uint32_t records_per_pair;  // the most records one pair can produce
-  LabelTexts labels;
+  std::uint32_t record_bytes;      // of one record the kernels append
+  bool counts_per_snp;             // its kernels count into PassArgs::snp_counts
   // Sets one device constant from its 4 bytes.
   cudaError_t (*set_constant)(ModelConstant which, std::uint32_t bits);
   void (*launch_within)(dim3 grid, dim3 block, const PassArgs& args);
   void (*launch_between)(dim3 grid, dim3 block, const PassArgs& args);
+  std::unique_ptr<RecordTable> (*make_table)(const TableSetup& setup);
+  ModelRunData (*run_data)(const RunShape& shape);  // null: the model has none
+  // What the table writes beside the result table, each named -o + suffix (".summary").
+  std::span<const char* const> side_outputs;
 
-  std::uint64_t bytes_per_item() const { return records_per_pair * sizeof(InteractionRecord); }
+  std::uint64_t bytes_per_item() const { return std::uint64_t{records_per_pair} * record_bytes; }
 };
 
 }  // namespace varpair

@@ -1,6 +1,6 @@
-// One passing (pair, label) of an interaction kernel: 44 bytes, written by the kernels behind a
-// 64-bit count of 32-bit words (11 a record). SNP indices and counts are 32-bit integers, so that
-// they reach the host exactly at any size; the statistics are single-precision floats.
+// The record of the 2x2 models: one passing (pair, label), 44 bytes, found by the kernels and kept
+// as found. SNP indices and counts are 32-bit integers, so that they reach the host exactly at any
+// size; the statistics are single-precision floats.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +18,5 @@ struct InteractionRecord {
   float or_upper;
 };
 static_assert(sizeof(InteractionRecord) == 44, "a record is 11 words");
-
-constexpr std::uint64_t kWordsPerRecord = 11;
 
 }  // namespace varpair

@@ -9,9 +9,7 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
-#include <map>
 #include <memory>
-#include <optional>
 #include <vector>
 
 #include "common/atomic_output.h"
@@ -22,12 +20,12 @@
 #include "common/output_lock.h"
 #include "common/progress.h"
 #include "common/run_problems.h"
-#include "common/sample_matching.h"
 #include "common/shard.h"
 #include "common/system_info.h"
-#include "common/table_scan.h"
+#include "interaction/case_control_input.h"
 #include "interaction/genotype_masks.h"
 #include "interaction/gpu_plan.h"
+#include "interaction/result_writer.h"
 
 namespace varpair {
 
@@ -63,8 +61,11 @@ class InteractionRun {
         timers_(timers),
         problems_(problems),
         output_(settings.output),
-        records_(settings.output + ".records"),
-        id_list_(settings.output + ".ids") {}
+        records_(records_path(settings.output)),
+        id_list_(interaction_ids_path(settings.output)) {
+    for (const char* suffix : model.side_outputs)
+      side_.push_back(std::make_unique<AtomicFile>(side_output_path(settings.output, suffix)));
+  }
 
   // Set-up and both passes; false when the set-up failed (exit status 1).
   bool run();
@@ -74,15 +75,11 @@ class InteractionRun {
 
  private:
   bool read_tables();
-  struct TableTexts {
-    const char* reading;  // "Reading case file (file0): "
-    const char* done;     // "Case file: "
-    const char* error;    // "Error reading case file: "
-  };
-  bool read_table(const TableTexts& texts, const std::string& path, MaskStore& store, std::vector<std::string>& ids);
-  bool read_split();
   bool set_constants();
+  bool prepare_model_data();
   bool plan_and_allocate();
+  bool open_outputs();
+  void end_table();
   void add_groups(std::int32_t first, std::int32_t end, std::int32_t size);
   bool plan_shard(std::int32_t size);
   void write_manifest_of_shard();
@@ -105,8 +102,10 @@ class InteractionRun {
   TimerRegistry& timers_;
   RunProblems& problems_;
 
-  MaskStore cases_, controls_;
-  std::vector<std::string> ids_;  // variant IDs when an input has them
+  CaseControlInput input_;
+  MaskStore& cases_ = input_.cases;
+  MaskStore& controls_ = input_.controls;
+  std::vector<std::string>& ids_ = input_.ids;  // variant IDs when an input has them
   float chi_threshold_ = 0;
   std::uint64_t max_batch_items_ = 0;
   std::vector<Group> groups_;
@@ -115,98 +114,17 @@ class InteractionRun {
   AtomicFile output_;
   AtomicFile records_;  // a shard's records and variant IDs, for the merge
   AtomicFile id_list_;
-  std::unique_ptr<ResultWriter> writer_;
-  device::DeviceBuffer results_, valid_count_;
-  std::vector<InteractionRecord> host_records_;
+  std::vector<std::unique_ptr<AtomicFile>> side_;  // the model's side outputs
+  std::unique_ptr<RecordTable> table_;
+  ModelRunData model_data_;
+  device::DeviceBuffer results_, valid_count_, device_model_data_, snp_counts_;
+  std::vector<std::uint32_t> host_words_;
   std::uint64_t valid_results_ = 0;
   std::uint64_t pairs_done_ = 0;  // for the progress line
 };
 
-bool InteractionRun::read_table(const TableTexts& texts, const std::string& path, MaskStore& store,
-                                std::vector<std::string>& ids) {
-  log_ << texts.reading << path << eol;
-  try {
-    if (classify_genotype_path(path).format == GenotypeFormat::kText) {
-      MappedFile file(path);
-      store = build_genotype_masks(file);
-      require_genotypes(TableShape{store.rows, store.samples, {}}, path);
-    } else {
-      const auto source = GenotypeSource::open(path);
-      PackedGenotypes packed = source->read({}, "");
-      store = build_genotype_masks(packed);
-      ids = std::move(packed.variant_ids);
-      for (const std::string& note : source->notes()) log_ << "  " << path << ": " << note << eol;
-    }
-    log_ << texts.done << store.rows << " SNPs, " << store.samples << " samples" << eol;
-    return true;
-  } catch (const std::exception& e) {
-    if (command_.read_errors_escape) throw;
-    log_ << texts.error << e.what() << eol;
-    return false;
-  }
-}
-
-// Cases and controls of one fileset or VCF, told apart by phenotype.
-bool InteractionRun::read_split() {
-  log_ << "Reading case file (file0): " << s_.case_path << eol;
-  try {
-    const auto source = GenotypeSource::open(s_.case_path);
-    std::int32_t unmatched = 0;
-    std::vector<Phenotype> phenotypes = source->phenotypes();
-    if (!s_.phenotype_path.empty())
-      phenotypes = read_phenotype_file(s_.phenotype_path, *source, s_.case_path, unmatched);
-    else if (phenotypes.empty())
-      throw InputError(s_.case_path + ": a VCF carries no phenotypes; give them with -pheno FILE");
-    const CaseControlSplit split = split_by_phenotype(phenotypes, s_.case_path);
-    log_ << "Cases and controls by the phenotypes of "
-         << (s_.phenotype_path.empty() ? "the .fam file" : s_.phenotype_path) << ": " << split.cases.samples.size()
-         << " cases, " << split.controls.samples.size() << " controls; " << split.left_out
-         << " samples without phenotype 1 or 2 left out" << eol;
-    if (unmatched > 0) log_ << "  " << unmatched << " lines of " << s_.phenotype_path << " name no sample" << eol;
-    PackedGenotypes packed = source->read(split.cases, "");
-    cases_ = build_genotype_masks(packed);
-    log_ << "Case file: " << cases_.rows << " SNPs, " << cases_.samples << " samples" << eol;
-    ids_ = std::move(packed.variant_ids);
-    packed = source->read(split.controls, "");
-    controls_ = build_genotype_masks(packed);
-    log_ << "Control file: " << controls_.rows << " SNPs, " << controls_.samples << " samples" << eol;
-    for (const std::string& note : source->notes()) log_ << "  " << s_.case_path << ": " << note << eol;
-    return true;
-  } catch (const std::exception& e) {
-    if (command_.read_errors_escape) throw;
-    log_ << "Error reading case file: " << e.what() << eol;
-    return false;
-  }
-}
-
 bool InteractionRun::read_tables() {
-  timers_.start("file_reading");
-  std::vector<std::string> control_ids;
-  if (s_.split_by_phenotype()) {
-    if (!read_split()) return false;
-  } else {
-    if (!read_table({"Reading case file (file0): ", "Case file: ", "Error reading case file: "}, s_.case_path, cases_,
-                    ids_))
-      return false;
-    if (!read_table({"Reading control file (file1): ", "Control file: ", "Error reading control file: "},
-                    s_.control_path, controls_, control_ids))
-      return false;
-  }
-  timers_.stop("file_reading");
-  log_ << "File reading time: " << std::fixed << std::setprecision(3) << timers_.seconds("file_reading") << " seconds"
-       << eol;
-  if (cases_.rows != controls_.rows) {
-    log_ << command_.snp_count_mismatch << eol;
-    return false;
-  }
-  if (!ids_.empty() && !control_ids.empty() && ids_ != control_ids) {
-    std::size_t k = 0;
-    while (ids_[k] == control_ids[k]) ++k;
-    log_ << "Error: The case and control tables hold other variants: line " << k + 1 << " is " << ids_[k] << " in "
-         << s_.case_path << " and " << control_ids[k] << " in " << s_.control_path << eol;
-    return false;
-  }
-  if (ids_.empty()) ids_ = std::move(control_ids);
+  if (!read_case_control(command_, s_, log_, timers_, input_)) return false;
   report_inputs();
   const auto rows = static_cast<std::uint64_t>(cases_.rows);
   log_ << "Total SNP pairs: " << rows * (rows - 1) / 2 << eol;
@@ -264,22 +182,7 @@ bool InteractionRun::plan_and_allocate() {
     return false;
   }
 
-  if (!output_.open()) {
-    log_ << "Error: Cannot create output file!" << reason(errno) << eol;
-    return false;
-  }
-  output_.stream() << command_.header << (ids_.empty() ? "" : "\tID0\tID1") << '\n'
-                   << std::fixed << std::setprecision(6);
-  writer_ = std::make_unique<ResultWriter>(output_.stream(), model_.labels, ResultWriter::kRunLength,
-                                           ids_.empty() ? nullptr : &ids_);
-  if (s_.shard.on()) {
-    if (!records_.open()) {
-      log_ << "Error: Cannot create output file!" << reason(errno) << eol;
-      return false;
-    }
-    writer_->copy_records_to(&records_.stream());
-  }
-
+  if (!open_outputs()) return false;
   const std::uint64_t bytes_per_item = model_.bytes_per_item();
   // The host copy of one batch's records stays within a quarter of the memory the process may use.
   max_batch_items_ = std::min(max_batch_items_, memory_limit_bytes() / 4 / bytes_per_item);
@@ -292,6 +195,56 @@ bool InteractionRun::plan_and_allocate() {
   if (valid_count_.allocate(sizeof(unsigned long long)) != cudaSuccess) {
     log_ << "Error: Failed to allocate GPU memory for valid count" << eol;
     return false;
+  }
+  return true;
+}
+
+// A model's run data (tables, thresholds) and per-SNP counts, on the device; a few bytes a sample
+// and a SNP beside the plan's fifth of the memory it leaves unassigned (gpu_plan.cpp).
+bool InteractionRun::prepare_model_data() {
+  if (model_.run_data != nullptr) {
+    model_data_ = model_.run_data(RunShape{cases_.samples, controls_.samples, s_.alpha});
+    for (const std::string& line : model_data_.report) log_ << line << eol;
+    const std::size_t bytes = model_data_.device.size() * sizeof(double);
+    if (device_model_data_.allocate(bytes) != cudaSuccess ||
+        cudaMemcpy(device_model_data_.get(), model_data_.device.data(), bytes, cudaMemcpyHostToDevice) != cudaSuccess) {
+      log_ << "Error: Failed to allocate GPU memory for the model's tables" << eol;
+      return false;
+    }
+  }
+  if (model_.counts_per_snp) {
+    const std::size_t bytes = static_cast<std::size_t>(cases_.rows) * sizeof(std::uint32_t);
+    if (snp_counts_.allocate(bytes) != cudaSuccess || cudaMemset(snp_counts_.get(), 0, bytes) != cudaSuccess) {
+      log_ << "Error: Failed to allocate GPU memory for the per-SNP counts" << eol;
+      return false;
+    }
+  }
+  return true;
+}
+
+// The result table with its header, the model's side outputs and a shard's records.
+bool InteractionRun::open_outputs() {
+  if (!output_.open()) {
+    log_ << "Error: Cannot create output file!" << reason(errno) << eol;
+    return false;
+  }
+  TableSetup setup{&output_.stream(), command_.header, ids_.empty() ? nullptr : &ids_, RecordTable::kRunLength,
+                   s_.alpha, {}};
+  for (auto& file : side_) {
+    if (!file->open()) {
+      log_ << "Error: Cannot create output file!" << reason(errno) << " (" << file->path() << ")" << eol;
+      return false;
+    }
+    setup.side.push_back(&file->stream());
+  }
+  table_ = model_.make_table(setup);
+  table_->begin();
+  if (s_.shard.on()) {
+    if (!records_.open()) {
+      log_ << "Error: Cannot create output file!" << reason(errno) << eol;
+      return false;
+    }
+    table_->copy_records_to(&records_.stream());
   }
   return true;
 }
@@ -314,17 +267,17 @@ void InteractionRun::write_manifest_of_shard() {
     if (written) id_list_.stream() << text;
     written = written && id_list_.commit();
   }
-  const std::map<std::string, std::string> entries{
-      {"command", command_.name},
-      {"shard", std::to_string(s_.shard.k) + " " + std::to_string(s_.shard.n)},
-      {"settings", s_.shard_command_line},
-      {"rows", std::to_string(cases_.rows)},
-      {"snp0", std::to_string(shard_first_) + " " + std::to_string(shard_end_)},
-      {"records", std::to_string(valid_results_)},
-      {"ids", ids_.empty() ? "no" : "yes"},
-      {"inputs", inputs_fingerprint(input_files())},
-  };
-  if (!written || !write_manifest(manifest_path(s_.output), entries)) {
+  ShardManifest m;
+  m.command = command_.name;
+  m.shard = s_.shard;
+  m.settings = s_.shard_command_line;
+  m.inputs = inputs_fingerprint(input_files());
+  m.ids = !ids_.empty();
+  m.rows0 = static_cast<std::uint64_t>(cases_.rows);
+  m.first = static_cast<std::uint64_t>(shard_first_);
+  m.end = static_cast<std::uint64_t>(shard_end_);
+  m.records = valid_results_;
+  if (!written || !write_manifest(manifest_path(s_.output), m)) {
     log_ << "Error: could not write the shard's manifest: " << manifest_path(s_.output) << reason(errno) << eol;
     problems_.add("the shard's manifest was not written");
   }
@@ -361,8 +314,10 @@ bool InteractionRun::run() {
   const double threshold = chi_square_threshold(s_.alpha);
   chi_threshold_ = static_cast<float>(threshold);
   log_ << "Alpha cutoff for p-value: " << s_.alpha << eol;
-  log_ << "Chi-square threshold: " << chi_threshold_ << eol;
-  log_ << "OR threshold: " << s_.or_threshold << eol;
+  if (model_.run_data == nullptr) {  // a model with run data reports its thresholds itself
+    log_ << "Chi-square threshold: " << chi_threshold_ << eol;
+    log_ << "OR threshold: " << s_.or_threshold << eol;
+  }
   log_ << "Threads per block: " << s_.threads << eol;
   const auto size_of = [](const std::string& path) { return file_size_text(classify_genotype_path(path).files[0]); };
   log_ << "Case file (file0): " << s_.case_path << " (" << size_of(s_.case_path) << ")" << eol;
@@ -370,7 +325,7 @@ bool InteractionRun::run() {
     log_ << "Control file (file1): " << s_.case_path << " (its controls, by phenotype)" << eol;
   else
     log_ << "Control file (file1): " << s_.control_path << " (" << size_of(s_.control_path) << ")" << eol;
-  if (!read_tables() || !set_constants() || !plan_and_allocate()) return false;
+  if (!read_tables() || !set_constants() || !plan_and_allocate() || !prepare_model_data()) return false;
   timers_.start("computation");
   const auto rows = cases_.rows;
   const ProgressLine progress(s_.shard.on()
@@ -411,8 +366,10 @@ void InteractionRun::within_group_pass() {
     }
     const auto n = static_cast<std::uint64_t>(group.size);
     const std::uint64_t pairs = n * (n - 1) / 2;
-    const PassArgs base{class_masks_of(masks), {}, cases_.words, controls_.words, group.size, 0, nullptr, nullptr, 0, 0,
-                        group.start,           0,  0.0f};
+    PassArgs base{};
+    base.a = class_masks_of(masks);
+    base.size_a = group.size;
+    base.start_a = group.start;
     run_batches(base, pairs, false, static_cast<std::int32_t>(g), 0);
     log_ << "Within-group " << g << " completed: " << pairs << " pairs processed" << eol;
   }
@@ -436,19 +393,13 @@ void InteractionRun::between_group_pass() {
         continue;
       }
       const std::uint64_t pairs = static_cast<std::uint64_t>(a.size) * static_cast<std::uint64_t>(b.size);
-      const PassArgs base{class_masks_of(masks_a),
-                          class_masks_of(masks_b),
-                          cases_.words,
-                          controls_.words,
-                          a.size,
-                          b.size,
-                          nullptr,
-                          nullptr,
-                          0,
-                          0,
-                          a.start,
-                          b.start,
-                          0.0f};
+      PassArgs base{};
+      base.a = class_masks_of(masks_a);
+      base.b = class_masks_of(masks_b);
+      base.size_a = a.size;
+      base.size_b = b.size;
+      base.start_a = a.start;
+      base.start_b = b.start;
       run_batches(base, pairs, true, static_cast<std::int32_t>(g1), static_cast<std::int32_t>(g2));
       log_ << command_.between_done[0] << g1 << command_.between_done[1] << g2 << command_.between_done[2] << pairs
            << " pairs processed" << eol;
@@ -459,8 +410,12 @@ void InteractionRun::between_group_pass() {
 void InteractionRun::run_batches(const PassArgs& base, std::uint64_t pairs, bool between, std::int32_t g1,
                                  std::int32_t g2) {
   PassArgs launch = base;
-  launch.results = results_.get<InteractionRecord>();
+  launch.case_words = cases_.words;
+  launch.control_words = controls_.words;
+  launch.results = results_.get<std::uint32_t>();
   launch.valid_count = valid_count_.get<unsigned long long>();
+  launch.model_data = device_model_data_.get<double>();
+  launch.snp_counts = snp_counts_.get<std::uint32_t>();
   launch.sample_ratio = static_cast<float>(controls_.samples) / static_cast<float>(cases_.samples);
   std::uint32_t batch = 0;
   for (std::uint64_t start = 0; start < pairs;) {
@@ -512,40 +467,68 @@ bool InteractionRun::run_one_batch(PassArgs& launch, bool between, std::uint64_t
     return false;
   }
   unsigned long long words = 0;
+  const std::uint64_t record_words = model_.record_bytes / 4;
   if (cudaMemcpy(&words, launch.valid_count, sizeof words, cudaMemcpyDeviceToHost) != cudaSuccess ||
-      words % kWordsPerRecord != 0 || words / kWordsPerRecord > launch.batch_count * model_.records_per_pair) {
+      words % record_words != 0 || words / record_words > launch.batch_count * model_.records_per_pair) {
     fail("ERROR: cudaMemcpy valid_count failed", problem);
     return false;
   }
-  records = words / kWordsPerRecord;
+  records = words / record_words;
   if (records == 0) return true;
-  host_records_.resize(records);
-  if (cudaMemcpy(host_records_.data(), launch.results, records * sizeof(InteractionRecord), cudaMemcpyDeviceToHost) !=
-      cudaSuccess) {
+  host_words_.resize(words);
+  if (cudaMemcpy(host_words_.data(), launch.results, words * 4, cudaMemcpyDeviceToHost) != cudaSuccess) {
     fail("ERROR: cudaMemcpy results failed", problem);
     return false;
   }
-  for (const InteractionRecord& r : host_records_) writer_->add(r);
-  valid_results_ += records;
+  table_->add_found(host_words_.data(), records);
   return true;
+}
+
+// The table's last lines and its side outputs, from the model's per-SNP counts.
+void InteractionRun::end_table() {
+  table_->flush();
+  std::vector<std::uint32_t> counts;
+  if (model_.counts_per_snp && problems_.empty()) {
+    counts.resize(static_cast<std::size_t>(cases_.rows));
+    if (cudaMemcpy(counts.data(), snp_counts_.get(), counts.size() * sizeof(std::uint32_t), cudaMemcpyDeviceToHost) !=
+        cudaSuccess) {
+      fail("ERROR: cudaMemcpy of the per-SNP counts failed", "the per-SNP counts were not read");
+      return;
+    }
+  }
+  const PairShare share{cases_.rows, s_.shard.on() ? shard_first_ : 0, s_.shard.on() ? shard_end_ : cases_.rows - 1};
+  if (problems_.empty() && !table_->end_run(share, counts, log_)) problems_.add("a side output was not written");
 }
 
 void InteractionRun::finish() {
   timers_.stop("computation");
   timers_.stop("total");
-  if (writer_) writer_->flush();
+  if (table_) {
+    end_table();
+    valid_results_ = table_->kept();
+  }
   results_.release();
   valid_count_.release();
   if (!output_.close()) {
     log_ << "Error writing output file: " << s_.output << eol;
     problems_.add("the output file was not written completely");
   }
+  for (auto& file : side_)
+    if (!file->close()) {
+      log_ << "Error writing output file: " << file->path() << eol;
+      problems_.add("the output file was not written completely");
+    }
   // The table goes into place only complete: one that lost pairs would look whole.
   const CommitPhase all_together;
   if (problems_.empty() && !output_.commit()) {
     log_ << "Error: could not put the output in place: " << s_.output << reason(errno) << eol;
     problems_.add("the output file could not be put in place");
   }
+  for (auto& file : side_)
+    if (problems_.empty() && !file->commit()) {
+      log_ << "Error: could not put the output in place: " << file->path() << reason(errno) << eol;
+      problems_.add("the output file could not be put in place");
+    }
   if (s_.shard.on() && problems_.empty()) write_manifest_of_shard();
   cudaDeviceReset();
 }

@@ -2,15 +2,15 @@
 // positions of its batch, maps the first to its pair in closed form and steps to the next ones
 // (the closed form's divisions cost more than a pair's counts; between groups it is taken again
 // where a tile row ends), counts the pair's genotype cells
-// and hands them to the model's evaluation, which fills up to Evaluation::kRecords records:
-//   int evaluation(const PairCells& cells, InteractionRecord* out)  (all but the SNPs)
+// and hands them to the model's evaluation, which fills up to Evaluation::kRecords records of its
+// type Evaluation::Record (each begins with a RecordKey; the SNPs are filled in here):
+//   int evaluation(const PairCells& cells, std::int32_t snp0, std::int32_t snp1, Record* out)
 #pragma once
 
 #include <cstdint>
 
 #include "device/runtime.h"
 #include "interaction/interaction_model.h"
-#include "interaction/interaction_record.h"
 #include "interaction/pair_counts.h"
 #include "interaction/pair_index.h"
 
@@ -45,12 +45,15 @@ __device__ __forceinline__ void visit_thread_pairs(const PassArgs& p, Visit&& vi
   }
 }
 
-// Appends a pair's m records with one atomic reservation of 11 m words.
-__device__ __forceinline__ void append_records(const InteractionRecord* records, int m, InteractionRecord* results,
+// Appends a pair's m records with one atomic reservation of their words.
+template <class Record>
+__device__ __forceinline__ void append_records(const Record* records, int m, std::uint32_t* results,
                                                unsigned long long* valid_count) {
+  static_assert(sizeof(Record) % 4 == 0 && alignof(Record) <= 4, "records are whole 32-bit words");
+  constexpr unsigned long long kWords = sizeof(Record) / 4;
   if (m == 0) return;
-  const unsigned long long slot = atomicAdd(valid_count, static_cast<unsigned long long>(kWordsPerRecord * m));
-  InteractionRecord* out = results + slot / kWordsPerRecord;
+  const unsigned long long slot = atomicAdd(valid_count, kWords * static_cast<unsigned long long>(m));
+  Record* out = reinterpret_cast<Record*>(results + slot);
   for (int r = 0; r < m; ++r) out[r] = records[r];
 }
 
@@ -65,8 +68,8 @@ __device__ __forceinline__ void run_pass(const PassArgs& p, const Evaluation& ev
                                              class_masks(p.a.controls, p.a.control_totals, i, p.control_words),
                                              class_masks(second.controls, second.control_totals, j, p.control_words),
                                              p.case_words, p.control_words);
-    InteractionRecord records[Evaluation::kRecords];
-    const int m = evaluation(cells, records);
+    typename Evaluation::Record records[Evaluation::kRecords];
+    const int m = evaluation(cells, snp0, snp1, records);
     for (int r = 0; r < m; ++r) {
       records[r].snp0 = snp0;
       records[r].snp1 = snp1;
@@ -81,11 +84,27 @@ void launch_pass(dim3 grid, dim3 block, const PassArgs& args) {
   VP_LAUNCH(kKernel, grid, block, nullptr, args);
 }
 
-// A unit's model: its evaluation's records and labels, its constant setter and its two kernels.
+// What a unit's model adds to its evaluation and kernels.
+struct ModelParts {
+  cudaError_t (*set_constant)(ModelConstant, std::uint32_t);
+  std::unique_ptr<RecordTable> (*make_table)(const TableSetup&);
+  ModelRunData (*run_data)(const RunShape&) = nullptr;
+  std::span<const char* const> side_outputs = {};
+  bool counts_per_snp = false;
+};
+
+// A unit's model: its evaluation's records, its constant setter, its two kernels and its table.
 template <class Evaluation, void (*kWithin)(PassArgs), void (*kBetween)(PassArgs)>
-const InteractionModel& model_of(cudaError_t (*set_constant)(ModelConstant, std::uint32_t)) {
-  static const InteractionModel model{Evaluation::kRecords, Evaluation::kLabels, set_constant, &launch_pass<kWithin>,
-                                      &launch_pass<kBetween>};
+const InteractionModel& model_of(const ModelParts& parts) {
+  static const InteractionModel model{Evaluation::kRecords,
+                                      sizeof(typename Evaluation::Record),
+                                      parts.counts_per_snp,
+                                      parts.set_constant,
+                                      &launch_pass<kWithin>,
+                                      &launch_pass<kBetween>,
+                                      parts.make_table,
+                                      parts.run_data,
+                                      parts.side_outputs};
   return model;
 }
 

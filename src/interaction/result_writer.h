@@ -1,50 +1,48 @@
-// The interaction result table: records buffered, sorted and written in runs of 2,000,000, each
-// line with its p-value and the carried-over number formats of the table.
+// The result table of the 2x2 models: one line per passing table, with its p-value and the
+// carried-over number formats of the table.
 #pragma once
 
-#include <cstddef>
-#include <mutex>
+#include <memory>
 #include <ostream>
-#include <span>
 #include <string>
 #include <vector>
 
 #include "interaction/interaction_record.h"
+#include "interaction/record_table.h"
 
 namespace varpair {
 
-// The texts of a model's record labels (genotype labels or models), by label index.
-using LabelTexts = std::span<const char* const>;
-
-class ResultWriter {
+// The lines of InteractionRecords: label, SNPs, a b c d, chi-square, p-value, odds ratio and interval.
+class TwoByTwoFormat {
  public:
-  static constexpr std::size_t kRunLength = 2000000;
+  using Found = InteractionRecord;
+  using Stored = InteractionRecord;
+  static constexpr bool kCostlyKeep = false;
 
-  // `out` is open with its header written and fixed 6-decimal format set. Runs hold `run_length`
-  // records (tests use short runs).
-  // With variant IDs each line ends in the IDs of its two SNPs (columns ID0 and ID1).
-  ResultWriter(std::ostream& out, LabelTexts labels, std::size_t run_length = kRunLength,
-               const std::vector<std::string>* ids = nullptr);
+  explicit TwoByTwoFormat(LabelTexts labels) : labels_(labels) {}
 
-  // Buffers one record; a full buffer is written out at once.
-  void add(const InteractionRecord& record);
-  // Writes out whatever is buffered.
-  void flush();
-  // Also writes each record, as its 44 bytes, to `records` in the order of the lines (a shard's
-  // records, from which `varpair merge` writes the joined table exactly).
-  void copy_records_to(std::ostream* records) { records_ = records; }
+  bool keep(const Found& found, Stored& stored) const {
+    stored = found;
+    return true;
+  }
+  void on_kept(const Stored&) {}
+  // The header, then the stream's fixed 6-decimal format that the lines start from.
+  void write_header(std::ostream& out, const char* header, bool ids) const;
+  void write_line(std::ostream& out, const Stored& r, const std::vector<std::string>* ids) const;
+  bool end_run(const PairShare&, const std::vector<std::uint32_t>&, const TableSetup&, RunLog&) { return true; }
+  void end_merge(const std::vector<std::string>&, std::int32_t, const TableSetup&, RunLog&) {}
 
  private:
-  void write_out();
-
-  std::ostream& out_;
   LabelTexts labels_;
-  const std::vector<std::string>* ids_;
-  std::ostream* records_ = nullptr;
-  std::size_t run_length_;
-  std::vector<InteractionRecord> buffer_;
-  std::mutex mutex_;
 };
+
+std::unique_ptr<RecordTable> make_two_by_two_table(const TableSetup& setup, LabelTexts labels);
+
+// The table of a 2x2 model whose evaluation names its labels.
+template <class Evaluation>
+std::unique_ptr<RecordTable> two_by_two_table_of(const TableSetup& setup) {
+  return make_two_by_two_table(setup, Evaluation::kLabels);
+}
 
 // Upper-tail probability of a chi-square statistic at one degree of freedom.
 double chi_square_p_value(float chi_square);

@@ -527,18 +527,20 @@ std::vector<std::string> LdRun::input_files() const {
 
 // Written last: a shard with a manifest has every output in place.
 void LdRun::write_manifest_of_shard() {
-  const std::map<std::string, std::string> entries{
-      {"command", command_.name},
-      {"shard", std::to_string(s_.shard.k) + " " + std::to_string(s_.shard.n)},
-      {"settings", s_.shard_command_line},
-      {"mode", s_.binary_mode() ? "binary" : "text"},
-      {"rows", std::to_string(table0_.rows) + " " + std::to_string(table1_.rows)},
-      {"pairs", std::to_string(first_pair_) + " " + std::to_string(first_pair_ + pairs_)},
-      {"ids", s_.variant_ids ? "yes" : "no"},
-      {"distribution", s_.distribution_on ? "yes" : "no"},
-      {"inputs", inputs_fingerprint(input_files())},
-  };
-  if (!write_manifest(manifest_path(s_.output), entries)) {
+  ShardManifest m;
+  m.family = ShardManifest::Family::kLd;
+  m.command = command_.name;
+  m.shard = s_.shard;
+  m.settings = s_.shard_command_line;
+  m.inputs = inputs_fingerprint(input_files());
+  m.ids = s_.variant_ids;
+  m.rows0 = static_cast<std::uint64_t>(table0_.rows);
+  m.rows1 = static_cast<std::uint64_t>(table1_.rows);
+  m.first = first_pair_;
+  m.end = first_pair_ + pairs_;
+  m.binary = s_.binary_mode();
+  m.distribution = s_.distribution_on;
+  if (!write_manifest(manifest_path(s_.output), m)) {
     log_ << "Error: could not write the shard's manifest: " << manifest_path(s_.output) << reason(errno) << eol;
     note_problem("the shard's manifest was not written");
   }

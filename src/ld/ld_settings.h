@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/output_names.h"
 #include "common/shard.h"
 #include "ld/ld_kernels.h"
 
@@ -41,10 +42,10 @@ struct LdSettings {
 
   // A cut-off of exactly 0 asks for every value, in binary part files.
   bool binary_mode() const { return cutoff == 0.0f; }
-  std::string parts_directory() const { return output + "_parts"; }
-  std::string metadata_path() const { return output + ".meta"; }
+  std::string parts_directory() const { return parts_directory_path(output); }
+  std::string metadata_path() const { return varpair::metadata_path(output); }
   // A binary run's variant IDs of -file0 and -file1, one a line, beside its metadata.
-  std::string ids_path(int table) const { return output + (table == 0 ? ".ids0" : ".ids1"); }
+  std::string ids_path(int table) const { return ld_ids_path(output, table); }
 };
 
 }  // namespace varpair

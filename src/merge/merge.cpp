@@ -35,7 +35,7 @@ struct MergeError : std::runtime_error {
 struct ShardOutputs {
   int k;
   std::string output;  // the shard's -o
-  std::map<std::string, std::string> manifest;
+  ShardManifest manifest;
 };
 
 std::string last_line(const std::string& path) {
@@ -44,13 +44,6 @@ std::string last_line(const std::string& path) {
   while (std::getline(in, line))
     if (!line.empty()) last = line;
   return last;
-}
-
-std::pair<std::uint64_t, std::uint64_t> range_of(const std::string& text) {
-  std::istringstream words(text);
-  std::uint64_t first = 0, end = 0;
-  words >> first >> end;
-  return {first, end};
 }
 
 std::string first_line(const std::string& path) {
@@ -67,15 +60,17 @@ std::vector<ShardOutputs> check_shards(const MergeSettings& s, const MergeComman
   for (int k = 1; k <= s.shards; ++k) {
     ShardOutputs shard{k, shard_path(s.output, k), {}};
     const std::string name = "shard " + std::to_string(k) + " of " + std::to_string(s.shards);
-    shard.manifest = read_manifest(manifest_path(shard.output));
-    if (shard.manifest.empty())
+    const auto manifest = read_manifest(manifest_path(shard.output));
+    if (!manifest)
       throw MergeError(name + " is missing or did not finish: there is no " + manifest_path(shard.output));
-    if (shard.manifest["shard"] != std::to_string(k) + " " + std::to_string(s.shards))
-      throw MergeError(name + ": " + manifest_path(shard.output) + " belongs to shard " + shard.manifest["shard"]);
-    if (k > 1 && (shard.manifest["command"] != shards[0].manifest["command"] ||
-                  shard.manifest["settings"] != shards[0].manifest["settings"]))
-      throw MergeError(name + " was run with another command line than shard 1:" + shard.manifest["settings"]);
-    if (k > 1 && shard.manifest["inputs"] != shards[0].manifest["inputs"])
+    shard.manifest = *manifest;
+    const ShardManifest& m = shard.manifest;
+    if (m.shard.k != k || m.shard.n != s.shards)
+      throw MergeError(name + ": " + manifest_path(shard.output) + " belongs to shard " + std::to_string(m.shard.k) +
+                       " " + std::to_string(m.shard.n));
+    if (k > 1 && (m.command != shards[0].manifest.command || m.settings != shards[0].manifest.settings))
+      throw MergeError(name + " was run with another command line than shard 1:" + m.settings);
+    if (k > 1 && m.inputs != shards[0].manifest.inputs)
       throw MergeError(name + " read other input files than shard 1 (an input changed between the two runs)");
     const std::string log = command.ld != nullptr ? ld_log_path(shard.output) : interaction_shard_log_path(s.output, k);
     const std::string last = last_line(log);
@@ -83,17 +78,14 @@ std::vector<ShardOutputs> check_shards(const MergeSettings& s, const MergeComman
                                                 : last == "=== Analysis Completed ===";
     if (!finished)
       throw MergeError(name + " did not finish successfully: its log " + log + " ends in \"" + last + "\"");
-    const auto [first, end] = range_of(shard.manifest[command.ld != nullptr ? "pairs" : "snp0"]);
-    if (first != covered || end < first)
+    if (m.first != covered || m.end < m.first)
       throw MergeError(name + " does not continue where shard " + std::to_string(k - 1) + " ended");
-    covered = end;
+    covered = m.end;
     if (command.ld != nullptr) {
-      const auto [rows0, rows1] = range_of(shard.manifest["rows"]);
-      total = rows0 * rows1;
-      if (!s.distribution.empty() && shard.manifest["distribution"] != "yes")
-        throw MergeError(name + " was run without -distribution");
+      total = m.rows0 * m.rows1;
+      if (!s.distribution.empty() && !m.distribution) throw MergeError(name + " was run without -distribution");
     } else {
-      total = range_of(shard.manifest["rows"]).first - 1;
+      total = m.rows0 - 1;
     }
     shards.push_back(std::move(shard));
   }
@@ -174,13 +166,13 @@ std::vector<fs::path> parts_in_order(const std::string& directory) {
 // Binary LD outputs: the shards' part files in one directory, renumbered in pair order (linked
 // where the file system can, copied otherwise), with metadata and ID lists of the whole run.
 void merge_ld_parts(const std::vector<ShardOutputs>& shards, const MergeSettings& s, RunLog& log, Prepared& prepared) {
-  const std::string directory = s.output + "_parts";
+  const std::string directory = parts_directory_path(s.output);
   prepared.parts = std::make_unique<AtomicDirectory>(directory);
   AtomicDirectory& parts = *prepared.parts;
   if (!parts.create()) throw MergeError("cannot create " + directory + reason(errno));
   std::uint64_t number = 0;
   for (const ShardOutputs& shard : shards) {
-    for (const fs::path& part : parts_in_order(shard.output + "_parts")) {
+    for (const fs::path& part : parts_in_order(parts_directory_path(shard.output))) {
       const fs::path target = part_file_path(parts.temporary(), number++);
       if (::link(part.c_str(), target.c_str()) != 0) {
         std::error_code ec;
@@ -190,23 +182,24 @@ void merge_ld_parts(const std::vector<ShardOutputs>& shards, const MergeSettings
     }
   }
   const std::string run_id = new_run_id();
-  const auto [rows0, rows1] = range_of(shards[0].manifest.at("rows"));
-  for (const auto& [suffix, rows] : {std::pair{".ids0", rows0}, std::pair{".ids1", rows1}}) {
-    if (shards[0].manifest.at("ids") != "yes") {
-      prepared.stale.push_back(s.output + suffix);  // an earlier run's IDs would name these pairs wrongly
+  const std::uint64_t rows0 = shards[0].manifest.rows0, rows1 = shards[0].manifest.rows1;
+  for (int table = 0; table < 2; ++table) {
+    if (!shards[0].manifest.ids) {
+      prepared.stale.push_back(ld_ids_path(s.output, table));  // an earlier run's IDs would name these pairs wrongly
       continue;
     }
     std::string text;
-    for (const std::string& id : read_ids(shards[0].output + suffix, rows)) text += id + "\n";
-    AtomicFile& list = prepared.add(s.output + suffix);
+    for (const std::string& id : read_ids(ld_ids_path(shards[0].output, table), table == 0 ? rows0 : rows1))
+      text += id + "\n";
+    AtomicFile& list = prepared.add(ld_ids_path(s.output, table));
     list.stream() << text;
     if (!list.close()) throw MergeError("could not write " + list.path());
   }
-  AtomicFile& metadata = prepared.add(s.output + ".meta", false);
+  AtomicFile& metadata = prepared.add(metadata_path(s.output), false);
   if (!write_run_id(parts.temporary(), run_id) ||
       !write_ld_metadata(metadata, static_cast<std::int32_t>(rows0), static_cast<std::int32_t>(rows1), directory,
                          run_id, "", log))
-    throw MergeError("cannot write " + s.output + ".meta");
+    throw MergeError("cannot write " + metadata_path(s.output));
   log << "Part files: " << number << " in " << directory << eol;
 }
 
@@ -231,84 +224,90 @@ void merge_distributions(const std::vector<ShardOutputs>& shards, const MergeSet
     }
     if (bin != kHistogramBins) throw MergeError(path + " is not a complete distribution file");
   }
-  const auto [rows0, rows1] = range_of(shards[0].manifest.at("rows"));
   AtomicFile& file = prepared.add(s.distribution, false);
-  if (!write_ld_distribution(file, bins, missing, rows0 * rows1, log))
+  if (!write_ld_distribution(file, bins, missing, shards[0].manifest.rows0 * shards[0].manifest.rows1, log))
     throw MergeError("cannot write " + s.distribution);
 }
 
-// One sorted run of a shard's records, read a block at a time.
+// One sorted run of a shard's stored records (`bytes` each), read a block at a time.
 class RecordRun {
  public:
-  RecordRun(const std::string& path, std::uint64_t first, std::uint64_t count)
-      : in_(path, std::ios::binary), left_(count) {
-    in_.seekg(static_cast<std::streamoff>(first * sizeof(InteractionRecord)));
+  RecordRun(const std::string& path, std::size_t bytes, std::uint64_t first, std::uint64_t count)
+      : in_(path, std::ios::binary), bytes_(bytes), left_(count) {
+    in_.seekg(static_cast<std::streamoff>(first * bytes_));
     refill();
   }
-  bool empty() const { return at_ == block_.size(); }
-  const InteractionRecord& top() const { return block_[at_]; }
+  bool empty() const { return at_ == held_; }
+  const char* top() const { return block_.data() + at_ * bytes_; }
+  RecordKey key() const { return key_of(top()); }
   void pop() {
-    if (++at_ == block_.size()) refill();
+    if (++at_ == held_) refill();
   }
 
  private:
   void refill() {
-    const std::uint64_t n = std::min<std::uint64_t>(left_, 4096);
-    block_.resize(static_cast<std::size_t>(n));
-    if (n > 0 &&
-        !in_.read(reinterpret_cast<char*>(block_.data()), static_cast<std::streamsize>(n * sizeof(InteractionRecord))))
+    held_ = static_cast<std::size_t>(std::min<std::uint64_t>(left_, 4096));
+    block_.resize(held_ * bytes_);
+    if (held_ > 0 && !in_.read(block_.data(), static_cast<std::streamsize>(held_ * bytes_)))
       throw MergeError("a shard's records file is cut short");
-    left_ -= n;
+    left_ -= held_;
     at_ = 0;
   }
   std::ifstream in_;
+  std::size_t bytes_;
   std::uint64_t left_;
-  std::vector<InteractionRecord> block_;
+  std::vector<char> block_;
+  std::size_t held_ = 0;
   std::size_t at_ = 0;
 };
 
-// Interaction tables: every shard's records, kept in sorted runs of the result writer, merged in
-// SNP0, SNP1, label order and written by the same writer as one run would have written them.
+// Interaction tables: every shard's stored records, kept in sorted runs by its table, merged in
+// SNP0, SNP1, label order and written by the model's table as one run would have written them;
+// then the table's side outputs, joined from the shards'.
 std::uint64_t merge_interaction(const std::vector<ShardOutputs>& shards, const MergeSettings& s,
-                                const MergeCommand& command, Prepared& prepared) {
+                                const MergeCommand& command, RunLog& log, Prepared& prepared) {
   const std::string header = first_line(shards[0].output);
+  const auto rows = static_cast<std::int32_t>(shards[0].manifest.rows0);
   std::vector<std::string> ids;
-  if (shards[0].manifest.at("ids") == "yes")
-    ids = read_ids(shards[0].output + ".ids", range_of(shards[0].manifest.at("rows")).first);
-  AtomicFile& table = prepared.add(s.output);
-  table.stream() << header << '\n' << std::fixed << std::setprecision(6);
-  ResultWriter writer(table.stream(), command.labels, 1 << 16, ids.empty() ? nullptr : &ids);
+  if (shards[0].manifest.ids) ids = read_ids(interaction_ids_path(shards[0].output), shards[0].manifest.rows0);
+  AtomicFile& table_file = prepared.add(s.output);
+  TableSetup setup{&table_file.stream(), command.interaction->header, ids.empty() ? nullptr : &ids, 1 << 16, 0.0, {}};
+  for (const char* suffix : command.model->side_outputs)
+    setup.side.push_back(&prepared.add(side_output_path(s.output, suffix)).stream());
+  const std::unique_ptr<RecordTable> table = command.model->make_table(setup);
+  table->begin();
+  const std::size_t bytes = table->stored_bytes();
   std::uint64_t written = 0;
   for (const ShardOutputs& shard : shards) {
     if (first_line(shard.output) != header)
       throw MergeError(shard.output + " has another header than " + shards[0].output);
-    const std::string path = shard.output + ".records";
-    const std::uint64_t records = std::stoull(shard.manifest.at("records"));
+    const std::string path = records_path(shard.output);
+    const std::uint64_t records = shard.manifest.records;
     std::error_code ec;
-    if (fs::file_size(path, ec) != records * sizeof(InteractionRecord) || ec)
+    if (fs::file_size(path, ec) != records * bytes || ec)
       throw MergeError(path + " does not hold the " + std::to_string(records) + " records of its shard");
     std::vector<std::unique_ptr<RecordRun>> runs;
-    for (std::uint64_t first = 0; first < records; first += ResultWriter::kRunLength)
-      runs.push_back(
-          std::make_unique<RecordRun>(path, first, std::min<std::uint64_t>(ResultWriter::kRunLength, records - first)));
-    const auto later = [&](std::size_t a, std::size_t b) {
-      const InteractionRecord &x = runs[a]->top(), &y = runs[b]->top();
-      return std::tie(x.snp0, x.snp1, x.label) > std::tie(y.snp0, y.snp1, y.label);
-    };
+    for (std::uint64_t first = 0; first < records; first += RecordTable::kRunLength)
+      runs.push_back(std::make_unique<RecordRun>(path, bytes, first,
+                                                 std::min<std::uint64_t>(RecordTable::kRunLength, records - first)));
+    const auto later = [&](std::size_t a, std::size_t b) { return key_less(runs[b]->key(), runs[a]->key()); };
     std::priority_queue<std::size_t, std::vector<std::size_t>, decltype(later)> next(later);
     for (std::size_t r = 0; r < runs.size(); ++r)
       if (!runs[r]->empty()) next.push(r);
     while (!next.empty()) {
       const std::size_t r = next.top();
       next.pop();
-      writer.add(runs[r]->top());
+      table->add_stored(runs[r]->top());
       ++written;
       runs[r]->pop();
       if (!runs[r]->empty()) next.push(r);
     }
   }
-  writer.flush();
-  if (!table.close()) throw MergeError("could not write " + s.output);
+  table->flush();
+  std::vector<std::string> outputs;
+  for (const ShardOutputs& shard : shards) outputs.push_back(shard.output);
+  table->end_merge(outputs, rows, log);
+  if (!table_file.close()) throw MergeError("could not write " + s.output);
   return written;
 }
 
@@ -316,7 +315,7 @@ std::uint64_t merge_interaction(const std::vector<ShardOutputs>& shards, const M
 
 int run_merge(const MergeSettings& s, const MergeLookup& lookup) {
   const auto first = read_manifest(manifest_path(shard_path(s.output, 1)));
-  const auto command = first.empty() ? std::nullopt : lookup(first.at("command"));
+  const auto command = first ? lookup(first->command) : std::nullopt;
   if (!command) {
     std::cerr << "Error: shard 1 of " << s.shards << " is missing or did not finish: there is no "
               << manifest_path(shard_path(s.output, 1)) << std::endl;
@@ -339,30 +338,30 @@ int run_merge(const MergeSettings& s, const MergeLookup& lookup) {
   RunLog log(log_path);
   log << "varpair merge" << eol;
   log << "Command line:" << s.command_line << eol;
-  log << "Merging " << s.shards << " shards of" << shards[0].manifest.at("settings") << eol;
+  log << "Merging " << s.shards << " shards of" << shards[0].manifest.settings << eol;
   const std::int64_t start = monotonic_ns();
   try {
     Prepared prepared;
     if (command->ld != nullptr) {
-      if (shards[0].manifest.at("mode") == "binary")
+      if (shards[0].manifest.binary)
         merge_ld_parts(shards, s, log, prepared);
       else
         merge_ld_tables(shards, s.output, prepared);
       if (!s.distribution.empty()) merge_distributions(shards, s, log, prepared);
     } else {
-      log << "Records: " << merge_interaction(shards, s, *command, prepared) << eol;
+      log << "Records: " << merge_interaction(shards, s, *command, log, prepared) << eol;
     }
     // Every output is complete: now they go into place, together.
     const CommitPhase all_together;
     if (prepared.parts && !prepared.parts->commit(&is_parts_file))
-      throw MergeError("could not write " + s.output + "_parts" + reason(errno));
+      throw MergeError("could not write " + parts_directory_path(s.output) + reason(errno));
     for (auto& file : prepared.files) commit(*file);
     for (const std::string& path : prepared.stale) {
       std::error_code ec;
       fs::remove(path, ec);
     }
-    if (command->ld != nullptr && shards[0].manifest.at("mode") == "binary")
-      log << "Metadata saved to: " << s.output << ".meta" << eol;
+    if (command->ld != nullptr && shards[0].manifest.binary)
+      log << "Metadata saved to: " << metadata_path(s.output) << eol;
     if (!s.distribution.empty()) log << "Distribution saved to: " << s.distribution << eol;
   } catch (const std::exception& e) {
     log << "Error: " << e.what() << eol;

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "interaction/interaction_command.h"
-#include "interaction/result_writer.h"
+#include "interaction/interaction_model.h"
 #include "ld/ld_settings.h"
 
 namespace varpair {
@@ -22,11 +22,12 @@ struct MergeSettings {
   std::string command_line;  // for the log
 };
 
-// What the merge must know of the command that made the shards: its family's texts and labels.
+// What the merge must know of the command that made the shards: its family's texts and, for an
+// interaction command, its model (whose table keeps and prints the records).
 struct MergeCommand {
   const LdCommand* ld = nullptr;
   const InteractionCommand* interaction = nullptr;
-  LabelTexts labels;
+  const InteractionModel* model = nullptr;
 };
 using MergeLookup = std::function<std::optional<MergeCommand>(const std::string& command_name)>;
 

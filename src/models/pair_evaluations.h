@@ -1,7 +1,7 @@
 // What each interaction model computes from a pair's nine genotype cells of cases and controls:
 // its 2x2 tables, their tests and the records of the tables that pass. Shared by the kernels of
-// both backends and tested directly. An evaluation fills up to kRecords records (all but the SNPs)
-// and returns how many.
+// both backends and tested directly. An evaluation fills up to kRecords records of its Record type
+// (all but the SNPs, which the pass kernel fills in) and returns how many.
 #pragma once
 
 #include <cstdint>
@@ -76,13 +76,15 @@ __host__ __device__ __forceinline__ int test_tables(InteractionThresholds thresh
 // Nine-genotype model: label 3 g0 + g1 tests the cell (g0, g1) against every other cell of the
 // samples genotyped at both SNPs.
 struct NineGenotypeEvaluation {
+  using Record = InteractionRecord;
   static constexpr int kRecords = 9;
   static constexpr const char* kLabels[kRecords] = {"AA*BB_vs_other", "AA*Bb_vs_other", "AA*bb_vs_other",
                                                     "Aa*BB_vs_other", "Aa*Bb_vs_other", "Aa*bb_vs_other",
                                                     "aa*BB_vs_other", "aa*Bb_vs_other", "aa*bb_vs_other"};
   InteractionThresholds thresholds;
 
-  __host__ __device__ __forceinline__ int operator()(const PairCells& cells, InteractionRecord* out) const {
+  __host__ __device__ __forceinline__ int operator()(const PairCells& cells, std::int32_t, std::int32_t,
+                                                     InteractionRecord* out) const {
     const std::int32_t* a = &cells.cases[0][0];  // the nine cells in label order
     const std::int32_t* c = &cells.controls[0][0];
     const std::uint32_t candidates =
@@ -96,12 +98,14 @@ struct NineGenotypeEvaluation {
 // MDR: one table of the high-risk against the low-risk cells; a class without cases or controls
 // gives nothing.
 struct MdrEvaluation {
+  using Record = InteractionRecord;
   static constexpr int kRecords = 1;
   static constexpr const char* kLabels[kRecords] = {"high_risk_vs_low_risk"};
   InteractionThresholds thresholds;
   float sample_ratio;  // controls / cases
 
-  __host__ __device__ __forceinline__ int operator()(const PairCells& cells, InteractionRecord* out) const {
+  __host__ __device__ __forceinline__ int operator()(const PairCells& cells, std::int32_t, std::int32_t,
+                                                     InteractionRecord* out) const {
     const Table2x2 t = mdr_risk_table(cells, sample_ratio);
     if (t.a < 1 || t.b < 1 || t.c < 1 || t.d < 1) return 0;
     return test_tables<kRecords>(thresholds, out, 1u, [&](int) { return t; });
@@ -110,12 +114,14 @@ struct MdrEvaluation {
 
 // Dominant-recessive: the four models in index order.
 struct DomrecEvaluation {
+  using Record = InteractionRecord;
   static constexpr int kRecords = 4;
   static constexpr const char* kLabels[kRecords] = {"(AA+Aa)*(BB+Bb)_vs_other", "(AA+Aa)*BB_vs_other",
                                                     "AA*(BB+Bb)_vs_other", "AA*BB_vs_other"};
   InteractionThresholds thresholds;
 
-  __host__ __device__ __forceinline__ int operator()(const PairCells& cells, InteractionRecord* out) const {
+  __host__ __device__ __forceinline__ int operator()(const PairCells& cells, std::int32_t, std::int32_t,
+                                                     InteractionRecord* out) const {
     std::int32_t a[kRecords], c[kRecords];
     for (int model = 0; model < kRecords; ++model) {
       const Table2x2 t = domrec_table(cells, model);

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <iomanip>
 #include <sstream>
 
 #include "models/pair_evaluations.h"
@@ -15,13 +14,18 @@ InteractionRecord record(int snp0, int snp1, int label, float chi, float ratio) 
   return InteractionRecord{snp0, snp1, label, 30, 70, 10, 90, chi, ratio, ratio / 2, ratio * 2};
 }
 
+// The table's lines after its header.
 std::string write(const std::vector<InteractionRecord>& records, std::size_t run_length = 2000000) {
   std::ostringstream out;
-  out << std::fixed << std::setprecision(6);
-  varpair::ResultWriter writer(out, varpair::NineGenotypeEvaluation::kLabels, run_length);
-  for (const auto& r : records) writer.add(r);
-  writer.flush();
-  return out.str();
+  const varpair::TableSetup setup{&out, "header", nullptr, run_length, 0.0, {}};
+  const auto table = varpair::two_by_two_table_of<varpair::NineGenotypeEvaluation>(setup);
+  table->begin();
+  table->add_found(records.data(), records.size());
+  table->flush();
+  EXPECT_EQ(table->kept(), records.size());
+  const std::string text = out.str();
+  EXPECT_EQ(text.substr(0, 7), "header\n");
+  return text.substr(7);
 }
 
 TEST(ResultWriter, PValueNotationCarriesOverToTheNextNumbers) {

@@ -1,0 +1,129 @@
+// Reading the case and control tables of an interaction run into genotype masks.
+#include "interaction/case_control_input.h"
+
+#include <iomanip>
+
+#include "common/errors.h"
+#include "common/genotype_source.h"
+#include "common/mapped_file.h"
+#include "common/sample_matching.h"
+#include "common/table_scan.h"
+
+namespace varpair {
+
+namespace {
+
+struct TableTexts {
+  const char* reading;  // "Reading case file (file0): "
+  const char* done;     // "Case file: "
+  const char* error;    // "Error reading case file: "
+};
+
+class Reader {
+ public:
+  Reader(const InteractionCommand& command, const InteractionSettings& settings, RunLog& log, CaseControlInput& in)
+      : command_(command), s_(settings), log_(log), in_(in) {}
+
+  bool read_table(const TableTexts& texts, const std::string& path, MaskStore& store, std::vector<std::string>& ids);
+  bool read_split();
+
+ private:
+  const InteractionCommand& command_;
+  const InteractionSettings& s_;
+  RunLog& log_;
+  CaseControlInput& in_;
+};
+
+bool Reader::read_table(const TableTexts& texts, const std::string& path, MaskStore& store,
+                                std::vector<std::string>& ids) {
+  log_ << texts.reading << path << eol;
+  try {
+    if (classify_genotype_path(path).format == GenotypeFormat::kText) {
+      MappedFile file(path);
+      store = build_genotype_masks(file);
+      require_genotypes(TableShape{store.rows, store.samples, {}}, path);
+    } else {
+      const auto source = GenotypeSource::open(path);
+      PackedGenotypes packed = source->read({}, "");
+      store = build_genotype_masks(packed);
+      ids = std::move(packed.variant_ids);
+      for (const std::string& note : source->notes()) log_ << "  " << path << ": " << note << eol;
+    }
+    log_ << texts.done << store.rows << " SNPs, " << store.samples << " samples" << eol;
+    return true;
+  } catch (const std::exception& e) {
+    if (command_.read_errors_escape) throw;
+    log_ << texts.error << e.what() << eol;
+    return false;
+  }
+}
+
+// Cases and controls of one fileset or VCF, told apart by phenotype.
+bool Reader::read_split() {
+  log_ << "Reading case file (file0): " << s_.case_path << eol;
+  try {
+    const auto source = GenotypeSource::open(s_.case_path);
+    std::int32_t unmatched = 0;
+    std::vector<Phenotype> phenotypes = source->phenotypes();
+    if (!s_.phenotype_path.empty())
+      phenotypes = read_phenotype_file(s_.phenotype_path, *source, s_.case_path, unmatched);
+    else if (phenotypes.empty())
+      throw InputError(s_.case_path + ": a VCF carries no phenotypes; give them with -pheno FILE");
+    const CaseControlSplit split = split_by_phenotype(phenotypes, s_.case_path);
+    log_ << "Cases and controls by the phenotypes of "
+         << (s_.phenotype_path.empty() ? "the .fam file" : s_.phenotype_path) << ": " << split.cases.samples.size()
+         << " cases, " << split.controls.samples.size() << " controls; " << split.left_out
+         << " samples without phenotype 1 or 2 left out" << eol;
+    if (unmatched > 0) log_ << "  " << unmatched << " lines of " << s_.phenotype_path << " name no sample" << eol;
+    PackedGenotypes packed = source->read(split.cases, "");
+    in_.cases = build_genotype_masks(packed);
+    log_ << "Case file: " << in_.cases.rows << " SNPs, " << in_.cases.samples << " samples" << eol;
+    in_.ids = std::move(packed.variant_ids);
+    packed = source->read(split.controls, "");
+    in_.controls = build_genotype_masks(packed);
+    log_ << "Control file: " << in_.controls.rows << " SNPs, " << in_.controls.samples << " samples" << eol;
+    for (const std::string& note : source->notes()) log_ << "  " << s_.case_path << ": " << note << eol;
+    return true;
+  } catch (const std::exception& e) {
+    if (command_.read_errors_escape) throw;
+    log_ << "Error reading case file: " << e.what() << eol;
+    return false;
+  }
+}
+
+}  // namespace
+
+bool read_case_control(const InteractionCommand& command, const InteractionSettings& s, RunLog& log,
+                       TimerRegistry& timers, CaseControlInput& in) {
+  Reader reader(command, s, log, in);
+  timers.start("file_reading");
+  std::vector<std::string> control_ids;
+  if (s.split_by_phenotype()) {
+    if (!reader.read_split()) return false;
+  } else {
+    if (!reader.read_table({"Reading case file (file0): ", "Case file: ", "Error reading case file: "}, s.case_path,
+                           in.cases, in.ids))
+      return false;
+    if (!reader.read_table({"Reading control file (file1): ", "Control file: ", "Error reading control file: "},
+                           s.control_path, in.controls, control_ids))
+      return false;
+  }
+  timers.stop("file_reading");
+  log << "File reading time: " << std::fixed << std::setprecision(3) << timers.seconds("file_reading") << " seconds"
+      << eol;
+  if (in.cases.rows != in.controls.rows) {
+    log << command.snp_count_mismatch << eol;
+    return false;
+  }
+  if (!in.ids.empty() && !control_ids.empty() && in.ids != control_ids) {
+    std::size_t k = 0;
+    while (in.ids[k] == control_ids[k]) ++k;
+    log << "Error: The case and control tables hold other variants: line " << k + 1 << " is " << in.ids[k] << " in "
+        << s.case_path << " and " << control_ids[k] << " in " << s.control_path << eol;
+    return false;
+  }
+  if (in.ids.empty()) in.ids = std::move(control_ids);
+  return true;
+}
+
+}  // namespace varpair
