@@ -9,6 +9,7 @@
 #include "device/guarded_run.h"
 #include "interaction/interaction_run.h"
 #include "ld/ld_driver.h"
+#include "models/boost_interaction.h"
 #include "models/domrec_interaction.h"
 #include "models/genotype_interaction.h"
 #include "models/mdr_interaction.h"
@@ -32,6 +33,7 @@ const CommandEntry kCommands[] = {
     {"genotype_interaction", nullptr, &kGenotypeInteraction, &genotype_interaction_model},
     {"mdr_interaction", nullptr, &kMdrInteraction, &mdr_interaction_model},
     {"domrec_interaction", nullptr, &kDomrecInteraction, &domrec_interaction_model},
+    {"boost_interaction", nullptr, &kBoostInteraction, &boost_interaction_model},
 };
 
 // Reads the command line into the family's settings and runs its driver; argv[0] is the command.
@@ -40,8 +42,9 @@ int run_command(const CommandEntry& command, int argc, const char* const* argv) 
     const auto settings = read_ld_settings(*command.ld, argc, argv, std::cerr);
     return settings ? run_ld(*command.ld, *settings) : 1;
   }
-  const auto settings = read_interaction_settings(*command.interaction, argc, argv, std::cerr);
-  return settings ? run_interaction(*command.interaction, command.model(), *settings) : 1;
+  const InteractionModel& model = command.model();
+  const auto settings = read_interaction_settings(*command.interaction, model, argc, argv, std::cerr);
+  return settings ? run_interaction(*command.interaction, model, *settings) : 1;
 }
 
 // The merge joins shards of any command: it learns which from their manifests.

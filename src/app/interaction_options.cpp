@@ -6,18 +6,16 @@
 
 namespace varpair {
 
-std::optional<InteractionSettings> read_interaction_settings(const InteractionCommand& command, int argc,
+std::optional<InteractionSettings> read_interaction_settings(const InteractionCommand& command,
+                                                             const InteractionModel& model, int argc,
                                                              const char* const* argv, std::ostream& err) {
-  // -chisq_cut is the name domrec_interaction's usage text gives the p-value cut-off.
-  const auto options = command.accepts_chisq_cut
-                           ? scan_options(argc, argv,
-                                          {"-file0", "-file1", "-o", "-alpha_cut", "-chisq_cut", "-or_cut", "-threads",
-                                           "-set_gpu", "-pheno", kParallelOption},
-                                          err)
-                           : scan_options(argc, argv,
-                                          {"-file0", "-file1", "-o", "-alpha_cut", "-or_cut", "-threads", "-set_gpu",
-                                           "-pheno", kParallelOption},
-                                          err);
+  // -chisq_cut is the name domrec_interaction's usage text gives the p-value cut-off; BOOST has no
+  // odds-ratio cut-off.
+  std::vector<std::string_view> accepted{"-file0", "-file1", "-o", "-alpha_cut", "-threads", "-set_gpu", "-pheno",
+                                         kParallelOption};
+  if (command.accepts_chisq_cut) accepted.push_back("-chisq_cut");
+  if (command.accepts_or_cut) accepted.push_back("-or_cut");
+  const auto options = scan_options(argc, argv, accepted, err);
   if (!options) return std::nullopt;
   // A fileset or VCF alone holds cases and controls, told apart by phenotype.
   const bool one_fileset = options->has("-file0") && !options->has("-file1") &&
@@ -69,9 +67,11 @@ std::optional<InteractionSettings> read_interaction_settings(const InteractionCo
     for (const std::string& f : classify_genotype_path(s.control_path).files) inputs.push_back({"-file1", f});
   if (!s.phenotype_path.empty()) inputs.push_back({"-pheno", s.phenotype_path});
   std::vector<NamedPath> outputs{{"the run log", s.log_path}, {"-o", s.output}};
+  for (const char* suffix : model.side_outputs) outputs.push_back({"a side output", side_output_path(s.output, suffix)});
   if (s.shard.on()) {
     outputs.push_back({"the shard's manifest", manifest_path(s.output)});
-    outputs.push_back({"the shard's records", s.output + ".records"});
+    outputs.push_back({"the shard's records", records_path(s.output)});
+    outputs.push_back({"the shard's variant IDs", interaction_ids_path(s.output)});
   }
   if (!check_distinct_paths(inputs, outputs, {}, err)) return std::nullopt;
   return s;

@@ -8,7 +8,7 @@
 namespace varpair {
 
 std::optional<OptionValues> scan_options(int argc, const char* const* argv,
-                                         std::initializer_list<std::string_view> accepted, std::ostream& err,
+                                         std::span<const std::string_view> accepted, std::ostream& err,
                                          bool parallel_takes_one) {
   OptionValues values;
   for (int i = 1; i < argc;) {

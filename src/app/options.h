@@ -2,6 +2,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <span>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -47,8 +48,14 @@ class OptionValues {
 // "Error: Undefined command-line arguments: <argument>" to `err` and returns nothing.
 // -parallel takes two values (K N) unless `parallel_takes_one` (the merge's -parallel N).
 std::optional<OptionValues> scan_options(int argc, const char* const* argv,
-                                         std::initializer_list<std::string_view> accepted, std::ostream& err,
+                                         std::span<const std::string_view> accepted, std::ostream& err,
                                          bool parallel_takes_one = false);
+inline std::optional<OptionValues> scan_options(int argc, const char* const* argv,
+                                                std::initializer_list<std::string_view> accepted, std::ostream& err,
+                                                bool parallel_takes_one = false) {
+  return scan_options(argc, argv, std::span<const std::string_view>(accepted.begin(), accepted.size()), err,
+                      parallel_takes_one);
+}
 
 // Numbers must be numbers in full: leading white space is allowed, nothing may follow, and
 // floating values must be finite in the type that keeps them. On failure the reader writes

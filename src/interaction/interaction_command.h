@@ -1,4 +1,4 @@
-// The texts in which the three interaction commands differ, one plain table per command, read by
+// The texts in which the interaction commands differ, one plain table per command, read by
 // the shared driver. What a model computes is apart from this (interaction_model.h).
 #pragma once
 
@@ -21,6 +21,7 @@ struct InteractionCommand {
   std::array<const char*, 3> mask_names;  // how mask upload failures name the masks
   bool mask_errors_with_runtime_text;
   bool accepts_chisq_cut;                // -chisq_cut names the p-value cut-off too (the usage text offers it)
+  bool accepts_or_cut;                   // -or_cut (the 2x2 models' odds-ratio cut-off)
   bool report_device;                    // select_gpu names the device
   bool read_errors_escape;               // a table that cannot be read leaves through the outermost handler
   bool group_floor_only_above_100_rows;  // the planner's lower bound of 100 rows a group
@@ -30,5 +31,6 @@ struct InteractionCommand {
 extern const InteractionCommand kGenotypeInteraction;
 extern const InteractionCommand kMdrInteraction;
 extern const InteractionCommand kDomrecInteraction;
+extern const InteractionCommand kBoostInteraction;
 
 }  // namespace varpair

@@ -19,6 +19,7 @@ const InteractionCommand kGenotypeInteraction{
     {"mask0", "mask1", "mask2"},
     /*mask_errors_with_runtime_text=*/true,
     /*accepts_chisq_cut=*/false,
+    /*accepts_or_cut=*/true,
     /*report_device=*/true,
     /*read_errors_escape=*/false,
     /*group_floor_only_above_100_rows=*/false,
@@ -37,6 +38,7 @@ const InteractionCommand kMdrInteraction{
     {"mask0", "mask1", "mask2"},
     /*mask_errors_with_runtime_text=*/false,
     /*accepts_chisq_cut=*/false,
+    /*accepts_or_cut=*/true,
     /*report_device=*/false,
     /*read_errors_escape=*/false,
     /*group_floor_only_above_100_rows=*/false,
@@ -55,9 +57,29 @@ const InteractionCommand kDomrecInteraction{
     {"recessive mask", "AB mask", "BB mask"},
     /*mask_errors_with_runtime_text=*/false,
     /*accepts_chisq_cut=*/true,
+    /*accepts_or_cut=*/true,
     /*report_device=*/false,
     /*read_errors_escape=*/true,
     /*group_floor_only_above_100_rows=*/true,
+    InputReport::kMaskWords,
+};
+
+// BOOST's texts follow the nine-genotype command's; it has no odds-ratio cut-off.
+const InteractionCommand kBoostInteraction{
+    "boost_interaction",
+    "Usage: varpair boost_interaction -file0 case.txt -file1 control.txt -o output.txt [-alpha_cut p_value]",
+    "SNP0\tSNP1\tSTAT\tDF\tP",
+    "BOOST interaction analysis completed successfully!",
+    "Error: Number of SNPs in control and case files must be the same!",
+    "Kernel launch failed: ",
+    kBetweenDone,
+    {"mask0", "mask1", "mask2"},
+    /*mask_errors_with_runtime_text=*/true,
+    /*accepts_chisq_cut=*/false,
+    /*accepts_or_cut=*/false,
+    /*report_device=*/true,
+    /*read_errors_escape=*/false,
+    /*group_floor_only_above_100_rows=*/false,
     InputReport::kMaskWords,
 };
 

@@ -229,7 +229,7 @@ bool InteractionRun::open_outputs() {
     return false;
   }
   TableSetup setup{&output_.stream(), command_.header, ids_.empty() ? nullptr : &ids_, RecordTable::kRunLength,
-                   s_.alpha, {}};
+                   s_.alpha, cases_.rows, {}};
   for (auto& file : side_) {
     if (!file->open()) {
       log_ << "Error: Cannot create output file!" << reason(errno) << " (" << file->path() << ")" << eol;

@@ -54,6 +54,7 @@ struct TableSetup {
   const std::vector<std::string>* ids;  // variant IDs (ID0 and ID1 end every line), or null
   std::size_t run_length;               // records sorted together
   double alpha;                         // the p-value cut-off
+  std::int32_t rows;                    // the SNPs
   // The model's side outputs, open, in the order the model names them (side_output_suffixes).
   std::vector<std::ostream*> side;
 };
@@ -94,6 +95,7 @@ class RecordTable {
 // The table of a model whose Format says what it finds, keeps and prints:
 //   using Found = ...; using Stored = ...;                 (both begin with a RecordKey)
 //   static constexpr bool kCostlyKeep;                     keep is worth the worker pool
+//   void on_found(std::uint64_t count);                   records of a batch, before they are kept
 //   bool keep(const Found&, Stored&) const;                thread-safe: may run on the workers
 //   void on_kept(const Stored&);                           after keep, in the order of the records
 //   void write_header(std::ostream&, const char* header, bool ids);
@@ -114,6 +116,7 @@ class SortedTable : public RecordTable {
 
   void add_found(const void* records, std::uint64_t count) override {
     const Found* found = static_cast<const Found*>(records);
+    format_.on_found(count);
     if (!Format::kCostlyKeep || count < kChunk) {
       Stored s;
       for (std::uint64_t i = 0; i < count; ++i)

@@ -21,6 +21,7 @@ class TwoByTwoFormat {
 
   explicit TwoByTwoFormat(LabelTexts labels) : labels_(labels) {}
 
+  void on_found(std::uint64_t) {}
   bool keep(const Found& found, Stored& stored) const {
     stored = found;
     return true;

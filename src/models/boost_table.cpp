@@ -1,0 +1,156 @@
+#include "models/boost_table.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "common/output_names.h"
+#include "models/boost_fit.h"
+
+namespace varpair {
+
+const char* const kBoostSummaryHeader = "SNP\tID\tN_TOT\tN_SIG\tBEST_SNP\tBEST_ID\tBEST_STAT\tBEST_P";
+
+namespace {
+
+// Six significant digits, as %g writes them: scientific notation below 1e-4 and from 1e6.
+void put_number(std::ostream& out, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", value);
+  out << text;
+}
+
+// Whether record x names a better partner than the one noted: the smaller p-value, then (where p
+// underflows to 0 alike) the larger statistic, then the lower SNP, so that any order of the records
+// (a run's, a merge's) gives the same.
+bool better(double p, double statistic, std::int32_t partner, double best_p, double best_statistic,
+            std::int32_t best_partner) {
+  if (p != best_p) return p < best_p;
+  if (statistic != best_statistic) return statistic > best_statistic;
+  return partner < best_partner;
+}
+
+}  // namespace
+
+std::uint64_t partners_in_share(const PairShare& share, std::int32_t snp) {
+  std::uint64_t n = 0;
+  if (snp >= share.first && snp < share.end) n += static_cast<std::uint64_t>(share.rows - 1 - snp);
+  const std::int32_t earlier = std::min(snp, share.end) - share.first;
+  if (earlier > 0) n += static_cast<std::uint64_t>(earlier);
+  return n;
+}
+
+BoostFormat::BoostFormat(double alpha, std::int32_t rows)
+    : alpha_(alpha), partners_(static_cast<std::size_t>(rows > 0 ? rows : 0)) {}
+
+bool BoostFormat::keep(const Found& found, Stored& stored) const {
+  const BoostTest test = boost_exact_test(found.cases, found.controls);
+  if (test.df == 0 || !(test.p <= alpha_)) return false;
+  stored = BoostRecord{found.snp0, found.snp1, 0, test.df, test.statistic, test.p};
+  return true;
+}
+
+void BoostFormat::note_partner(std::int32_t snp, std::int32_t partner, const BoostRecord& r) {
+  if (snp < 0 || static_cast<std::size_t>(snp) >= partners_.size()) return;
+  Partners& mine = partners_[static_cast<std::size_t>(snp)];
+  ++mine.reported;
+  if (mine.best < 0 || better(r.p, r.statistic, partner, mine.p, mine.statistic, mine.best)) {
+    mine.best = partner;
+    mine.statistic = r.statistic;
+    mine.p = r.p;
+  }
+}
+
+void BoostFormat::on_kept(const Stored& r) {
+  note_partner(r.snp0, r.snp1, r);
+  note_partner(r.snp1, r.snp0, r);
+}
+
+void BoostFormat::write_header(std::ostream& out, const char* header, bool ids) const {
+  out << header << (ids ? "\tID0\tID1" : "") << '\n';
+}
+
+void BoostFormat::write_line(std::ostream& out, const Stored& r, const std::vector<std::string>* ids) const {
+  out << r.snp0 << '\t' << r.snp1 << '\t';
+  put_number(out, r.statistic);
+  out << '\t' << r.df << '\t';
+  put_number(out, r.p);
+  if (ids != nullptr)
+    out << '\t' << (*ids)[static_cast<std::size_t>(r.snp0)] << '\t' << (*ids)[static_cast<std::size_t>(r.snp1)];
+  out << '\n';
+}
+
+bool BoostFormat::write_summary(const std::vector<std::uint64_t>& tests, const TableSetup& setup, RunLog& log) const {
+  std::ostream& out = *setup.side.at(0);
+  out << kBoostSummaryHeader << '\n';
+  const auto id = [&](std::int32_t snp) -> const std::string& {
+    static const std::string none = ".";
+    return setup.ids != nullptr ? (*setup.ids)[static_cast<std::size_t>(snp)] : none;
+  };
+  std::uint64_t all = 0;
+  for (std::size_t s = 0; s < partners_.size(); ++s) {
+    const Partners& p = partners_[s];
+    all += tests[s];
+    out << s << '\t' << id(static_cast<std::int32_t>(s)) << '\t' << tests[s] << '\t' << p.reported << '\t';
+    if (p.best < 0) {
+      out << "NA\tNA\tNA\tNA\n";
+      continue;
+    }
+    out << p.best << '\t' << id(p.best) << '\t';
+    put_number(out, p.statistic);
+    out << '\t';
+    put_number(out, p.p);
+    out << '\n';
+  }
+  out.flush();
+  log << "Tests (pairs with DF > 0): " << all / 2 << eol;
+  return out.good();
+}
+
+bool BoostFormat::end_run(const PairShare& share, const std::vector<std::uint32_t>& untested, const TableSetup& setup,
+                          RunLog& log) {
+  std::vector<std::uint64_t> tests(partners_.size());
+  std::uint64_t without = 0;
+  for (std::size_t s = 0; s < tests.size(); ++s) {
+    const std::uint64_t none = s < untested.size() ? untested[s] : 0;
+    tests[s] = partners_in_share(share, static_cast<std::int32_t>(s)) - none;
+    without += none;
+  }
+  log << "Pairs fitted exactly (their screen reached the cut-off): " << fitted_ << eol;
+  log << "Pairs without a test (DF 0: a SNP with one genotype among the samples genotyped at both): " << without / 2
+      << eol;
+  return write_summary(tests, setup, log);
+}
+
+void BoostFormat::end_merge(const std::vector<std::string>& shard_outputs, std::int32_t rows, const TableSetup& setup,
+                            RunLog& log) {
+  std::vector<std::uint64_t> tests(static_cast<std::size_t>(rows > 0 ? rows : 0));
+  for (const std::string& shard : shard_outputs) {
+    const std::string path = side_output_path(shard, kSummarySuffix);
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    if (!std::getline(in, line) || line != kBoostSummaryHeader)
+      throw std::runtime_error(path + " is missing or not a boost_interaction summary");
+    std::size_t s = 0;
+    for (; s < tests.size() && std::getline(in, line); ++s) {
+      std::istringstream fields(line);
+      std::string index, id;
+      std::uint64_t n = 0;
+      if (!(fields >> index >> id >> n) || index != std::to_string(s))
+        throw std::runtime_error(path + " line " + std::to_string(s + 2) + " is not SNP " + std::to_string(s));
+      tests[s] += n;
+    }
+    if (s != tests.size() || std::getline(in, line))
+      throw std::runtime_error(path + " does not hold the " + std::to_string(rows) + " SNPs of the run");
+  }
+  if (!write_summary(tests, setup, log)) throw std::runtime_error("could not write the summary");
+}
+
+std::unique_ptr<RecordTable> make_boost_table(const TableSetup& setup) {
+  return std::make_unique<SortedTable<BoostFormat>>(setup, BoostFormat(setup.alpha, setup.rows));
+}
+
+}  // namespace varpair
