@@ -113,19 +113,27 @@ class Formats(unittest.TestCase):
             inputs["bcf by -pheno"] = ["-file0", self.path("ccs.bcf"), "-pheno", self.path("ccs.pheno")]
             inputs["vcf.gz by -pheno"] = ["-file0", self.path("ccz.vcf.gz"), "-pheno", self.path("ccz.pheno")]
             inputs["vcf by -pheno"] = ["-file0", self.path("cc.vcf"), "-pheno", self.path("cc.pheno")]
-        for command in ("genotype_interaction", "mdr_interaction", "domrec_interaction"):
-            results = {}
+        for command in ("genotype_interaction", "mdr_interaction", "domrec_interaction", "boost_interaction"):
+            # (options, numeric columns, where SNP0 and SNP1 are)
+            options, columns, snps = (["-alpha_cut", "0.5"], 5, 0) if command == "boost_interaction" else \
+                (["-alpha_cut", "0.05", "-or_cut", "1.2"], 12, 1)
+            results, summaries = {}, {}
             for name, args in inputs.items():
                 out = self.path("%s-%s.txt" % (command, name.replace(" ", "_")))
-                console = run(command, *args, "-o", out, "-alpha_cut", "0.05", "-or_cut", "1.2")
+                console = run(command, *args, "-o", out, *options)
                 results[name] = table(out)
+                if os.path.exists(out + ".summary"):
+                    summaries[name] = [r[:1] + r[2:5] + r[6:] for r in table(out + ".summary")]
                 if name != "text":
                     self.assertIn("150 cases, 173 controls", console)
             text = results.pop("text")
             self.assertGreater(len(text), 10, command)
             for name, rows in results.items():
-                self.assertEqual([r[:12] for r in rows], text, "%s from %s" % (command, name))
-                self.assertTrue(all(r[12] == "t0_snp" + r[1] and r[13] == "t0_snp" + r[2] for r in rows[1:]))
+                self.assertEqual([r[:columns] for r in rows], text, "%s from %s" % (command, name))
+                self.assertTrue(all(r[columns] == "t0_snp" + r[snps] and r[columns + 1] == "t0_snp" + r[snps + 1]
+                                    for r in rows[1:]))
+                if summaries:  # the same summary, but for the IDs
+                    self.assertEqual(summaries[name], summaries["text"], "%s summary from %s" % (command, name))
 
 
 if __name__ == "__main__":

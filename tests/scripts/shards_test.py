@@ -1,6 +1,6 @@
 """-parallel K N and `varpair merge`: for every command and N in 1, 2, 3 and 7, the merged shards
 equal one run byte for byte (text tables, distributions, decoded part files with their IDs,
-interaction tables), including shard counts that do not divide the rows and shards that hold no
+interaction tables and the BOOST summary), including shard counts that do not divide the rows and shards that hold no
 complete group; and a merge refuses missing or unfinished shards without writing anything.
 VARPAIR_BIN names the program."""
 import filecmp
@@ -92,13 +92,15 @@ class Shards(unittest.TestCase):
                 self.assertEqual(sum(count for _, count, _ in parts), (k * 120 // n - (k - 1) * 120 // n) * rows1)
 
     def test_interaction_tables(self):
-        for command in ("genotype_interaction", "mdr_interaction", "domrec_interaction"):
+        for command in ("genotype_interaction", "mdr_interaction", "domrec_interaction", "boost_interaction"):
             for inputs, label in ((CC, "text"), (CC_FILESET, "fileset")):
-                options = inputs + ["-alpha_cut", "0.01", "-or_cut", "1.5"]
-                one = self.single("one-%s-%s" % (command, label), command, options)
+                cut = ["-alpha_cut", "0.01"] if command == "boost_interaction" else ["-alpha_cut", "0.01", "-or_cut", "1.5"]
+                one = self.single("one-%s-%s" % (command, label), command, inputs + cut)
                 for n in (1, 2, 3, 7):
-                    merged = self.sharded("%s-%s-%d" % (command, label, n), command, n, options)
+                    merged = self.sharded("%s-%s-%d" % (command, label, n), command, n, inputs + cut)
                     self.assertTrue(filecmp.cmp(merged, one, shallow=False), "%s %s N=%d" % (command, label, n))
+                    if command == "boost_interaction":  # and its per-SNP summary
+                        self.assertTrue(filecmp.cmp(merged + ".summary", one + ".summary", shallow=False), n)
 
     def test_shards_name_their_files_apart_and_bad_counts_are_refused(self):
         out = os.path.join(self.d, "o.txt")
