@@ -65,8 +65,11 @@ COMMANDS = {
             2.0),
            ("interChromLDdprime", ["-dprime_cut", "0"], "interChromLDdprime binary", 2.0)],
     "cc": [("genotype_interaction", [], "genotype_interaction", 3.0), ("mdr_interaction", [], "mdr_interaction", 3.0),
-           ("domrec_interaction", [], "domrec_interaction", 3.0)],
+           ("domrec_interaction", [], "domrec_interaction", 3.0),
+           # The same statistic as the peer's, at the peer's cut-off (PEER_EPI1).
+           ("boost_interaction", ["-alpha_cut", "0.0001"], "boost_interaction", 3.0)],
 }
+PEER_EPI1 = "0.0001"
 
 
 def run_timed(argv, cwd):
@@ -183,14 +186,42 @@ def bench_peer(name, prefix, repeats, threads, work):
     if kind == "ld":
         what = ["--keep-allele-order", "--r2", "inter-chr", "dprime", "--ld-window-r2", "0.8"]
     else:
-        what = ["--fast-epistasis", "boost"]
+        what = ["--keep-allele-order", "--fast-epistasis", "boost", "--epi1", PEER_EPI1]
     walls = []
     for _ in range(repeats):
         wall, _, _ = run_timed([peer, "--bfile", prefix, "--threads", str(threads), "--allow-no-sex"] + what +
                                ["--out", os.path.join(work, "peer")], work)
         walls.append(wall)
     wall = statistics.median(walls)
-    return {"wall": wall, "rate": pairs / max(wall, 0.01)}
+    result = {"wall": wall, "rate": pairs / max(wall, 0.01)}
+    if kind == "cc":
+        index = [c[0] for c in COMMANDS["cc"]].index("boost_interaction")
+        result["check"] = check_boost(os.path.join(work, "boost_interaction-%d.txt" % index),
+                                      os.path.join(work, "peer.epi.cc"))
+    return result
+
+
+def check_boost(ours_path, peer_path):
+    """boost_interaction's pairs at PEER_EPI1 against the peer's listing: the same pairs (those the peer
+    lists with P at most the cut-off, but where its 4-digit P lies on the cut-off, or its statistic is 0
+    and its P therefore 0), each with the same DF and STAT within 1e-5. Returns "N equal"; stops the
+    harness on a difference."""
+    alpha = float(PEER_EPI1)
+    with open(peer_path) as f:
+        peer = {}
+        for r in (line.split() for line in list(f)[1:]):
+            if r[4] != "nan" and float(r[4]) > 1e-6:
+                peer[(int(r[1].split("snp")[1]), int(r[3].split("snp")[1]))] = (float(r[4]), int(r[5]), float(r[6]))
+    with open(ours_path) as f:
+        ours = {(int(r[0]), int(r[1])): (float(r[2]), int(r[3])) for r in (line.split("\t") for line in list(f)[1:])}
+    expected = {k for k, (_, _, p) in peer.items() if p <= alpha * (1 - 5e-4)}
+    borderline = {k for k, (_, _, p) in peer.items() if abs(p - alpha) <= 5e-4 * alpha}
+    wrong = [k for k in ours if k not in expected | borderline] + [k for k in expected if k not in ours]
+    wrong += [k for k, (stat, df) in ours.items() if k in peer and (df != peer[k][1] or
+                                                                     abs(stat - peer[k][0]) > 1e-5 * peer[k][0])]
+    if wrong:
+        sys.exit("boost_interaction differs from the peer's listing at %s: %s" % (ours_path, sorted(wrong)[:10]))
+    return "%d equal" % len(ours)
 
 
 def bench_shards(name, prefix, repeats, work, counts):
@@ -238,17 +269,18 @@ def machine():
 
 def table(rows):
     head = ("| size | command | pairs | wall s | pairs/s | peak MB | load MB/s | .bed load MB/s | .bed vs text "
-            "load | peer pairs/s | ratio | target |")
-    lines = [head, "|" + "---|" * 12]
+            "load | peer pairs/s | ratio | target | peer's pairs |")
+    lines = [head, "|" + "---|" * 13]
     for r in rows:
         peer = r.get("peer")
         ratio = r["rate"] / peer["rate"] if peer else None
-        lines.append("| %s | %s | %d | %.2f | %.3g | %.0f | %.0f | %s | %s | %s | %s | %s |" % (
+        lines.append("| %s | %s | %d | %.2f | %.3g | %.0f | %.0f | %s | %s | %s | %s | %s | %s |" % (
             r["size"], r["command"], r["pairs"], r["wall"], r["rate"], r["peak"], r["load"],
             "%.0f" % r["bed_load"] if "bed_load" in r else "-",
             "%.1fx" % r["bed_ratio"] if "bed_ratio" in r else "-",
             "%.3g" % peer["rate"] if peer else "-", "%.2f" % ratio if peer else "-",
-            ("%.0fx %s" % (r["target"], "met" if ratio >= r["target"] else "MISSED")) if peer else "-"))
+            ("%.0fx %s" % (r["target"], "met" if ratio >= r["target"] else "MISSED")) if peer else "-",
+            peer["check"] if peer and "check" in peer and r["command"] == "boost_interaction" else "-"))
     return "\n".join(lines)
 
 
@@ -301,9 +333,11 @@ def main():
         "(rows0 x rows1 for LD, m(m-1)/2 for interaction) over the whole run's wall time. Load MB/s: input "
         "bytes over the run's own load time; .bed vs text: text load time over fileset load time for the same "
         "genotypes (fileset results checked equal)." % (threads, args.repeats),
-        "Peer: PLINK 1.9 --r2 inter-chr dprime --ld-window-r2 0.8 (LD) and --fast-epistasis boost (interaction), "
-        "same data and threads; LD with -distribution or as binary parts (every value computed) is set against "
-        "the same PLINK run, with the lower target." if args.peer else "No peer run.",
+        "Peer: PLINK 1.9 --r2 inter-chr dprime --ld-window-r2 0.8 (LD) and --fast-epistasis boost --epi1 %s "
+        "(interaction), same data and threads; LD with -distribution or as binary parts (every value computed) is "
+        "set against the same PLINK run, with the lower target; boost_interaction (-alpha_cut %s) is the same "
+        "statistic, its pairs checked against the peer's (last column)." % (PEER_EPI1, PEER_EPI1)
+        if args.peer else "No peer run.",
         "Machine: " + machine(), "", table(rows)] + summary(rows) +
         (["", "Shards (-parallel K N, wall time of each shard; the first command of each size):", "",
           shard_table(shard_rows)] if shard_rows else []))

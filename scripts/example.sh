@@ -27,6 +27,8 @@ run interChromLDdprime -file0 examples/ld.file0.txt -file1 examples/ld.file1.txt
 run genotype_interaction -file0 examples/cc.cases.txt -file1 examples/cc.controls.txt -o "$out/genotype.txt"
 run mdr_interaction -file0 examples/cc.cases.txt -file1 examples/cc.controls.txt -o "$out/mdr.txt"
 run domrec_interaction -file0 examples/cc.cases.txt -file1 examples/cc.controls.txt -o "$out/domrec.txt"
+# BOOST, the field's standard test (PLINK's --fast-epistasis boost), at p <= 0.001: 19,900 tests.
+run boost_interaction -file0 examples/cc.bed -o "$out/boost.txt" -alpha_cut 0.001
 # The same genotypes as PLINK filesets: chromosome 1 against chromosome 2 of one fileset, and cases
 # and controls of one fileset told apart by the .fam phenotype. The outputs name the variants.
 run interChromLDr2 -file0 examples/ld.bed -chr0 1 -file1 examples/ld.bed -chr1 2 -o "$out/r2.fileset.txt" -r2_cut 0.5
@@ -44,6 +46,9 @@ for model in genotype mdr domrec; do
   echo "--- ${model}_interaction ($out/$model.txt)"
   awk -F'\t' '($2 == 20 && $3 == 120) || ($2 == 50 && $3 == 150) || ($2 == 80 && $3 == 180)' "$out/$model.txt"
 done
+echo "--- boost_interaction ($out/boost.txt, the strongest of $(tail -n +2 "$out/boost.txt" | wc -l) pairs at p <= 0.001;"
+echo "    the planted pairs are three of the four strongest; $out/boost.txt.summary has each SNP's best partner)"
+tail -n +2 "$out/boost.txt" | sort -t$'\t' -g -k5 | head -n 4
 echo
 echo "From the PLINK filesets, with variant IDs ($out/r2.fileset.txt, $out/genotype.fileset.txt):"
 tail -n +2 "$out/r2.fileset.txt" | head -n 3
@@ -54,6 +59,7 @@ echo "=== Plots (scripts/plot.py)"
 python3 scripts/plot.py distribution "$out/r2_distribution.txt" --cut 0.5 -o "$out/r2_distribution.png"
 python3 scripts/plot.py ld "$out/dprime.txt" -o "$out/dprime_map.png"
 python3 scripts/plot.py interaction "$out/genotype.fileset.txt" -o "$out/genotype_pairs.png"
+python3 scripts/plot.py interaction "$out/boost.txt" -o "$out/boost_pairs.png"
 echo "  the D' map shows the two planted blocks (file0 60-79 x file1 20-39, file0 20-29 x file1 80-89);"
 echo "  the interaction panels name the planted pairs (t0_snp20 x t0_snp120, ...)"
 echo

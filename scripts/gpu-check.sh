@@ -94,7 +94,11 @@ run() {
       for c in genotype_interaction mdr_interaction domrec_interaction; do
         run_command build-gc-$flavour "$o" $c $f -o "$o/$c.txt" -alpha_cut 0.001 -or_cut 1.5
       done
+      run_command build-gc-$flavour "$o" boost_interaction $f -o "$o/boost_interaction.txt" -alpha_cut 0.001
     done
+    # BOOST on PLINK's fixture at cut-off 1: every pair's screen passes and every pair is fitted.
+    run_command build-gc-$flavour "$out/$flavour/fixture" boost_interaction -file0 tests/data/boost/fixture.bed \
+      -o "$out/$flavour/fixture/boost.txt" -alpha_cut 1
   done
   for set in ld mld; do
     compare "$set r2 table" "$out/host/$set/r2.txt" "$out/cuda/$set/r2.txt" bytes
@@ -106,7 +110,13 @@ run() {
     for c in genotype_interaction mdr_interaction domrec_interaction; do
       compare "$set $c" "$out/host/$set/$c.txt" "$out/cuda/$set/$c.txt" sorted
     done
+    compare "$set boost_interaction" "$out/host/$set/boost_interaction.txt" "$out/cuda/$set/boost_interaction.txt" bytes
+    compare "$set boost_interaction summary" "$out/host/$set/boost_interaction.txt.summary" \
+      "$out/cuda/$set/boost_interaction.txt.summary" bytes
   done
+  compare "fixture boost_interaction, every pair" "$out/host/fixture/boost.txt" "$out/cuda/fixture/boost.txt" bytes
+  compare "fixture boost_interaction summary" "$out/host/fixture/boost.txt.summary" \
+    "$out/cuda/fixture/boost.txt.summary" bytes
 
   echo "== compute-sanitizer on small cases"
   local s=$out/sanitizer
@@ -116,7 +126,8 @@ run() {
       "interChromLDdprime -file0 $data/ld.file0.txt -file1 $data/ld.file1.txt -o $s/dp -dprime_cut 0" \
       "genotype_interaction -file0 $data/cc.cases.txt -file1 $data/cc.controls.txt -o $s/gi.txt" \
       "mdr_interaction -file0 $data/cc.cases.txt -file1 $data/cc.controls.txt -o $s/mdr.txt" \
-      "domrec_interaction -file0 $data/cc.cases.txt -file1 $data/cc.controls.txt -o $s/dr.txt"; do
+      "domrec_interaction -file0 $data/cc.cases.txt -file1 $data/cc.controls.txt -o $s/dr.txt" \
+      "boost_interaction -file0 $data/cc.cases.txt -file1 $data/cc.controls.txt -o $s/boost.txt -alpha_cut 0.01"; do
       local name=${args%% *}
       if compute-sanitizer --tool "$tool" --error-exitcode 9 build-gc-cuda/src/varpair $args >"$s/$name.$tool" 2>&1; then
         echo "| compute-sanitizer $tool $name | clean |" >>"$report.compare"
@@ -129,7 +140,7 @@ run() {
 
   echo "== GPU timings (medium data)"
   : >"$report.timing"
-  for c in interChromLDr2 interChromLDdprime genotype_interaction mdr_interaction domrec_interaction; do
+  for c in interChromLDr2 interChromLDdprime genotype_interaction mdr_interaction domrec_interaction boost_interaction; do
     local log set pairs total compute
     case $c in
       interChromLD*) set=mld pairs=$((3000 * 2000)) ;;

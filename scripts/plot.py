@@ -146,19 +146,29 @@ def plot_ld(output_path, output):
     save(figure, output)
 
 
-def plot_interaction(path, output, top):
+def interaction_columns(path):
+    """Where a table's label (None: one panel, "BOOST"), SNPs and p-value are: the 2x2 models' tables
+    (Genotype_Label or Model, SNP0, SNP1, ..., chi_pvalue) or boost_interaction's (SNP0 SNP1 STAT DF P)."""
     header = first_line(path).split("\t")
-    if header[:1] not in (["Genotype_Label"], ["Model"]) or header[1:3] != ["SNP0", "SNP1"]:
-        raise WrongInput("%s is not an interaction result table" % path)
+    if header[:1] in (["Genotype_Label"], ["Model"]) and header[1:3] == ["SNP0", "SNP1"]:
+        return 0, 1, 2, header.index("chi_pvalue"), header
+    if header[:5] == ["SNP0", "SNP1", "STAT", "DF", "P"]:
+        return None, 0, 1, 4, header
+    raise WrongInput("%s is not an interaction result table" % path)
+
+
+def plot_interaction(path, output, top):
+    label_at, snp0_at, snp1_at, p_at, header = interaction_columns(path)
+    label_of = (lambda fields: "BOOST") if label_at is None else (lambda fields: fields[label_at])
     has_ids = header[-2:] == ["ID0", "ID1"]
     snps, labels = 0, []
     with open(path, encoding="utf-8-sig") as f:  # first pass: extent and labels
         next(f)
         for line in f:
             fields = line.split("\t", 3)
-            snps = max(snps, int(fields[2]) + 1)
-            if fields[0] not in labels:
-                labels.append(fields[0])
+            snps = max(snps, int(fields[snp1_at]) + 1)
+            if label_of(fields) not in labels:
+                labels.append(label_of(fields))
     if not labels:
         raise WrongInput("%s holds no reported pairs to draw" % path)
     cells = min(snps, 500)
@@ -168,7 +178,7 @@ def plot_interaction(path, output, top):
         next(f)
         for line in f:
             fields = line.rstrip("\n").split("\t")
-            label, i, j, p = fields[0], int(fields[1]), int(fields[2]), float(fields[8])
+            label, i, j, p = label_of(fields), int(fields[snp0_at]), int(fields[snp1_at]), float(fields[p_at])
             score = -math.log10(p) if p > 0 else 320.0
             cell = (i * cells // snps, j * cells // snps)
             grid = grids[label]

@@ -78,9 +78,11 @@ submit_and_compare() {  # name, output name, command and options (without -o)
   "$repo/scripts/slurm/submit.sh" 3 "$@" -o "$sharded"
   "$VARPAIR" "$@" -o "$single" >/dev/null
   echo "$sharded $single" >>"$work/pairs"
+  if [ -e "$single.summary" ]; then echo "$sharded.summary $single.summary" >>"$work/pairs"; fi
 }
 cd "$work/out"
 submit_and_compare genotype genotype.txt genotype_interaction -file0 "$repo/examples/cc.bed" -alpha_cut 0.001
+submit_and_compare boost boost.txt boost_interaction -file0 "$repo/examples/cc.bed" -alpha_cut 0.01
 submit_and_compare r2 r2.txt interChromLDr2 -file0 "$repo/examples/ld.bed" -chr0 1 \
   -file1 "$repo/examples/ld.bed" -chr1 2 -r2_cut 0.5
 cd "$repo"

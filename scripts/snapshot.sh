@@ -35,6 +35,8 @@ for set in examples/cc $cache/snap-cc; do
   for c in genotype_interaction mdr_interaction domrec_interaction; do
     run "$tag-$c" $c -file0 "$set.cases.txt" -file1 "$set.controls.txt" -o "$out/$tag-$c.txt" -alpha_cut 0.001 -or_cut 1.5
   done
+  run "$tag-boost" boost_interaction -file0 "$set.cases.txt" -file1 "$set.controls.txt" -o "$out/$tag-boost.txt" \
+    -alpha_cut 0.001
 done
 # With GRID=1 also the harness's grid data sets that bench/cache holds (bench/bench.py --sizes grid),
 # with the harness's options; only their tables, distributions and part files are kept.
@@ -56,6 +58,8 @@ if [ "${GRID:-0}" = 1 ]; then
     for c in genotype_interaction mdr_interaction domrec_interaction; do
       run "grid/$tag-$c" $c -file0 "$set.cases.txt" -file1 "$set.controls.txt" -o "$out/grid/$tag-$c.txt"
     done
+    run "grid/$tag-boost" boost_interaction -file0 "$set.cases.txt" -file1 "$set.controls.txt" \
+      -o "$out/grid/$tag-boost.txt" -alpha_cut 0.0001
   done
 fi
 # Timings, dates, thread counts, the paths of this snapshot and the runs' random identifiers differ

@@ -44,6 +44,7 @@ CONFIG
       <(python3 scripts/read_parts.py "$dir/single/$output") || same=no ;;
   esac
   if [ -n "$distribution" ]; then cmp -s "$dir/sharded/$distribution" "$dir/single/$distribution" || same=no; fi
+  if [ -e "$dir/single/$output.summary" ]; then cmp -s "$dir/sharded/$output.summary" "$dir/single/$output.summary" || same=no; fi
   echo "$name: merged shards $( [ $same = yes ] && echo equal || echo DIFFER FROM) one run"
   [ $same = yes ] || failures=$((failures + 1))
 }
@@ -57,6 +58,7 @@ check dprime-parts interChromLDdprime dprime dist.txt "$ld_binary" parts
 check genotype genotype_interaction genotype.txt "" "$cc" bytes
 check mdr mdr_interaction mdr.txt "" "$cc_fileset" bytes
 check domrec domrec_interaction domrec.txt "" "$cc" bytes
+check boost boost_interaction boost.txt "" "$cc_fileset" bytes
 
 # After a failed or killed shard (no manifest, so no merge either) a rerun redoes that shard and the
 # merge, and keeps the shards that finished.

@@ -18,6 +18,36 @@ constexpr const char* kSideOutputs[] = {varpair::kSummarySuffix};
 
 namespace varpair {
 
+// The evaluation of the pass kernels: a pair without a test is counted for both its SNPs (the
+// per-SNP counts); a pair whose screen reaches the threshold of its degrees of freedom is sent
+// back with its cells.
+struct BoostEvaluation {
+  using Record = BoostPairCells;
+  static constexpr int kRecords = 1;
+  BoostScreen screen;
+  std::uint32_t* untested;  // per SNP: its pairs without a test
+
+  // On the device only: the per-SNP counts are atomic additions.
+  __device__ __forceinline__ int operator()(const PairCells& cells, std::int32_t snp0, std::int32_t snp1,
+                                            Record* out) const {
+    const std::int32_t* cases = &cells.cases[0][0];
+    const std::int32_t* controls = &cells.controls[0][0];
+    const int df = boost_degrees_of_freedom(cases, controls);
+    if (df == 0) {
+      atomicAdd(untested + snp0, 1u);
+      atomicAdd(untested + snp1, 1u);
+      return 0;
+    }
+    if (!boost_screen_reaches(cases, controls, screen, screen.threshold(df))) return 0;
+    out->label = 0;
+    for (int c = 0; c < 9; ++c) {
+      out->cases[c] = cases[c];
+      out->controls[c] = controls[c];
+    }
+    return 1;
+  }
+};
+
 __global__ void boost_screen_within_group_kernel(const PassArgs args) {
   run_pass<false>(args, BoostEvaluation{BoostScreen{args.model_data}, args.snp_counts});
 }

@@ -36,7 +36,9 @@ class Plots(unittest.TestCase):
         runs = [["interChromLDr2"] + ld + ["-o", os.path.join(d, "r2.txt"), "-r2_cut", "0.5", "-distribution",
                                            os.path.join(d, "dist.txt")],
                 ["interChromLDdprime"] + ld + ["-o", os.path.join(d, "dp"), "-dprime_cut", "0"],
-                ["genotype_interaction", "-file0", os.path.join(EXAMPLES, "cc.bed"), "-o", os.path.join(d, "gi.txt")]]
+                ["genotype_interaction", "-file0", os.path.join(EXAMPLES, "cc.bed"), "-o", os.path.join(d, "gi.txt")],
+                ["boost_interaction", "-file0", os.path.join(EXAMPLES, "cc.bed"), "-o", os.path.join(d, "boost.txt"),
+                 "-alpha_cut", "0.001"]]
         for run in runs:
             subprocess.run([VARPAIR] + run, check=True, stdout=subprocess.DEVNULL)
 
@@ -58,12 +60,13 @@ class Plots(unittest.TestCase):
             self.assertGreater(os.path.getsize(self.path(image)), 10000, "an image with something drawn")
 
     def test_an_svg_name_gives_an_svg(self):
-        r = plot("interaction", self.path("gi.txt"), "-o", self.path("gi.svg"))
-        self.assertEqual(r.returncode, 0, r.stderr)
-        with open(self.path("gi.svg")) as f:
-            text = f.read()
-        self.assertIn("<svg", text)
-        self.assertIn("t0_snp20 x t0_snp120", text, "the planted pair is named")
+        for table in ("gi.txt", "boost.txt"):  # the 2x2 models' table and boost_interaction's
+            r = plot("interaction", self.path(table), "-o", self.path(table + ".svg"))
+            self.assertEqual(r.returncode, 0, r.stderr)
+            with open(self.path(table + ".svg")) as f:
+                text = f.read()
+            self.assertIn("<svg", text)
+            self.assertIn("t0_snp20 x t0_snp120", text, "the planted pair is named")
 
     def test_a_file_of_the_wrong_kind_is_refused(self):
         for args, message in ((["distribution", self.path("gi.txt")], "is not an LD distribution file"),
