@@ -13,7 +13,10 @@
 // the planted ones, get a minor allele frequency of 0 to 0.05, so that some are monomorphic among the
 // cases or the controls, or in all), --plink (also write PREFIX.bed/.bim/.fam), --vcf EXT
 // (also write PREFIX.EXT, EXT one of vcf, vcf.gz, bcf), --shuffle-samples (the fileset and the VCF
-// list the samples in a shuffled order; the text tables keep theirs).
+// list the samples in a shuffled order; the text tables keep theirs), --populations (case/control:
+// two subpopulations, the second with three times the case rate and other allele frequencies at
+// every twentieth SNP, the ancestry-informative ones; PREFIX.covar holds an ancestry score PC1, AGE
+// and SEX for each sample, about 1 % of the ages missing).
 // Genotypes count copies of the second allele "G" (0, 1, 2); a missing genotype is written "NA".
 // PLINK allele coding: .bim column 5 (A1) is "G", the counted allele, and column 6 (A2) is "A":
 // genotype 2 is homozygous A1 (.bed code 00). In the VCF, REF is "A" and ALT "G", so GT counts G.
@@ -21,6 +24,7 @@
 // SNPs are on chromosome 1 and file1's on chromosome 2; in the case/control ones the cases come
 // first (phenotype 2), then the controls (phenotype 1), and PREFIX.pheno lists them ("FID IID PHENO").
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -50,6 +54,7 @@ struct Options {
   bool plink = false;
   std::string vcf;  // "", "vcf", "vcf.gz" or "bcf"
   bool shuffle = false;
+  bool populations = false;
 };
 
 [[noreturn]] void usage(const std::string& why) {
@@ -58,7 +63,7 @@ struct Options {
                "usage: varpair-simulate ld --rows0 N --rows1 M --samples S --out PREFIX [--seed X] [--missing R] "
                "[--plink] [--vcf vcf|vcf.gz|bcf] [--shuffle-samples]\n"
                "       varpair-simulate cc --snps N --cases A --controls B --out PREFIX [--seed X] [--missing R] "
-               "[--rare F] [--plink] [--vcf vcf|vcf.gz|bcf] [--shuffle-samples]\n",
+               "[--rare F] [--populations] [--plink] [--vcf vcf|vcf.gz|bcf] [--shuffle-samples]\n",
                why.c_str());
   std::exit(2);
 }
@@ -77,8 +82,8 @@ Options parse(int argc, char** argv) {
   if (o.mode != "ld" && o.mode != "cc") usage("the mode is ld or cc");
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--plink" || a == "--shuffle-samples") {
-      (a == "--plink" ? o.plink : o.shuffle) = true;
+    if (a == "--plink" || a == "--shuffle-samples" || a == "--populations") {
+      (a == "--plink" ? o.plink : a == "--populations" ? o.populations : o.shuffle) = true;
       continue;
     }
     if (i + 1 >= argc) usage(a + " needs a value");
@@ -114,6 +119,8 @@ Options parse(int argc, char** argv) {
     usage("cc needs --snps (at least 10), --cases, --controls");
   if (o.missing < 0 || o.missing >= 1) usage("--missing is a rate from 0 to below 1");
   if (o.rare < 0 || o.rare > 1) usage("--rare is a share from 0 to 1");
+  if (o.populations && o.mode != "cc") usage("--populations is for case/control tables");
+  if (o.populations && !o.plink && o.vcf.empty()) usage("--populations needs --plink or --vcf (sample IDs)");
   if (!o.vcf.empty() && o.vcf != "vcf" && o.vcf != "vcf.gz" && o.vcf != "bcf") usage("--vcf is vcf, vcf.gz or bcf");
   return o;
 }
@@ -314,6 +321,24 @@ int simulate_ld(const Options& o) {
   return 0;
 }
 
+// PREFIX.covar: "#FID IID PC1 AGE SEX", PC1 an ancestry score (the subpopulation plus noise), AGE
+// and SEX independent of everything, about 1 % of the ages missing.
+void write_covariates(const std::string& path, const std::vector<std::int8_t>& population, Random& rng) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) throw std::runtime_error("cannot write " + path);
+  std::fprintf(f, "#FID IID PC1 AGE SEX\n");
+  for (std::size_t s = 0; s < population.size(); ++s) {
+    const double normal = std::sqrt(-2.0 * std::log(1.0 - rng.uniform())) * std::cos(6.283185307179586 * rng.uniform());
+    const double pc = population[s] + 0.05 * normal;
+    const long age = 30 + static_cast<long>(rng.below(40));
+    if (rng.chance(0.01))
+      std::fprintf(f, "s%zu s%zu %.4f NA %d\n", s, s, pc, 1 + static_cast<int>(rng.below(2)));
+    else
+      std::fprintf(f, "s%zu s%zu %.4f %ld %d\n", s, s, pc, age, 1 + static_cast<int>(rng.below(2)));
+  }
+  if (std::fclose(f) != 0) throw std::runtime_error("cannot write " + path);
+}
+
 struct PlantedPair {
   const char* kind;
   long snp0, snp1;
@@ -350,8 +375,13 @@ int simulate_cc(const Options& o) {
   Table table(n, Row(total));
   long cases = 0, controls = 0;
   std::vector<std::int8_t> g(n);
+  // With --populations: each person's subpopulation, from a stream of its own.
+  Random people(o.seed * 7877 + 3);
+  std::vector<std::int8_t> population(static_cast<std::size_t>(total), 0);
   while (cases < o.cases || controls < o.controls) {
     double penetrance = 0.1;
+    const std::int8_t u = o.populations && people.chance(0.5) ? 1 : 0;
+    if (u == 1) penetrance *= 3.0;
     for (const auto& [snp, p] : planted_freq) g[snp] = rng.genotype(p);
     for (const auto& p : planted)
       if (p.carries(g[p.snp0], g[p.snp1])) penetrance *= p.risk;
@@ -363,16 +393,29 @@ int simulate_cc(const Options& o) {
       slot = o.cases + controls++;
     else
       continue;
+    population[static_cast<std::size_t>(slot)] = u;
     for (const auto& [snp, p] : planted_freq) table[snp][slot] = g[snp];
   }
+  const auto informative = [&](long snp) { return o.populations && snp % 20 == 7 && !planted_freq.count(snp); };
   for (long snp = 0; snp < n; ++snp)
     if (!planted_freq.count(snp))
-      for (long s = 0; s < total; ++s) table[snp][s] = rng.genotype(freq[snp]);
+      for (long s = 0; s < total; ++s) {
+        const double shift = informative(snp) && population[static_cast<std::size_t>(s)] == 1 ? 0.4 : 0.0;
+        table[snp][s] = rng.genotype(std::min(0.95, freq[snp] + shift));
+      }
   add_missing(table, o.missing, rng);
 
   std::printf("case/control tables: %ld SNPs, %ld cases, %ld controls\n", n, o.cases, o.controls);
   for (const auto& p : planted)
     std::printf("planted: SNPs %ld and %ld, %s, risk x%.1f for carriers\n", p.snp0, p.snp1, p.kind, p.risk);
+  if (o.populations) {
+    std::printf("two subpopulations, the second with 3x the case rate; ancestry-informative SNPs (allele frequency "
+                "+0.4 in the second):");
+    for (long snp = 0; snp < n; ++snp)
+      if (informative(snp)) std::printf(" %ld", snp);
+    std::printf("\n");
+    write_covariates(o.out + ".covar", population, people);
+  }
   write_text(o.out + ".cases.txt", table, 0, o.cases);
   write_text(o.out + ".controls.txt", table, o.cases, o.controls);
   std::vector<int> phenotypes(total, 1);

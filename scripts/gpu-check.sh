@@ -4,12 +4,12 @@
 # compares every output (interaction tables after sorting their lines, part files decoded), runs a
 # small case of every command under compute-sanitizer (memcheck, racecheck), and times the GPU runs.
 #
-#   scripts/gpu-check.sh prepare   here: put GSL and GoogleTest (Debian's) into .gpu-carry/
+#   scripts/gpu-check.sh prepare   here: put GSL, GoogleTest and Eigen (Debian's) into .gpu-carry/
 #   scripts/gpu-check.sh run       there, with .gpu-carry carried; writes a report to $OUT (or
 #                                  gpu-check-output/) and prints its table last
 #
-# The GPU machine reaches no package registry: it has its own cmake, ninja and nvcc, and gets the two
-# libraries from .gpu-carry. Without a GPU, `run` stops after the builds and says so.
+# The GPU machine reaches no package registry: it has its own cmake, ninja and nvcc, and gets GSL,
+# GoogleTest and Eigen's headers from .gpu-carry. Without a GPU, `run` stops after the builds and says so.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 carry=.gpu-carry
@@ -17,8 +17,9 @@ carry=.gpu-carry
 prepare() {
   scripts/setup.sh
   rm -rf "$carry"
-  mkdir -p "$carry/include" "$carry/lib"
-  cp -r /usr/include/gsl /usr/include/gtest "$carry/include/"
+  mkdir -p "$carry/include" "$carry/lib" "$carry/share/eigen3"
+  cp -r /usr/include/gsl /usr/include/gtest /usr/include/eigen3 "$carry/include/"
+  cp -r /usr/share/eigen3/cmake "$carry/share/eigen3/"
   local libdir=/usr/lib/x86_64-linux-gnu
   cp "$libdir/libgsl.a" "$libdir/libgslcblas.a" "$libdir/libgtest.a" "$libdir/libgtest_main.a" "$carry/lib/"
   grep -qx "/$carry/" .git/info/exclude 2>/dev/null || echo "/$carry/" >> .git/info/exclude
@@ -29,7 +30,8 @@ configure() {  # build folder, extra options
   local dir=$1
   shift
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARPAIR_TESTS=ON \
-    -DGSL_ROOT_DIR="$PWD/$carry" -DGTest_ROOT="$PWD/$carry" "$@" >/dev/null
+    -DGSL_ROOT_DIR="$PWD/$carry" -DGTest_ROOT="$PWD/$carry" -DEigen3_DIR="$PWD/$carry/share/eigen3/cmake" "$@" \
+    >/dev/null
   cmake --build "$dir" -j "$(nproc)" >/dev/null
 }
 

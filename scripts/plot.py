@@ -7,10 +7,11 @@
   plot.py ld OUT [-o OUT.png]
       the cross-table LD map of a text table (OUT) or of binary part files (OUT.meta): SNP1 across,
       SNP0 down, colour by value; large runs binned to at most 1000 x 1000 cells, each the maximum
-  plot.py interaction OUT.txt [-o OUT.png] [--top 5]
+  plot.py interaction OUT.txt [-o OUT.png] [--top 5] [--adjusted]
       the reported pairs of an interaction table: SNP0 by SNP1, colour by -log10 p, one panel per
       label (binned to at most 500 x 500 cells, each the strongest); the strongest pairs of each
-      panel marked with their variant IDs when the table has them
+      panel marked with their variant IDs when the table has them; --adjusted: the p-values of the
+      covariate refit (a table of a run with -covar)
 """
 import argparse
 import heapq
@@ -146,19 +147,24 @@ def plot_ld(output_path, output):
     save(figure, output)
 
 
-def interaction_columns(path):
+def interaction_columns(path, adjusted):
     """Where a table's label (None: one panel, "BOOST"), SNPs and p-value are: the 2x2 models' tables
-    (Genotype_Label or Model, SNP0, SNP1, ..., chi_pvalue) or boost_interaction's (SNP0 SNP1 STAT DF P)."""
+    (Genotype_Label or Model, SNP0, SNP1, ..., chi_pvalue, then adj_pvalue with -covar) or
+    boost_interaction's (SNP0 SNP1 STAT DF P, then adj_P)."""
     header = first_line(path).split("\t")
     if header[:1] in (["Genotype_Label"], ["Model"]) and header[1:3] == ["SNP0", "SNP1"]:
-        return 0, 1, 2, header.index("chi_pvalue"), header
-    if header[:5] == ["SNP0", "SNP1", "STAT", "DF", "P"]:
-        return None, 0, 1, 4, header
-    raise WrongInput("%s is not an interaction result table" % path)
+        at, p = (0, 1, 2), ("adj_pvalue" if adjusted else "chi_pvalue")
+    elif header[:5] == ["SNP0", "SNP1", "STAT", "DF", "P"]:
+        at, p = (None, 0, 1), ("adj_P" if adjusted else "P")
+    else:
+        raise WrongInput("%s is not an interaction result table" % path)
+    if p not in header:
+        raise WrongInput("%s has no adjusted p-values (a run without -covar)" % path)
+    return at + (header.index(p), header)
 
 
-def plot_interaction(path, output, top):
-    label_at, snp0_at, snp1_at, p_at, header = interaction_columns(path)
+def plot_interaction(path, output, top, adjusted=False):
+    label_at, snp0_at, snp1_at, p_at, header = interaction_columns(path, adjusted)
     label_of = (lambda fields: "BOOST") if label_at is None else (lambda fields: fields[label_at])
     has_ids = header[-2:] == ["ID0", "ID1"]
     snps, labels = 0, []
@@ -212,7 +218,7 @@ def plot_interaction(path, output, top):
         axes.tick_params(labelsize=7)
     for n in range(len(labels), rows * columns):
         axes_grid[n // columns][n % columns].axis("off")
-    figure.colorbar(dots, ax=axes_grid, label="-log10 p")
+    figure.colorbar(dots, ax=axes_grid, label="-log10 p" + (" adjusted for the covariates" if adjusted else ""))
     figure.suptitle("%s: reported pairs, SNP0 down, SNP1 across" % os.path.basename(path))
     save(figure, output)
 
@@ -228,6 +234,7 @@ def main():
     i = sub.add_parser("interaction", help="an interaction result table")
     i.add_argument("input")
     i.add_argument("--top", type=int, default=5, help="strongest pairs of each panel to name (5)")
+    i.add_argument("--adjusted", action="store_true", help="the covariate refit's p-values (a run with -covar)")
     for p in (d, ld, i):
         p.add_argument("-o", "--output", help="the image (default: the input's name with .png)")
     args = parser.parse_args()
@@ -238,7 +245,7 @@ def main():
         elif args.kind == "ld":
             plot_ld(args.input, output)
         else:
-            plot_interaction(args.input, output, args.top)
+            plot_interaction(args.input, output, args.top, args.adjusted)
     except WrongInput as e:
         sys.exit("plot.py: %s" % e)
 

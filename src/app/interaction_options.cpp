@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "app/command_options.h"
 #include "app/options.h"
 #include "common/genotype_source.h"
@@ -11,8 +13,8 @@ std::optional<InteractionSettings> read_interaction_settings(const InteractionCo
                                                              const char* const* argv, std::ostream& err) {
   // -chisq_cut is the name domrec_interaction's usage text gives the p-value cut-off; BOOST has no
   // odds-ratio cut-off.
-  std::vector<std::string_view> accepted{"-file0", "-file1", "-o", "-alpha_cut", "-threads", "-set_gpu", "-pheno",
-                                         kParallelOption};
+  std::vector<std::string_view> accepted{"-file0", "-file1",     "-o",    "-alpha_cut",    "-threads",
+                                         "-set_gpu", "-pheno", "-covar", "-covar_name", kParallelOption};
   if (command.accepts_chisq_cut) accepted.push_back("-chisq_cut");
   if (command.accepts_or_cut) accepted.push_back("-or_cut");
   const auto options = scan_options(argc, argv, accepted, err);
@@ -31,6 +33,33 @@ std::optional<InteractionSettings> read_interaction_settings(const InteractionCo
   if (!s.phenotype_path.empty() && !s.split_by_phenotype()) {
     err << "Error: -pheno splits the samples of one fileset or VCF into cases and controls; with -file1 the two "
            "tables are the cases and the controls"
+        << std::endl;
+    return std::nullopt;
+  }
+  if (options->has("-covar")) s.covariate_path = options->get("-covar");
+  if (options->has("-covar_name")) {
+    if (!s.adjusted()) {
+      err << "Error: -covar_name names columns of the -covar file; give -covar too" << std::endl;
+      return std::nullopt;
+    }
+    std::string names = options->get("-covar_name");
+    for (std::size_t start = 0; start <= names.size();) {
+      const std::size_t comma = std::min(names.find(',', start), names.size());
+      if (comma > start) s.covariate_names.push_back(names.substr(start, comma - start));
+      start = comma + 1;
+    }
+    if (s.covariate_names.empty()) {
+      err << "Error: Invalid value for -covar_name: '" << names << "' (covariate names, separated by commas)"
+          << std::endl;
+      return std::nullopt;
+    }
+  }
+  const auto is_text = [](const std::string& path) {
+    return classify_genotype_path(path).format == GenotypeFormat::kText;
+  };
+  if (s.adjusted() && (is_text(s.case_path) || (!s.split_by_phenotype() && is_text(s.control_path)))) {
+    err << "Error: -covar matches samples by their IDs, and text tables carry none: give the genotypes as a "
+           "PLINK fileset or a VCF/BCF"
         << std::endl;
     return std::nullopt;
   }
@@ -66,6 +95,7 @@ std::optional<InteractionSettings> read_interaction_settings(const InteractionCo
   if (!s.split_by_phenotype())
     for (const std::string& f : classify_genotype_path(s.control_path).files) inputs.push_back({"-file1", f});
   if (!s.phenotype_path.empty()) inputs.push_back({"-pheno", s.phenotype_path});
+  if (s.adjusted()) inputs.push_back({"-covar", s.covariate_path});
   std::vector<NamedPath> outputs{{"the run log", s.log_path}, {"-o", s.output}};
   for (const char* suffix : model.side_outputs) outputs.push_back({"a side output", side_output_path(s.output, suffix)});
   if (s.shard.on()) {

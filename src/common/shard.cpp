@@ -110,6 +110,7 @@ bool write_manifest(const std::string& path, const ShardManifest& m) {
     entries["rows"] = std::to_string(m.rows0);
     entries["snp0"] = pair_text(m.first, m.end);
     entries["records"] = std::to_string(m.records);
+    if (m.adjusted) entries["adjusted"] = "yes";  // absent in shards without covariates, as before
   }
   AtomicFile file(path);
   if (!file.open()) return false;
@@ -147,6 +148,7 @@ std::optional<ShardManifest> read_manifest(const std::string& path) {
   } else {
     std::uint64_t unused = 0;
     if (!read_pair(entries["records"], m.records, unused, false)) return std::nullopt;
+    m.adjusted = entries["adjusted"] == "yes";
   }
   return m;
 }

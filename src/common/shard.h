@@ -66,6 +66,7 @@ struct ShardManifest {
   bool binary = false;        // LD: part files (cut-off 0), not a text table
   bool distribution = false;  // LD: -distribution was given
   std::uint64_t records = 0;  // interaction: the records the shard kept
+  bool adjusted = false;      // interaction: refitted with covariates (the records carry more)
 };
 
 bool write_manifest(const std::string& path, const ShardManifest& manifest);

@@ -2,7 +2,9 @@
 #include "interaction/case_control_input.h"
 
 #include <iomanip>
+#include <optional>
 
+#include "common/covariates.h"
 #include "common/errors.h"
 #include "common/genotype_source.h"
 #include "common/mapped_file.h"
@@ -24,18 +26,70 @@ class Reader {
   Reader(const InteractionCommand& command, const InteractionSettings& settings, RunLog& log, CaseControlInput& in)
       : command_(command), s_(settings), log_(log), in_(in) {}
 
-  bool read_table(const TableTexts& texts, const std::string& path, MaskStore& store, std::vector<std::string>& ids);
+  bool read_covariates();
+  bool read_table(const TableTexts& texts, const std::string& path, MaskStore& store, std::vector<std::string>& ids,
+                  std::vector<double>& covariates);
   bool read_split();
+  void report_left_out();
 
  private:
+  // The samples of `selection` that have a complete covariate row (all of them without -covar),
+  // their rows appended to `rows`; `left_out` counts the others.
+  SampleSelection with_covariates(const GenotypeSource& source, SampleSelection selection, std::vector<double>& rows,
+                                  std::int32_t& left_out) const;
+
   const InteractionCommand& command_;
   const InteractionSettings& s_;
   RunLog& log_;
   CaseControlInput& in_;
+  std::optional<CovariateFile> covariates_;
+  std::int32_t left_out_cases_ = 0, left_out_controls_ = 0;
 };
 
+bool Reader::read_covariates() {
+  if (!s_.adjusted()) return true;
+  try {
+    covariates_ = CovariateFile::read(s_.covariate_path, s_.covariate_names);
+  } catch (const std::exception& e) {
+    log_ << "Error reading the covariate file: " << e.what() << eol;
+    return false;
+  }
+  in_.covariate_names = covariates_->names();
+  std::string names;
+  for (const std::string& n : covariates_->names()) names += (names.empty() ? "" : ", ") + n;
+  log_ << "Covariates from " << s_.covariate_path << ": " << covariates_->columns() << " (" << names << ")" << eol;
+  return true;
+}
+
+SampleSelection Reader::with_covariates(const GenotypeSource& source, SampleSelection selection,
+                                        std::vector<double>& rows, std::int32_t& left_out) const {
+  if (!covariates_) return selection;
+  const std::vector<std::int32_t> row_of = covariates_->complete_rows(source);
+  std::vector<std::int32_t> kept;
+  const std::int32_t total = selection.count(source.samples());
+  for (std::int32_t k = 0; k < total; ++k) {
+    const std::int32_t s = selection.all ? k : selection.samples[static_cast<std::size_t>(k)];
+    const std::int32_t r = row_of[static_cast<std::size_t>(s)];
+    if (r < 0) continue;
+    kept.push_back(s);
+    rows.insert(rows.end(), covariates_->row(r), covariates_->row(r) + covariates_->columns());
+  }
+  left_out += total - static_cast<std::int32_t>(kept.size());
+  if (kept.empty())
+    throw InputError("none of its " + std::to_string(total) + " samples has a complete row in " + s_.covariate_path +
+                     " (samples are matched by ID, as -pheno matches them)");
+  return select_listed(std::move(kept));
+}
+
+// With -covar: how many samples had no complete row.
+void Reader::report_left_out() {
+  if (!covariates_) return;
+  log_ << "Samples without a complete covariate row, left out: " << left_out_cases_ << " cases, "
+       << left_out_controls_ << " controls" << eol;
+}
+
 bool Reader::read_table(const TableTexts& texts, const std::string& path, MaskStore& store,
-                                std::vector<std::string>& ids) {
+                        std::vector<std::string>& ids, std::vector<double>& covariates) {
   log_ << texts.reading << path << eol;
   try {
     if (classify_genotype_path(path).format == GenotypeFormat::kText) {
@@ -44,7 +98,9 @@ bool Reader::read_table(const TableTexts& texts, const std::string& path, MaskSt
       require_genotypes(TableShape{store.rows, store.samples, {}}, path);
     } else {
       const auto source = GenotypeSource::open(path);
-      PackedGenotypes packed = source->read({}, "");
+      const SampleSelection selection = with_covariates(*source, SampleSelection{}, covariates,
+                                                        &store == &in_.cases ? left_out_cases_ : left_out_controls_);
+      PackedGenotypes packed = source->read(selection, "");
       store = build_genotype_masks(packed);
       ids = std::move(packed.variant_ids);
       for (const std::string& note : source->notes()) log_ << "  " << path << ": " << note << eol;
@@ -75,11 +131,14 @@ bool Reader::read_split() {
          << " cases, " << split.controls.samples.size() << " controls; " << split.left_out
          << " samples without phenotype 1 or 2 left out" << eol;
     if (unmatched > 0) log_ << "  " << unmatched << " lines of " << s_.phenotype_path << " name no sample" << eol;
-    PackedGenotypes packed = source->read(split.cases, "");
+    const SampleSelection cases = with_covariates(*source, split.cases, in_.case_covariates, left_out_cases_);
+    const SampleSelection controls =
+        with_covariates(*source, split.controls, in_.control_covariates, left_out_controls_);
+    PackedGenotypes packed = source->read(cases, "");
     in_.cases = build_genotype_masks(packed);
     log_ << "Case file: " << in_.cases.rows << " SNPs, " << in_.cases.samples << " samples" << eol;
     in_.ids = std::move(packed.variant_ids);
-    packed = source->read(split.controls, "");
+    packed = source->read(controls, "");
     in_.controls = build_genotype_masks(packed);
     log_ << "Control file: " << in_.controls.rows << " SNPs, " << in_.controls.samples << " samples" << eol;
     for (const std::string& note : source->notes()) log_ << "  " << s_.case_path << ": " << note << eol;
@@ -97,17 +156,19 @@ bool read_case_control(const InteractionCommand& command, const InteractionSetti
                        TimerRegistry& timers, CaseControlInput& in) {
   Reader reader(command, s, log, in);
   timers.start("file_reading");
+  if (!reader.read_covariates()) return false;
   std::vector<std::string> control_ids;
   if (s.split_by_phenotype()) {
     if (!reader.read_split()) return false;
   } else {
     if (!reader.read_table({"Reading case file (file0): ", "Case file: ", "Error reading case file: "}, s.case_path,
-                           in.cases, in.ids))
+                           in.cases, in.ids, in.case_covariates))
       return false;
     if (!reader.read_table({"Reading control file (file1): ", "Control file: ", "Error reading control file: "},
-                           s.control_path, in.controls, control_ids))
+                           s.control_path, in.controls, control_ids, in.control_covariates))
       return false;
   }
+  reader.report_left_out();
   timers.stop("file_reading");
   log << "File reading time: " << std::fixed << std::setprecision(3) << timers.seconds("file_reading") << " seconds"
       << eol;

@@ -18,10 +18,15 @@ struct CaseControlInput {
   MaskStore cases;
   MaskStore controls;
   std::vector<std::string> ids;  // variant IDs, when an input has them
+  // With -covar: the names of the covariates and the rows of the case and of the control samples
+  // (samples x names, in the masks' order); the samples without a complete row are left out.
+  std::vector<std::string> covariate_names;
+  std::vector<double> case_covariates, control_covariates;
 };
 
-// Reads both tables, logging as it goes ("Reading case file (file0): ...", the reading time);
-// false after the error line when a table cannot be read or the two do not hold the same SNPs.
+// Reads both tables (with -covar only the samples with a complete covariate row), logging as it goes
+// ("Reading case file (file0): ...", the reading time); false after the error line when a table or
+// the covariate file cannot be read, or the two tables do not hold the same SNPs.
 bool read_case_control(const InteractionCommand& command, const InteractionSettings& settings, RunLog& log,
                        TimerRegistry& timers, CaseControlInput& in);
 

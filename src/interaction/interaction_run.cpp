@@ -23,6 +23,7 @@
 #include "common/shard.h"
 #include "common/system_info.h"
 #include "interaction/case_control_input.h"
+#include "interaction/covariate_refit.h"
 #include "interaction/genotype_masks.h"
 #include "interaction/gpu_plan.h"
 #include "interaction/result_writer.h"
@@ -75,6 +76,7 @@ class InteractionRun {
 
  private:
   bool read_tables();
+  bool prepare_refit();
   bool set_constants();
   bool prepare_model_data();
   bool plan_and_allocate();
@@ -115,6 +117,7 @@ class InteractionRun {
   AtomicFile records_;  // a shard's records and variant IDs, for the merge
   AtomicFile id_list_;
   std::vector<std::unique_ptr<AtomicFile>> side_;  // the model's side outputs
+  std::unique_ptr<CovariateRefit> refit_;  // with -covar
   std::unique_ptr<RecordTable> table_;
   ModelRunData model_data_;
   device::DeviceBuffer results_, valid_count_, device_model_data_, snp_counts_;
@@ -128,6 +131,31 @@ bool InteractionRun::read_tables() {
   report_inputs();
   const auto rows = static_cast<std::uint64_t>(cases_.rows);
   log_ << "Total SNP pairs: " << rows * (rows - 1) / 2 << eol;
+  return true;
+}
+
+// With -covar: the covariates of the samples used, less those constant over them, and the
+// covariates-only fit every refit starts from.
+bool InteractionRun::prepare_refit() {
+  if (!s_.adjusted()) return true;
+  const auto q = static_cast<Eigen::Index>(input_.covariate_names.size());
+  const auto matrix = [&](const std::vector<double>& rows, std::int32_t samples) {
+    return Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>>(rows.data(),
+                                                                                                    samples, q);
+  };
+  RunCovariates raw{input_.covariate_names, matrix(input_.case_covariates, cases_.samples),
+                    matrix(input_.control_covariates, controls_.samples)};
+  std::vector<std::string> dropped;
+  RunCovariates prepared;
+  try {
+    prepared = prepare_covariates(std::move(raw), dropped);
+  } catch (const std::exception& e) {
+    log_ << "Error: " << s_.covariate_path << ": " << e.what() << eol;
+    return false;
+  }
+  for (const std::string& name : dropped)
+    log_ << "Covariate " << name << " is constant over the samples used: left out of the refit" << eol;
+  refit_ = std::make_unique<CovariateRefit>(cases_, controls_, std::move(prepared));
   return true;
 }
 
@@ -230,6 +258,8 @@ bool InteractionRun::open_outputs() {
   }
   TableSetup setup{&output_.stream(), command_.header, ids_.empty() ? nullptr : &ids_, RecordTable::kRunLength,
                    s_.alpha, cases_.rows, {}};
+  setup.adjusted = s_.adjusted();
+  setup.refit = refit_.get();
   for (auto& file : side_) {
     if (!file->open()) {
       log_ << "Error: Cannot create output file!" << reason(errno) << " (" << file->path() << ")" << eol;
@@ -254,6 +284,7 @@ std::vector<std::string> InteractionRun::input_files() const {
   if (!s_.split_by_phenotype())
     for (const std::string& f : classify_genotype_path(s_.control_path).files) files.push_back(f);
   if (!s_.phenotype_path.empty()) files.push_back(s_.phenotype_path);
+  if (s_.adjusted()) files.push_back(s_.covariate_path);
   return files;
 }
 
@@ -277,6 +308,7 @@ void InteractionRun::write_manifest_of_shard() {
   m.first = static_cast<std::uint64_t>(shard_first_);
   m.end = static_cast<std::uint64_t>(shard_end_);
   m.records = valid_results_;
+  m.adjusted = s_.adjusted();
   if (!written || !write_manifest(manifest_path(s_.output), m)) {
     log_ << "Error: could not write the shard's manifest: " << manifest_path(s_.output) << reason(errno) << eol;
     problems_.add("the shard's manifest was not written");
@@ -325,7 +357,8 @@ bool InteractionRun::run() {
     log_ << "Control file (file1): " << s_.case_path << " (its controls, by phenotype)" << eol;
   else
     log_ << "Control file (file1): " << s_.control_path << " (" << size_of(s_.control_path) << ")" << eol;
-  if (!read_tables() || !set_constants() || !plan_and_allocate() || !prepare_model_data()) return false;
+  if (!read_tables() || !prepare_refit() || !set_constants() || !plan_and_allocate() || !prepare_model_data())
+    return false;
   timers_.start("computation");
   const auto rows = cases_.rows;
   const ProgressLine progress(s_.shard.on()

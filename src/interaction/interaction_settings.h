@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "common/shard.h"
 
@@ -18,10 +19,13 @@ struct InteractionSettings {
   int device_index = 0;            // -set_gpu
   std::string command_line;        // " <argv[0]> <argv[1]> ...", as the run log echoes it
   std::string phenotype_path;      // -pheno: phenotypes of -file0's samples, in place of the .fam's
+  std::string covariate_path;      // -covar: refit the reported records with these covariates
+  std::vector<std::string> covariate_names;  // -covar_name A,B,...: only these columns (empty: all)
   Shard shard;                     // -parallel K N: the output is then the shard's name
   std::string shard_command_line;  // the command line less -parallel, the same for every shard
 
   bool split_by_phenotype() const { return control_path.empty(); }
+  bool adjusted() const { return !covariate_path.empty(); }
 };
 
 }  // namespace varpair

@@ -22,6 +22,8 @@
 
 namespace varpair {
 
+class CovariateRefit;
+
 // The first three words of every record, found or stored.
 struct RecordKey {
   std::int32_t snp0, snp1, label;
@@ -57,6 +59,10 @@ struct TableSetup {
   std::int32_t rows;                    // the SNPs
   // The model's side outputs, open, in the order the model names them (side_output_suffixes).
   std::vector<std::ostream*> side;
+  // With covariates the records carry adjusted columns; a run refits them with `refit` (a merge
+  // has none: its records come refitted).
+  bool adjusted = false;
+  const CovariateRefit* refit = nullptr;
 };
 
 class RecordTable {

@@ -2,7 +2,10 @@
 
 #include <gsl/gsl_cdf.h>
 
+#include <cstdio>
 #include <iomanip>
+
+#include "interaction/covariate_refit.h"
 
 namespace varpair {
 
@@ -14,9 +17,15 @@ void TwoByTwoFormat::write_header(std::ostream& out, const char* header, bool id
   out << header << (ids ? "\tID0\tID1" : "") << '\n' << std::fixed << std::setprecision(6);
 }
 
+void put_number(std::ostream& out, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", value);
+  out << text;
+}
+
 // The p-value's notation stays in force on the stream: it also formats the odds ratios of the line
 // and the chi-square of the next one.
-void TwoByTwoFormat::write_line(std::ostream& out, const Stored& r, const std::vector<std::string>* ids) const {
+void TwoByTwoFormat::write_numbers(std::ostream& out, const InteractionRecord& r) const {
   const bool known = r.label >= 0 && static_cast<std::size_t>(r.label) < labels_.size();
   out << (known ? labels_[static_cast<std::size_t>(r.label)] : "unknown") << '\t' << r.snp0 << '\t' << r.snp1 << '\t'
       << r.a << '\t' << r.b << '\t' << r.c << '\t' << r.d << '\t' << r.chi_square << '\t';
@@ -26,12 +35,61 @@ void TwoByTwoFormat::write_line(std::ostream& out, const Stored& r, const std::v
   else
     out << std::fixed << std::setprecision(6);
   out << p << '\t' << r.odds_ratio << '\t' << r.or_lower << '\t' << r.or_upper;
+}
+
+namespace {
+
+void put_ids(std::ostream& out, const InteractionRecord& r, const std::vector<std::string>* ids) {
   if (ids != nullptr)
     out << '\t' << (*ids)[static_cast<std::size_t>(r.snp0)] << '\t' << (*ids)[static_cast<std::size_t>(r.snp1)];
+}
+
+}  // namespace
+
+void TwoByTwoFormat::write_line(std::ostream& out, const Stored& r, const std::vector<std::string>* ids) const {
+  write_numbers(out, r);
+  put_ids(out, r, ids);
   out << '\n';
 }
 
-std::unique_ptr<RecordTable> make_two_by_two_table(const TableSetup& setup, LabelTexts labels) {
+bool AdjustedTwoByTwoFormat::keep(const Found& found, Stored& stored) const {
+  std::int8_t membership[3][3];
+  membership_(found, *refit_, membership);
+  const AdjustedOdds a = refit_->odds(found.snp0, found.snp1, membership);
+  stored = AdjustedRecord{found, a.firth ? 1 : 0, a.odds, a.lower, a.upper, a.p};
+  return true;
+}
+
+void AdjustedTwoByTwoFormat::write_header(std::ostream& out, const char* header, bool ids) const {
+  out << header << "\tadj_OR\tadj_OR_lower\tadj_OR_upper\tadj_pvalue\tfit" << (ids ? "\tID0\tID1" : "") << '\n'
+      << std::fixed << std::setprecision(6);
+}
+
+// The adjusted numbers by snprintf: the stream's carried-over formats stay those of the columns
+// before them, so those keep their bytes.
+void AdjustedTwoByTwoFormat::write_line(std::ostream& out, const Stored& r,
+                                        const std::vector<std::string>* ids) const {
+  plain_.write_numbers(out, r.base);
+  for (const double v : {r.odds, r.lower, r.upper, r.p}) {
+    out << '\t';
+    put_number(out, v);
+  }
+  out << '\t' << (r.fit == 1 ? "firth" : "ml");
+  put_ids(out, r.base, ids);
+  out << '\n';
+}
+
+bool AdjustedTwoByTwoFormat::end_run(const PairShare&, const std::vector<std::uint32_t>&, const TableSetup&,
+                                     RunLog& log) {
+  log << "Records refitted with covariates: " << firth_ << " by Firth's penalised likelihood (no finite "
+      << "maximum-likelihood fit), the others by maximum likelihood" << eol;
+  return true;
+}
+
+std::unique_ptr<RecordTable> make_two_by_two_table(const TableSetup& setup, LabelTexts labels, Membership membership) {
+  if (setup.adjusted)
+    return std::make_unique<SortedTable<AdjustedTwoByTwoFormat>>(
+        setup, AdjustedTwoByTwoFormat(labels, setup.refit, membership));
   return std::make_unique<SortedTable<TwoByTwoFormat>>(setup, TwoByTwoFormat(labels));
 }
 

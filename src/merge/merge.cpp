@@ -273,6 +273,7 @@ std::uint64_t merge_interaction(const std::vector<ShardOutputs>& shards, const M
   AtomicFile& table_file = prepared.add(s.output);
   TableSetup setup{&table_file.stream(), command.interaction->header, ids.empty() ? nullptr : &ids, 1 << 16, 0.0, rows,
                    {}};
+  setup.adjusted = shards[0].manifest.adjusted;
   for (const char* suffix : command.model->side_outputs)
     setup.side.push_back(&prepared.add(side_output_path(s.output, suffix)).stream());
   const std::unique_ptr<RecordTable> table = command.model->make_table(setup);

@@ -1,13 +1,13 @@
 #include "models/boost_table.h"
 
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 #include "common/output_names.h"
+#include "interaction/covariate_refit.h"
+#include "interaction/result_writer.h"
 #include "models/boost_fit.h"
 
 namespace varpair {
@@ -15,13 +15,6 @@ namespace varpair {
 const char* const kBoostSummaryHeader = "SNP\tID\tN_TOT\tN_SIG\tBEST_SNP\tBEST_ID\tBEST_STAT\tBEST_P";
 
 namespace {
-
-// Six significant digits, as %g writes them: scientific notation below 1e-4 and from 1e6.
-void put_number(std::ostream& out, double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.6g", value);
-  out << text;
-}
 
 // Whether record x names a better partner than the one noted: the smaller p-value, then (where p
 // underflows to 0 alike) the larger statistic, then the lower SNP, so that any order of the records
@@ -43,13 +36,20 @@ std::uint64_t partners_in_share(const PairShare& share, std::int32_t snp) {
   return n;
 }
 
-BoostFormat::BoostFormat(double alpha, std::int32_t rows)
-    : alpha_(alpha), partners_(static_cast<std::size_t>(rows > 0 ? rows : 0)) {}
+BoostFormat::BoostFormat(double alpha, std::int32_t rows, bool adjusted, const CovariateRefit* refit)
+    : alpha_(alpha), adjusted_(adjusted), refit_(refit), partners_(static_cast<std::size_t>(rows > 0 ? rows : 0)) {}
 
 bool BoostFormat::keep(const Found& found, Stored& stored) const {
   const BoostTest test = boost_exact_test(found.cases, found.controls);
   if (test.df == 0 || !(test.p <= alpha_)) return false;
-  stored = BoostRecord{found.snp0, found.snp1, 0, test.df, test.statistic, test.p};
+  stored = BoostRecord{found.snp0, found.snp1, 0, test.df, test.statistic, test.p, 0, 0, 0.0, 0.0};
+  if (refit_ != nullptr) {
+    const AdjustedBoost a = refit_->boost(found.snp0, found.snp1);
+    stored.adjusted_df = a.df;
+    stored.fit = a.firth ? 1 : 0;
+    stored.adjusted_statistic = a.statistic;
+    stored.adjusted_p = a.p;
+  }
   return true;
 }
 
@@ -67,10 +67,11 @@ void BoostFormat::note_partner(std::int32_t snp, std::int32_t partner, const Boo
 void BoostFormat::on_kept(const Stored& r) {
   note_partner(r.snp0, r.snp1, r);
   note_partner(r.snp1, r.snp0, r);
+  firth_ += r.fit == 1;
 }
 
 void BoostFormat::write_header(std::ostream& out, const char* header, bool ids) const {
-  out << header << (ids ? "\tID0\tID1" : "") << '\n';
+  out << header << (adjusted_ ? "\tadj_STAT\tadj_DF\tadj_P\tfit" : "") << (ids ? "\tID0\tID1" : "") << '\n';
 }
 
 void BoostFormat::write_line(std::ostream& out, const Stored& r, const std::vector<std::string>* ids) const {
@@ -78,6 +79,13 @@ void BoostFormat::write_line(std::ostream& out, const Stored& r, const std::vect
   put_number(out, r.statistic);
   out << '\t' << r.df << '\t';
   put_number(out, r.p);
+  if (adjusted_) {
+    out << '\t';
+    put_number(out, r.adjusted_statistic);
+    out << '\t' << r.adjusted_df << '\t';
+    put_number(out, r.adjusted_p);
+    out << '\t' << (r.fit == 1 ? "firth" : "ml");
+  }
   if (ids != nullptr)
     out << '\t' << (*ids)[static_cast<std::size_t>(r.snp0)] << '\t' << (*ids)[static_cast<std::size_t>(r.snp1)];
   out << '\n';
@@ -122,6 +130,9 @@ bool BoostFormat::end_run(const PairShare& share, const std::vector<std::uint32_
   log << "Pairs fitted exactly (their screen reached the cut-off): " << fitted_ << eol;
   log << "Pairs without a test (DF 0: a SNP with one genotype among the samples genotyped at both): " << without / 2
       << eol;
+  if (adjusted_)
+    log << "Records refitted with covariates: " << firth_ << " by Firth's penalised likelihood (no finite "
+        << "maximum-likelihood fit), the others by maximum likelihood" << eol;
   return write_summary(tests, setup, log);
 }
 
@@ -150,7 +161,8 @@ void BoostFormat::end_merge(const std::vector<std::string>& shard_outputs, std::
 }
 
 std::unique_ptr<RecordTable> make_boost_table(const TableSetup& setup) {
-  return std::make_unique<SortedTable<BoostFormat>>(setup, BoostFormat(setup.alpha, setup.rows));
+  return std::make_unique<SortedTable<BoostFormat>>(setup,
+                                                    BoostFormat(setup.alpha, setup.rows, setup.adjusted, setup.refit));
 }
 
 }  // namespace varpair

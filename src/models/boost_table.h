@@ -13,14 +13,21 @@
 
 namespace varpair {
 
-// A reported pair, as a table keeps it (and a shard's records file holds it).
+class CovariateRefit;
+
+// A reported pair, as a table keeps it (and a shard's records file holds it); the adjusted values
+// are those of the covariate refit (0 without covariates).
 struct BoostRecord {
   std::int32_t snp0, snp1, label;
   std::int32_t df;
   double statistic;
   double p;
+  std::int32_t adjusted_df;
+  std::int32_t fit;  // 0 maximum likelihood, 1 Firth's penalised likelihood
+  double adjusted_statistic;
+  double adjusted_p;
 };
-static_assert(sizeof(BoostRecord) == 32, "a stored record is 32 bytes");
+static_assert(sizeof(BoostRecord) == 56, "a stored record is 56 bytes");
 
 class BoostFormat {
  public:
@@ -28,7 +35,9 @@ class BoostFormat {
   using Stored = BoostRecord;
   static constexpr bool kCostlyKeep = true;  // an exact fit a pair
 
-  BoostFormat(double alpha, std::int32_t rows);
+  // With covariates (`adjusted`) the records carry the refit's values; a run refits them with
+  // `refit`, a merge (null) reads them.
+  BoostFormat(double alpha, std::int32_t rows, bool adjusted, const CovariateRefit* refit);
 
   void on_found(std::uint64_t count) { fitted_ += count; }
   bool keep(const Found& found, Stored& stored) const;
@@ -53,8 +62,11 @@ class BoostFormat {
   bool write_summary(const std::vector<std::uint64_t>& tests, const TableSetup& setup, RunLog& log) const;
 
   double alpha_;
+  bool adjusted_;
+  const CovariateRefit* refit_;
   std::vector<Partners> partners_;  // by SNP
   std::uint64_t fitted_ = 0;
+  std::uint64_t firth_ = 0;
 };
 
 std::unique_ptr<RecordTable> make_boost_table(const TableSetup& setup);

@@ -18,7 +18,7 @@ InteractionRecord record(int snp0, int snp1, int label, float chi, float ratio) 
 std::string write(const std::vector<InteractionRecord>& records, std::size_t run_length = 2000000) {
   std::ostringstream out;
   const varpair::TableSetup setup{&out, "header", nullptr, run_length, 0.0, 10, {}};
-  const auto table = varpair::two_by_two_table_of<varpair::NineGenotypeEvaluation>(setup);
+  const auto table = varpair::make_two_by_two_table(setup, varpair::NineGenotypeEvaluation::kLabels, nullptr);
   table->begin();
   table->add_found(records.data(), records.size());
   table->flush();

@@ -1,0 +1,45 @@
+// A covariate file (-covar), read as PLINK 2 reads one: whitespace-separated columns; a first line
+// that starts with #FID, FID, #IID or IID names them (FID IID or IID, then the covariates); without
+// one the columns are FID IID COV1 COV2 ... Values are numbers; NA, . and -9 are missing. Samples
+// are matched by ID as -pheno matches them: FID and IID for a PLINK fileset when the file has both,
+// the IID (or VCF sample name) otherwise.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/genotype_source.h"
+
+namespace varpair {
+
+class CovariateFile {
+ public:
+  // Reads the file and keeps the named columns (`keep`; empty: all), in the file's order. Throws
+  // InputError naming the file, the line and the column of anything that is not a number or a
+  // missing value, a named column the header lacks, a line of the wrong length and an ID that
+  // appears twice.
+  static CovariateFile read(const std::string& path, const std::vector<std::string>& keep);
+
+  const std::vector<std::string>& names() const { return names_; }
+  std::size_t columns() const { return names_.size(); }
+  const std::string& path() const { return path_; }
+
+  // For each sample of `source`: its row in the file when every kept value is present, else -1
+  // (not in the file, or a value missing). Throws InputError when a sample's ID is ambiguous (two
+  // lines of the same IID, matched by IID alone).
+  std::vector<std::int32_t> complete_rows(const GenotypeSource& source) const;
+  // The kept values of row `r`.
+  const double* row(std::int32_t r) const { return values_.data() + static_cast<std::size_t>(r) * names_.size(); }
+  bool complete(std::int32_t r) const { return complete_[static_cast<std::size_t>(r)] != 0; }
+
+ private:
+  std::string path_;
+  bool has_family_ = true;  // the rows carry FID and IID
+  std::vector<std::string> names_;
+  std::vector<SampleId> ids_;
+  std::vector<double> values_;  // rows x names
+  std::vector<unsigned char> complete_;
+};
+
+}  // namespace varpair

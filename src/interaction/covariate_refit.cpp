@@ -1,0 +1,244 @@
+#include "interaction/covariate_refit.h"
+
+#include <gsl/gsl_cdf.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "common/errors.h"
+
+namespace varpair {
+
+namespace {
+
+// The rows of `m` at `rows`, with `extra` more columns (zero) after them.
+Eigen::MatrixXd rows_of(const Eigen::MatrixXd& m, const std::vector<std::int32_t>& rows, Eigen::Index extra) {
+  Eigen::MatrixXd out = Eigen::MatrixXd::Zero(static_cast<Eigen::Index>(rows.size()), m.cols() + extra);
+  for (std::size_t r = 0; r < rows.size(); ++r) out.row(static_cast<Eigen::Index>(r)).head(m.cols()) = m.row(rows[r]);
+  return out;
+}
+
+Eigen::VectorXd entries_of(const Eigen::VectorXd& v, const std::vector<std::int32_t>& rows) {
+  Eigen::VectorXd out(static_cast<Eigen::Index>(rows.size()));
+  for (std::size_t r = 0; r < rows.size(); ++r) out[static_cast<Eigen::Index>(r)] = v[rows[r]];
+  return out;
+}
+
+Eigen::VectorXd extended(const Eigen::VectorXd& start, Eigen::Index extra) {
+  Eigen::VectorXd out = Eigen::VectorXd::Zero(start.size() + extra);
+  out.head(start.size()) = start;
+  return out;
+}
+
+bool fits_well(const LogisticFit& f) { return f.converged && !f.separated; }
+
+// The same pair of nested models by maximum likelihood, or both by Firth's where either fails.
+struct NestedFits {
+  LogisticFit reduced, full;
+  bool firth;
+};
+
+}  // namespace
+
+RunCovariates prepare_covariates(RunCovariates raw, std::vector<std::string>& dropped) {
+  const Eigen::Index n = raw.cases.rows() + raw.controls.rows();
+  Eigen::MatrixXd all(n, static_cast<Eigen::Index>(raw.names.size()));
+  all << raw.cases, raw.controls;
+  RunCovariates out;
+  std::vector<Eigen::Index> kept;
+  for (Eigen::Index c = 0; c < all.cols(); ++c) {
+    if (all.col(c).maxCoeff() == all.col(c).minCoeff()) {
+      dropped.push_back(raw.names[static_cast<std::size_t>(c)]);
+      continue;
+    }
+    kept.push_back(c);
+    out.names.push_back(raw.names[static_cast<std::size_t>(c)]);
+  }
+  Eigen::MatrixXd z(n, static_cast<Eigen::Index>(kept.size()));
+  for (std::size_t k = 0; k < kept.size(); ++k) {
+    const Eigen::VectorXd column = all.col(kept[k]);
+    const double mean = column.mean();
+    const double sd = std::sqrt((column.array() - mean).square().sum() / static_cast<double>(n));
+    z.col(static_cast<Eigen::Index>(k)) = (column.array() - mean) / sd;
+  }
+  // Collinear: a covariate that adds nothing to the rank of the intercept and those before it.
+  Eigen::MatrixXd design(n, 1 + z.cols());
+  design << Eigen::VectorXd::Ones(n), z;
+  for (Eigen::Index k = 1; k <= z.cols(); ++k) {
+    Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(design.leftCols(k + 1));
+    qr.setThreshold(1e-10);
+    if (qr.rank() <= k) {
+      std::string others = "the intercept";
+      for (Eigen::Index j = 0; j + 1 < k; ++j) others += ", " + out.names[static_cast<std::size_t>(j)];
+      throw InputError("the covariates are collinear: " + out.names[static_cast<std::size_t>(k - 1)] +
+                       " is a linear combination of " + others + " over the samples used");
+    }
+  }
+  out.cases = z.topRows(raw.cases.rows());
+  out.controls = z.bottomRows(raw.controls.rows());
+  return out;
+}
+
+CovariateRefit::CovariateRefit(const MaskStore& cases, const MaskStore& controls, RunCovariates covariates)
+    : cases_(cases), controls_(controls), names_(std::move(covariates.names)) {
+  const Eigen::Index n = covariates.cases.rows() + covariates.controls.rows();
+  const Eigen::Index q = static_cast<Eigen::Index>(names_.size());
+  base_.resize(n, 1 + q);
+  base_.col(0).setOnes();
+  if (q > 0) base_.rightCols(q) << covariates.cases, covariates.controls;
+  status_ = Eigen::VectorXd::Zero(n);
+  status_.head(covariates.cases.rows()).setOnes();
+  null_ = fit_logistic(base_, status_, Eigen::VectorXd::Zero(1 + q), Penalty::kNone);
+}
+
+int CovariateRefit::genotype(std::int32_t snp, std::int32_t i) const {
+  const bool is_case = i < cases_.samples;
+  const MaskStore& set = is_case ? cases_ : controls_;
+  const std::int32_t s = is_case ? i : i - cases_.samples;
+  for (int g = 0; g < 3; ++g)
+    if ((set.mask(g, snp)[s / 64] >> (s % 64)) & 1u) return g;
+  return 3;
+}
+
+PairCells CovariateRefit::cells(std::int32_t snp0, std::int32_t snp1) const {
+  PairCells c{};
+  const std::int32_t n = cases_.samples + controls_.samples;
+  for (std::int32_t i = 0; i < n; ++i) {
+    const int a = genotype(snp0, i), b = genotype(snp1, i);
+    if (a == 3 || b == 3) continue;
+    if (i < cases_.samples)
+      ++c.cases[a][b], ++c.n_cases;
+    else
+      ++c.controls[a][b], ++c.n_controls;
+  }
+  return c;
+}
+
+LogisticFit CovariateRefit::null_fit(const std::vector<std::int32_t>& rows, Penalty penalty) const {
+  if (penalty == Penalty::kNone && static_cast<Eigen::Index>(rows.size()) == base_.rows()) return null_;
+  return fit_logistic(rows_of(base_, rows, 0), entries_of(status_, rows), null_.beta, penalty);
+}
+
+namespace {
+
+// Fits the reduced and the full design (the reduced one's columns first) by maximum likelihood,
+// or both by Firth's when `firth` or when either fit fails.
+NestedFits fit_nested(const Eigen::MatrixXd& reduced, const Eigen::MatrixXd& full, const Eigen::VectorXd& y,
+                      const LogisticFit& ml_reduced, const Eigen::VectorXd& start, bool firth) {
+  NestedFits f{ml_reduced, {}, firth};
+  if (!firth) {
+    f.full = fit_logistic(full, y, extended(f.reduced.beta, full.cols() - reduced.cols()), Penalty::kNone);
+    f.firth = !fits_well(f.reduced) || !fits_well(f.full);
+  }
+  if (f.firth) {
+    f.full = fit_logistic(full, y, start, Penalty::kFirth);
+    f.reduced = fit_logistic(reduced, y, f.full.beta.head(reduced.cols()), Penalty::kFirth, &full);
+  }
+  return f;
+}
+
+}  // namespace
+
+AdjustedOdds CovariateRefit::odds(std::int32_t snp0, std::int32_t snp1,
+                                  const std::int8_t (&membership)[3][3]) const {
+  std::vector<std::int32_t> rows;
+  std::vector<double> x;
+  std::int64_t table[2][2] = {};  // [in the cell][case]
+  const auto n = static_cast<std::int32_t>(base_.rows());
+  for (std::int32_t i = 0; i < n; ++i) {
+    const int a = genotype(snp0, i), b = genotype(snp1, i);
+    if (a == 3 || b == 3 || membership[a][b] < 0) continue;
+    rows.push_back(i);
+    x.push_back(membership[a][b]);
+    ++table[membership[a][b]][i < cases_.samples ? 1 : 0];
+  }
+  const Eigen::Index last = base_.cols();
+  Eigen::MatrixXd full = rows_of(base_, rows, 1);
+  for (std::size_t r = 0; r < rows.size(); ++r) full(static_cast<Eigen::Index>(r), last) = x[r];
+  const Eigen::VectorXd y = entries_of(status_, rows);
+  // A cell of the record's table without cases or without controls puts the estimate at infinity.
+  const bool empty_cell = table[0][0] == 0 || table[0][1] == 0 || table[1][0] == 0 || table[1][1] == 0;
+  const LogisticFit reduced = empty_cell ? LogisticFit{} : null_fit(rows, Penalty::kNone);
+  const NestedFits f = fit_nested(full.leftCols(last), full, y, reduced, extended(null_.beta, 1), empty_cell);
+  const double b = f.full.beta[last], se = std::sqrt(f.full.covariance(last, last));
+  const double lr = std::max(0.0, 2.0 * (f.full.log_likelihood - f.reduced.log_likelihood));
+  return AdjustedOdds{std::exp(b), std::exp(b - kWaldZ * se), std::exp(b + kWaldZ * se), gsl_cdf_chisq_Q(lr, 1.0),
+                      f.firth};
+}
+
+AdjustedBoost CovariateRefit::boost(std::int32_t snp0, std::int32_t snp1) const {
+  std::vector<std::int32_t> rows;
+  std::vector<std::int8_t> g0, g1;
+  std::int64_t cases[3][3] = {}, all[3][3] = {};
+  const auto n = static_cast<std::int32_t>(base_.rows());
+  for (std::int32_t i = 0; i < n; ++i) {
+    const int a = genotype(snp0, i), b = genotype(snp1, i);
+    if (a == 3 || b == 3) continue;
+    rows.push_back(i);
+    g0.push_back(static_cast<std::int8_t>(a));
+    g1.push_back(static_cast<std::int8_t>(b));
+    ++all[a][b];
+    cases[a][b] += i < cases_.samples;
+  }
+  bool present0[3] = {}, present1[3] = {};
+  int occupied = 0;
+  bool empty_class = false;  // an occupied combination without cases or without controls
+  for (int a = 0; a < 3; ++a)
+    for (int b = 0; b < 3; ++b) {
+      if (all[a][b] == 0) continue;
+      present0[a] = present1[b] = true;
+      ++occupied;
+      empty_class = empty_class || cases[a][b] == 0 || cases[a][b] == all[a][b];
+    }
+  const int r = present0[0] + present0[1] + present0[2], c = present1[0] + present1[1] + present1[2];
+  const int df = occupied - 1 - (r - 1) - (c - 1);
+  if (df <= 0) return AdjustedBoost{0.0, 0, 1.0, false};
+  // Main effects: the genotypes of each SNP that occur but the first; saturated: the occupied
+  // combinations but the first.
+  std::vector<std::pair<int, int>> main_terms, combinations;  // (SNP, genotype) and (g0, g1)
+  for (int snp = 0; snp < 2; ++snp) {
+    const bool* present = snp == 0 ? present0 : present1;
+    bool first = true;
+    for (int g = 0; g < 3; ++g)
+      if (present[g]) {
+        if (!first) main_terms.emplace_back(snp, g);
+        first = false;
+      }
+  }
+  for (int a = 0; a < 3; ++a)
+    for (int b = 0; b < 3; ++b)
+      if (all[a][b] > 0) combinations.emplace_back(a, b);
+  combinations.erase(combinations.begin());
+  const Eigen::Index q = base_.cols();
+  Eigen::MatrixXd reduced = rows_of(base_, rows, static_cast<Eigen::Index>(main_terms.size()));
+  Eigen::MatrixXd full = rows_of(base_, rows, static_cast<Eigen::Index>(combinations.size()));
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    const auto row = static_cast<Eigen::Index>(k);
+    for (std::size_t t = 0; t < main_terms.size(); ++t)
+      reduced(row, q + static_cast<Eigen::Index>(t)) =
+          (main_terms[t].first == 0 ? g0[k] : g1[k]) == main_terms[t].second ? 1.0 : 0.0;
+    for (std::size_t t = 0; t < combinations.size(); ++t)
+      full(row, q + static_cast<Eigen::Index>(t)) =
+          g0[k] == combinations[t].first && g1[k] == combinations[t].second ? 1.0 : 0.0;
+  }
+  const Eigen::VectorXd y = entries_of(status_, rows);
+  const Eigen::VectorXd start = extended(null_.beta, static_cast<Eigen::Index>(main_terms.size()));
+  LogisticFit ml_reduced;
+  if (!empty_class) ml_reduced = fit_logistic(reduced, y, start, Penalty::kNone);
+  // The saturated design does not hold the main-effects one as its first columns, but spans it.
+  NestedFits f{ml_reduced, {}, empty_class || !fits_well(ml_reduced)};
+  if (!f.firth) {
+    f.full = fit_logistic(full, y, extended(null_.beta, static_cast<Eigen::Index>(combinations.size())),
+                          Penalty::kNone);
+    f.firth = !fits_well(f.full);
+  }
+  if (f.firth) {
+    f.full = fit_logistic(full, y, extended(null_.beta, static_cast<Eigen::Index>(combinations.size())),
+                          Penalty::kFirth);
+    f.reduced = fit_logistic(reduced, y, start, Penalty::kFirth, &full);
+  }
+  const double statistic = std::max(0.0, 2.0 * (f.full.log_likelihood - f.reduced.log_likelihood));
+  return AdjustedBoost{statistic, df, gsl_cdf_chisq_Q(statistic, df), f.firth};
+}
+
+}  // namespace varpair
