@@ -224,6 +224,46 @@ def check_boost(ours_path, peer_path):
     return "%d equal" % len(ours)
 
 
+def covariate_file(prefix, columns):
+    """PREFIX.covar10: `columns` standard normal covariates for every sample of the fileset (seeded)."""
+    path = "%s.covar%d" % (prefix, columns)
+    if not os.path.exists(path):
+        import random
+        rng = random.Random(columns)
+        with open(prefix + ".fam") as fam, open(path, "w") as out:
+            out.write("#FID IID " + " ".join("C%d" % k for k in range(columns)) + "\n")
+            for line in fam:
+                f = line.split()
+                out.write("%s %s %s\n" % (f[0], f[1], " ".join("%.5f" % rng.gauss(0, 1) for _ in range(columns))))
+    return path
+
+
+def bench_refit(cache, repeats, work):
+    """The covariate refit at 5000 samples and 10 covariates: records refitted per second (the time a run
+    with -covar takes beyond the same run without, over its records), at a cut-off that reports tens of
+    thousands of records and at the default one (a few hundred), with the share it adds to the run."""
+    SIZES["refit-5k"] = ("cc", ["--snps", "2000", "--cases", "2500", "--controls", "2500"], 2000 * 1999 // 2)
+    rows = []
+    for name, label, cut in (("refit-5k", "-alpha_cut 0.001 -or_cut 1.2", ["-alpha_cut", "0.001", "-or_cut", "1.2"]),
+                             ("cc-2500-8k-m2", "defaults", [])):
+        prefix = ensure_data(name, cache)
+        covar = covariate_file(prefix, 10)
+        out = os.path.join(work, "refit.txt")
+        base = ["genotype_interaction", "-file0", prefix + ".bed", "-o", out] + cut
+        plain = statistics.median(run_timed([VARPAIR] + base, work)[0] for _ in range(repeats))
+        walls, report = [], ""
+        for _ in range(repeats):
+            wall, _, report = run_timed([VARPAIR] + base + ["-covar", covar], work)
+            walls.append(wall)
+        adjusted = statistics.median(walls)
+        records = int(re.search(r"Total valid results: (\d+)", report).group(1))
+        rows.append("| %s | %s | %d | %.2f | %.2f | %+.0f %% | %.0f |" % (
+            name, label, records, plain, adjusted, 100 * (adjusted / plain - 1),
+            records / (adjusted - plain) if adjusted > plain else float("inf")))
+    return ["| size | genotype_interaction | records | wall s | with -covar (10) s | longer by | records refitted/s |",
+            "|" + "---|" * 7] + rows
+
+
 def bench_shards(name, prefix, repeats, work, counts):
     """Each shard's wall time against 1/N of the whole run's, for the size's first command."""
     kind, _, pairs = SIZES[name]
@@ -306,8 +346,10 @@ def main():
     parser.add_argument("--cache", default=os.path.join(ROOT, "bench", "cache"))
     parser.add_argument("--save", action="store_true", help="write the table to bench/results/")
     parser.add_argument("--shards", default="", help="also time each shard of -parallel K N, for these N (2,4)")
+    parser.add_argument("--refit", action="store_true",
+                        help="also time the covariate refit (5000 samples, 10 covariates)")
     args = parser.parse_args()
-    sizes = list(dict.fromkeys(n for s in args.sizes.split(",") for n in GROUPS.get(s, [s])))  # once each, in order
+    sizes = list(dict.fromkeys(n for s in args.sizes.split(",") if s for n in GROUPS.get(s, [s])))  # once each
     for s in sizes:
         if s not in SIZES:
             sys.exit("unknown size %s (known: %s, and the groups %s)" % (s, ", ".join(SIZES), ", ".join(GROUPS)))
@@ -328,6 +370,10 @@ def main():
             if shard_counts:
                 print("sharding %s ..." % name, flush=True)
                 shard_rows += bench_shards(name, prefix, args.repeats, work, shard_counts)
+        refit_rows = []
+        if args.refit:
+            print("refitting ...", flush=True)
+            refit_rows = bench_refit(args.cache, args.repeats, work)
     report = "\n".join([
         "varpair host backend, %d threads; medians of %d runs; pairs/s counts varpair's pairs "
         "(rows0 x rows1 for LD, m(m-1)/2 for interaction) over the whole run's wall time. Load MB/s: input "
@@ -340,7 +386,9 @@ def main():
         if args.peer else "No peer run.",
         "Machine: " + machine(), "", table(rows)] + summary(rows) +
         (["", "Shards (-parallel K N, wall time of each shard; the first command of each size):", "",
-          shard_table(shard_rows)] if shard_rows else []))
+          shard_table(shard_rows)] if shard_rows else []) +
+        (["", "Covariate refit (-covar with 10 covariates, 2500 + 2500 samples; target: 1,000 records a second, "
+              "and at most 10 % longer with a few hundred records):", ""] + refit_rows if refit_rows else []))
     print()
     print(report)
     if args.save:

@@ -3,6 +3,7 @@
 #include <gsl/gsl_cdf.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "common/errors.h"
@@ -81,6 +82,8 @@ RunCovariates prepare_covariates(RunCovariates raw, std::vector<std::string>& dr
 
 CovariateRefit::CovariateRefit(const MaskStore& cases, const MaskStore& controls, RunCovariates covariates)
     : cases_(cases), controls_(controls), names_(std::move(covariates.names)) {
+  static std::atomic<std::uint64_t> refits{0};
+  serial_ = ++refits;
   const Eigen::Index n = covariates.cases.rows() + covariates.controls.rows();
   const Eigen::Index q = static_cast<Eigen::Index>(names_.size());
   base_.resize(n, 1 + q);
@@ -116,7 +119,21 @@ PairCells CovariateRefit::cells(std::int32_t snp0, std::int32_t snp1) const {
 
 LogisticFit CovariateRefit::null_fit(const std::vector<std::int32_t>& rows, Penalty penalty) const {
   if (penalty == Penalty::kNone && static_cast<Eigen::Index>(rows.size()) == base_.rows()) return null_;
-  return fit_logistic(rows_of(base_, rows, 0), entries_of(status_, rows), null_.beta, penalty);
+  // The records of a pair come together and mostly share their samples (all but MDR's, all of
+  // them): each worker keeps its last fit.
+  thread_local struct {
+    std::uint64_t owner = 0;
+    std::vector<std::int32_t> rows;
+    LogisticFit fit;
+  } last;
+  if (penalty == Penalty::kNone && last.owner == serial_ && last.rows == rows) return last.fit;
+  LogisticFit fit = fit_logistic(rows_of(base_, rows, 0), entries_of(status_, rows), null_.beta, penalty);
+  if (penalty == Penalty::kNone) {
+    last.owner = serial_;
+    last.rows = rows;
+    last.fit = fit;
+  }
+  return fit;
 }
 
 namespace {

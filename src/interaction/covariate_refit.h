@@ -71,6 +71,7 @@ class CovariateRefit {
   Eigen::MatrixXd base_;  // samples x (1 + covariates): the intercept and the covariates
   Eigen::VectorXd status_;
   LogisticFit null_;  // covariates only, every sample, maximum likelihood
+  std::uint64_t serial_ = 0;  // this refit among all of the process (the workers' cache of null fits)
 };
 
 }  // namespace varpair

@@ -123,7 +123,7 @@ class SortedTable : public RecordTable {
   void add_found(const void* records, std::uint64_t count) override {
     const Found* found = static_cast<const Found*>(records);
     format_.on_found(count);
-    if (!Format::kCostlyKeep || count < kChunk) {
+    if (!Format::kCostlyKeep || count < 2) {
       Stored s;
       for (std::uint64_t i = 0; i < count; ++i)
         if (format_.keep(found[i], s)) push(s);
@@ -132,9 +132,11 @@ class SortedTable : public RecordTable {
     // Chunks on the workers, then the kept records in their order: the same table either way.
     kept_flags_.assign(count, 0);
     staged_.resize(count);
-    WorkerPool::shared().run((count + kChunk - 1) / kChunk, [&](std::size_t chunk) {
-      const std::uint64_t end = std::min<std::uint64_t>(count, (chunk + 1) * kChunk);
-      for (std::uint64_t i = chunk * kChunk; i < end; ++i) kept_flags_[i] = format_.keep(found[i], staged_[i]);
+    // Small chunks: a record can cost a millisecond (a logistic fit), and a batch bring a handful.
+    const std::uint64_t chunk_size = std::min<std::uint64_t>(kChunk, (count + 15) / 16);
+    WorkerPool::shared().run((count + chunk_size - 1) / chunk_size, [&](std::size_t chunk) {
+      const std::uint64_t end = std::min<std::uint64_t>(count, (chunk + 1) * chunk_size);
+      for (std::uint64_t i = chunk * chunk_size; i < end; ++i) kept_flags_[i] = format_.keep(found[i], staged_[i]);
     });
     for (std::uint64_t i = 0; i < count; ++i)
       if (kept_flags_[i]) push(staged_[i]);
