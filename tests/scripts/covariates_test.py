@@ -7,6 +7,7 @@ import filecmp
 import os
 import random
 import subprocess
+import sys
 import tempfile
 import unittest
 
@@ -73,6 +74,12 @@ class Covariates(unittest.TestCase):
         # A covariate of pure noise leaves the odds ratios within a few per cent.
         close = [abs(float(row[12]) / float(row[9]) - 1) < 0.05 for row in a[1:] if row[16] == "ml"]
         self.assertGreater(sum(close), 0.9 * len(close))
+        # plot.py draws the adjusted p-values of such a table, and only of such a table.
+        plot = [sys.executable, os.path.join(ROOT, "scripts", "plot.py"), "interaction", "--adjusted"]
+        self.assertEqual(subprocess.run(plot + [adjusted, "-o", self.path("a.png")], capture_output=True).returncode, 0)
+        r = subprocess.run(plot + [plain, "-o", self.path("p.png")], capture_output=True, text=True)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("has no adjusted p-values", r.stderr)
 
     def test_confounding_by_ancestry_is_adjusted_away(self):
         plain, adjusted = self.path("strat-plain.txt"), self.path("strat-adjusted.txt")
