@@ -63,7 +63,11 @@ COMMANDS = {
            ("interChromLDdprime", ["-dprime_cut", "0.8"], "interChromLDdprime", 3.0),
            ("interChromLDr2", ["-r2_cut", "0.8", "-distribution", "distribution.txt"], "interChromLDr2 -distribution",
             2.0),
-           ("interChromLDdprime", ["-dprime_cut", "0"], "interChromLDdprime binary", 2.0)],
+           ("interChromLDdprime", ["-dprime_cut", "0"], "interChromLDdprime binary", 2.0),
+           # The maximum-likelihood estimate, the peer's own.
+           ("interChromLDr2", ["-r2_cut", "0.8", "-estimate", "ml"], "interChromLDr2 ml", 3.0),
+           ("interChromLDdprime", ["-dprime_cut", "0.8", "-estimate", "ml"], "interChromLDdprime ml", 3.0),
+           ("interChromLDdprime", ["-dprime_cut", "0", "-estimate", "ml"], "interChromLDdprime ml binary", 2.0)],
     "cc": [("genotype_interaction", [], "genotype_interaction", 3.0), ("mdr_interaction", [], "mdr_interaction", 3.0),
            ("domrec_interaction", [], "domrec_interaction", 3.0),
            # The same statistic as the peer's, at the peer's cut-off (PEER_EPI1).
@@ -194,11 +198,38 @@ def bench_peer(name, prefix, repeats, threads, work):
         walls.append(wall)
     wall = statistics.median(walls)
     result = {"wall": wall, "rate": pairs / max(wall, 0.01)}
+    if kind == "ld":
+        labels = [c[2] for c in COMMANDS["ld"]]
+        result["check"] = check_ld(os.path.join(work, "interChromLDr2-%d.txt" % labels.index("interChromLDr2 ml")),
+                                   os.path.join(work, "interChromLDdprime-%d.txt" % labels.index("interChromLDdprime ml")),
+                                   os.path.join(work, "peer.ld"))
     if kind == "cc":
         index = [c[0] for c in COMMANDS["cc"]].index("boost_interaction")
         result["check"] = check_boost(os.path.join(work, "boost_interaction-%d.txt" % index),
                                       os.path.join(work, "peer.epi.cc"))
     return result
+
+
+def check_ld(r2_path, dprime_path, peer_path):
+    """-estimate ml's text tables (cut-off 0.8) against the peer's cross pairs of r2 >= 0.8: every value
+    within 1e-5 of the peer's, and a pair on one side only within 1e-5 of the cut-off. Returns "N equal";
+    stops the harness on a difference."""
+    def ours(path):
+        with open(path, encoding="utf-8-sig") as f:
+            return {(int(r[0]), int(r[1])): float(r[2]) for r in (line.split("\t") for line in list(f)[1:])}
+    r2, dprime = ours(r2_path), ours(dprime_path)
+    peer = {}
+    with open(peer_path) as f:
+        for r in (line.split() for line in list(f)[1:]):
+            if r[0] == "1" and r[3] == "2":
+                peer[(int(r[2].split("snp")[1]), int(r[5].split("snp")[1]))] = (float(r[6]), float(r[7]))
+    wrong = [k for k, (v, _) in peer.items() if (k in r2 and abs(r2[k] - v) > 1e-5) or (k not in r2 and v >= 0.8 + 1e-5)]
+    wrong += [k for k, v in r2.items() if k not in peer and v >= 0.8 + 1e-5]
+    wrong += [k for k, (_, d) in peer.items() if (k in dprime and abs(dprime[k] - d) > 1e-5) or
+              (k not in dprime and d >= 0.8 + 1e-5)]
+    if wrong:
+        sys.exit("-estimate ml differs from the peer at %s: %s" % (r2_path, sorted(wrong)[:10]))
+    return "%d equal" % len(peer)
 
 
 def check_boost(ours_path, peer_path):
@@ -320,7 +351,8 @@ def table(rows):
             "%.1fx" % r["bed_ratio"] if "bed_ratio" in r else "-",
             "%.3g" % peer["rate"] if peer else "-", "%.2f" % ratio if peer else "-",
             ("%.0fx %s" % (r["target"], "met" if ratio >= r["target"] else "MISSED")) if peer else "-",
-            peer["check"] if peer and "check" in peer and r["command"] == "boost_interaction" else "-"))
+            peer["check"] if peer and "check" in peer and r["command"] in ("boost_interaction", "interChromLDr2 ml")
+            else "-"))
     return "\n".join(lines)
 
 
@@ -382,7 +414,8 @@ def main():
         "Peer: PLINK 1.9 --r2 inter-chr dprime --ld-window-r2 0.8 (LD) and --fast-epistasis boost --epi1 %s "
         "(interaction), same data and threads; LD with -distribution or as binary parts (every value computed) is "
         "set against the same PLINK run, with the lower target; boost_interaction (-alpha_cut %s) is the same "
-        "statistic, its pairs checked against the peer's (last column)." % (PEER_EPI1, PEER_EPI1)
+        "statistic, its pairs checked against the peer's (last column), and so are -estimate ml's r2 and D' "
+        "(the r2 ml row's last column)." % (PEER_EPI1, PEER_EPI1)
         if args.peer else "No peer run.",
         "Machine: " + machine(), "", table(rows)] + summary(rows) +
         (["", "Shards (-parallel K N, wall time of each shard; the first command of each size):", "",

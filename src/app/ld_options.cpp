@@ -12,7 +12,8 @@ std::optional<LdSettings> read_ld_settings(const LdCommand& command, int argc, c
                                            std::ostream& err) {
   const auto options = scan_options(
       argc, argv,
-      {"-file0", "-file1", "-o", "-threads", command.cut_option, "-distribution", "-chr0", "-chr1", kParallelOption},
+      {"-file0", "-file1", "-o", "-threads", command.cut_option, "-distribution", "-chr0", "-chr1", "-estimate",
+       kParallelOption},
       err);
   if (!options) return std::nullopt;
   if (!options->has("-file0") || !options->has("-file1") || !options->has("-o")) {
@@ -53,6 +54,16 @@ std::optional<LdSettings> read_ld_settings(const LdCommand& command, int argc, c
   const auto cutoff = read_float_option(*options, command.cut_option, 0.8f, err);
   if (!cutoff) return std::nullopt;
   s.cutoff = *cutoff;
+  if (options->has("-estimate")) {
+    const std::string& estimate = options->get("-estimate");
+    if (estimate == "ml") {
+      s.estimate = LdEstimate::kMaximumLikelihood;
+    } else if (estimate != "em20") {
+      err << "Error: Invalid value for -estimate: '" << estimate
+          << "' (em20, the 20-round EM, or ml, the maximum-likelihood estimate)" << std::endl;
+      return std::nullopt;
+    }
+  }
 
   std::vector<NamedPath> outputs{{"the run log", ld_log_path(s.output)}};
   if (s.shard.on()) outputs.push_back({"the shard's manifest", manifest_path(s.output)});

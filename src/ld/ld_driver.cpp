@@ -44,6 +44,11 @@ void write_header(RunLog& log, const LdCommand& command, const LdSettings& s) {
   log << "Command line:" << s.command_line << eol;
   log << "Threads per block: " << s.threads << eol;
   log << command.cut_line << s.cutoff << eol;
+  log << "Estimate: "
+      << (s.estimate == LdEstimate::kMaximumLikelihood
+              ? "ml (maximum likelihood: the cubic's root, in double precision)"
+              : "em20 (at most 20 rounds of EM in single precision)")
+      << eol;
   log << "Output mode: " << (s.binary_mode() ? "BINARY (multi-threaded encoding)" : "TEXT") << eol;
   log << "Distribution statistics: " << (s.distribution_on ? "ENABLED" : "DISABLED") << eol;
   if (s.distribution_on) log << "Distribution file: " << s.distribution << eol;
@@ -325,7 +330,8 @@ void LdRun::run_batches() {
                              table0_.stride,
                              skip_below,
                              totals0_.get<const int>(),
-                             totals1_.get<const int>()};
+                             totals1_.get<const int>(),
+                             s_.estimate == LdEstimate::kMaximumLikelihood ? 1 : 0};
     cudaGetLastError();  // a launch reports its own errors, not a stale one
     command_.kernels.launch_compute(dim3(static_cast<unsigned>(b.blocks)), dim3(s_.threads), stream_.get(), args);
     if (const cudaError_t e = cudaGetLastError()) {

@@ -5,6 +5,7 @@
 #include "ld/ld_em_vector.h"
 #include "ld/ld_kernels.h"
 #include "ld/ld_math.h"
+#include "ld/ld_ml.h"
 
 namespace varpair {
 
@@ -13,7 +14,7 @@ __device__ __forceinline__ unsigned int batch_position() { return blockIdx.x * b
 
 template <LdMeasure kMeasure>
 __device__ __forceinline__ void compute_ld_body(const LdComputeArgs& a, int samples) {
-  if (compute_ld_block_on_vector_path<kMeasure>(a, samples)) return;
+  if (!a.maximum_likelihood && compute_ld_block_on_vector_path<kMeasure>(a, samples)) return;
   const unsigned int t = batch_position();
   if (t >= a.count) return;
   const unsigned long long g = a.offset + t;
@@ -23,6 +24,7 @@ __device__ __forceinline__ void compute_ld_body(const LdComputeArgs& a, int samp
                        row_totals(a.totals0, g / width), row_totals(a.totals1, g % width));
   const float value = !has_ld_value(h)                             ? kNoLdValue
                       : ld_surely_below<kMeasure>(h, a.skip_below) ? kSkippedLdValue
+                      : a.maximum_likelihood                       ? ld_measure_ml<kMeasure>(h)
                                                                    : ld_measure<kMeasure>(estimate_haplotypes(h));
   a.results[t] = value;
   count_ld_value(value, a.histogram, a.missing);

@@ -34,6 +34,7 @@ struct LdComputeArgs {
   float skip_below;    // > 0: pairs surely below this cut-off skip their estimate (text tables only)
   const int* totals0;  // the rows' totals (kLdTotalsPerRow each, ld_math.h)
   const int* totals1;
+  int maximum_likelihood;  // -estimate ml (ld_ml.h) instead of the 20-round EM
 };
 
 // The arguments of filter_kernel_r2 / filter_kernel_dprime.

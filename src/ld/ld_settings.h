@@ -25,6 +25,9 @@ struct LdCommand {
 extern const LdCommand kR2Command;
 extern const LdCommand kDprimeCommand;
 
+// -estimate: the 20-round EM of the specified LD commands, or the maximum-likelihood split.
+enum class LdEstimate { kEm20, kMaximumLikelihood };
+
 struct LdSettings {
   std::string file0;
   std::string file1;
@@ -33,6 +36,7 @@ struct LdSettings {
   bool distribution_on = false;  // -distribution was given
   int threads = 256;
   float cutoff = 0.8f;
+  LdEstimate estimate = LdEstimate::kEm20;  // -estimate em20 | ml
   std::string command_line;        // " <argv[0]> <argv[1]> ...", as the run log echoes it
   std::string chromosome0;         // -chr0: only this chromosome of a fileset or VCF
   std::string chromosome1;         // -chr1

@@ -1,4 +1,5 @@
 #include "ld/ld_math.h"
+#include "ld/ld_ml.h"
 
 #include <gtest/gtest.h>
 
@@ -179,12 +180,16 @@ void expect_skips_only_pairs_below_the_cutoff() {
   for (int trial = 0; trial < 100000; ++trial) {
     const varpair::HaplotypeCounts h = random_counts(rng);
     if (!varpair::has_ld_value(h)) continue;
+    // The bound holds over every split of the double heterozygotes: the EM's and the maximum's.
     const float value = varpair::ld_measure<kMeasure>(varpair::estimate_haplotypes(h));
+    const float ml = varpair::ld_measure_ml<kMeasure>(h);
     for (const float cut : {0.05f, 0.2f, 0.5f, 0.8f, 0.95f, 1.0f}) {
       if (!varpair::ld_surely_below<kMeasure>(h, cut)) continue;
       ++skipped;
       ASSERT_LT(value, cut) << "nAB " << h.nAB << " nAb " << h.nAb << " naB " << h.naB << " nab " << h.nab << " nDH "
                             << h.nDH;
+      ASSERT_LT(ml, cut) << "maximum likelihood; nAB " << h.nAB << " nAb " << h.nAb << " naB " << h.naB << " nab "
+                         << h.nab << " nDH " << h.nDH;
     }
   }
   EXPECT_GT(skipped, 50000) << "the bound must spare most estimates, or it is of no use";
@@ -205,13 +210,14 @@ void expect_no_skip_at_or_under_the_value() {
     if (!varpair::has_ld_value(h)) continue;
     const std::int32_t scale = trial % 4 == 0 ? 10 : trial % 4 == 1 ? 1000 : trial % 4 == 2 ? 100000 : 2000000;
     for (std::int32_t* count : {&h.nAB, &h.nAb, &h.naB, &h.nab, &h.nDH, &h.n, &h.genotyped}) *count *= scale;
-    const float value = varpair::ld_measure<kMeasure>(varpair::estimate_haplotypes(h));
-    for (const float cut : {value, std::nextafter(value, 0.0f), value - 1e-4f}) {
-      if (!(cut > 0.0f)) continue;
-      ASSERT_FALSE(varpair::ld_surely_below<kMeasure>(h, cut))
-          << "value " << value << " cut " << cut << " nAB " << h.nAB << " nAb " << h.nAb << " naB " << h.naB << " nab "
-          << h.nab << " nDH " << h.nDH;
-    }
+    for (const float value :
+         {varpair::ld_measure<kMeasure>(varpair::estimate_haplotypes(h)), varpair::ld_measure_ml<kMeasure>(h)})
+      for (const float cut : {value, std::nextafter(value, 0.0f), value - 1e-4f}) {
+        if (!(cut > 0.0f)) continue;
+        ASSERT_FALSE(varpair::ld_surely_below<kMeasure>(h, cut))
+            << "value " << value << " cut " << cut << " nAB " << h.nAB << " nAb " << h.nAb << " naB " << h.naB
+            << " nab " << h.nab << " nDH " << h.nDH;
+      }
   }
 }
 
