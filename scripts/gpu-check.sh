@@ -90,6 +90,11 @@ run() {
       local o=$out/$flavour/$set f="-file0 $data/$set.file0.txt -file1 $data/$set.file1.txt"
       run_command build-gc-$flavour "$o" interChromLDr2 $f -o "$o/r2.txt" -r2_cut 0.5 -distribution "$o/r2.dist"
       run_command build-gc-$flavour "$o" interChromLDdprime $f -o "$o/dp" -dprime_cut 0 -distribution "$o/dp.dist"
+      # The maximum-likelihood estimate: every value, and a text table with the estimate skip.
+      mkdir -p "$o/ml"
+      run_command build-gc-$flavour "$o/ml" interChromLDdprime $f -o "$o/ml/dp" -dprime_cut 0 -estimate ml \
+        -distribution "$o/ml/dp.dist"
+      run_command build-gc-$flavour "$o/ml" interChromLDr2 $f -o "$o/ml/r2.txt" -r2_cut 0.5 -estimate ml
     done
     for set in cc mcc; do
       local o=$out/$flavour/$set f="-file0 $data/$set.cases.txt -file1 $data/$set.controls.txt"
@@ -107,6 +112,9 @@ run() {
     compare "$set r2 distribution" "$out/host/$set/r2.dist" "$out/cuda/$set/r2.dist" bytes
     compare "$set D' part files" "$out/host/$set/dp.meta" "$out/cuda/$set/dp.meta" parts
     compare "$set D' distribution" "$out/host/$set/dp.dist" "$out/cuda/$set/dp.dist" bytes
+    compare "$set D' ml part files" "$out/host/$set/ml/dp.meta" "$out/cuda/$set/ml/dp.meta" parts
+    compare "$set D' ml distribution" "$out/host/$set/ml/dp.dist" "$out/cuda/$set/ml/dp.dist" bytes
+    compare "$set r2 ml table" "$out/host/$set/ml/r2.txt" "$out/cuda/$set/ml/r2.txt" bytes
   done
   for set in cc mcc; do
     for c in genotype_interaction mdr_interaction domrec_interaction; do

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "app/command_options.h"
+#include "app/help.h"
 #include "app/merge_command.h"
 #include "app/usage.h"
 #include "device/guarded_run.h"
@@ -71,8 +72,9 @@ int run_entry(int argc, const char* const* argv) {
   }
   // Help and version as other tools give them: on standard output, exit status 0.
   const std::string_view first = argv[1];
+  if (argc > 2 && asks_for_help(argv[2]) && print_command_help(std::cout, argv[1])) return 0;
   if (asks_for_help(first) || first == "help" || (argc > 2 && asks_for_help(argv[2]))) {
-    print_usage(std::cout);
+    print_help(std::cout);
     return 0;
   }
   if (first == "--version") {

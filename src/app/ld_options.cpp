@@ -55,6 +55,7 @@ std::optional<LdSettings> read_ld_settings(const LdCommand& command, int argc, c
   if (!cutoff) return std::nullopt;
   s.cutoff = *cutoff;
   if (options->has("-estimate")) {
+    s.estimate_given = true;
     const std::string& estimate = options->get("-estimate");
     if (estimate == "ml") {
       s.estimate = LdEstimate::kMaximumLikelihood;

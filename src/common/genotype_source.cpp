@@ -2,15 +2,22 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
+
 #include "common/errors.h"
 #include "common/mapped_file.h"
+#include "common/table_scan.h"
 
 namespace varpair {
 
 namespace {
 
+// Extensions are matched without regard to case (GATK.VCF, STUDY.BED).
 bool ends_with(const std::string& s, const std::string& suffix) {
-  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+  if (s.size() < suffix.size()) return false;
+  for (std::size_t k = 0; k < suffix.size(); ++k)
+    if (std::tolower(static_cast<unsigned char>(s[s.size() - suffix.size() + k])) != suffix[k]) return false;
+  return true;
 }
 
 bool exists(const std::string& path) {
@@ -26,6 +33,7 @@ std::string fileset_prefix(const std::string& path) {
 class TextSource : public GenotypeSource {
  public:
   explicit TextSource(const std::string& path) : path_(path), file_(path) {
+    check_text_table(file_.data(), file_.size(), path);
     shape_ = scan_table(file_.data(), file_.size());
     require_genotypes(shape_, path);
   }
@@ -56,11 +64,14 @@ class TextSource : public GenotypeSource {
 }  // namespace
 
 GenotypePath classify_genotype_path(const std::string& path) {
-  if (ends_with(path, ".vcf") || ends_with(path, ".vcf.gz") || ends_with(path, ".bcf"))
+  if (ends_with(path, ".vcf") || ends_with(path, ".vcf.gz") || ends_with(path, ".vcf.bgz") || ends_with(path, ".bcf"))
     return {GenotypeFormat::kVcf, {path}};
   if (ends_with(path, ".bed") || (!exists(path) && exists(path + ".bed"))) {
     const std::string prefix = fileset_prefix(path);
-    return {GenotypeFormat::kPlink, {prefix + ".bed", prefix + ".bim", prefix + ".fam"}};
+    // STUDY.BED's parts are STUDY.BIM and STUDY.FAM.
+    const bool upper = path.size() >= 4 && path.compare(path.size() - 4, 4, ".BED") == 0;
+    return {GenotypeFormat::kPlink,
+            {prefix + (upper ? ".BED" : ".bed"), prefix + (upper ? ".BIM" : ".bim"), prefix + (upper ? ".FAM" : ".fam")}};
   }
   return {GenotypeFormat::kText, {path}};
 }
@@ -83,7 +94,7 @@ bool same_chromosome(const std::string& a, const std::string& b) {
 std::unique_ptr<GenotypeSource> GenotypeSource::open(const std::string& path) {
   const GenotypePath kind = classify_genotype_path(path);
   switch (kind.format) {
-    case GenotypeFormat::kPlink: return open_plink_source(fileset_prefix(path));
+    case GenotypeFormat::kPlink: return open_plink_fileset(kind.files);
     case GenotypeFormat::kVcf: return open_vcf_source(path);
     case GenotypeFormat::kText: break;
   }

@@ -4,8 +4,10 @@
 // any selection of samples, and of one chromosome where the format has chromosomes.
 //
 //   NAME.bed, or a bare PREFIX whose PREFIX.bed exists   PLINK 1 fileset (.bed/.bim/.fam)
-//   NAME.vcf, NAME.vcf.gz, NAME.bcf                      VCF or BCF, read with htslib
-//   anything else                                        text table (table_scan.h)
+//   NAME.vcf, NAME.vcf.gz, NAME.vcf.bgz, NAME.bcf        VCF or BCF, read with htslib
+//   anything else                                        text table (table_scan.h), once its first
+//                                                        bytes show it is not one of the others
+// Extensions are matched without regard to case.
 #pragma once
 
 #include <cstdint>
@@ -61,6 +63,8 @@ bool same_chromosome(const std::string& a, const std::string& b);
 
 std::unique_ptr<GenotypeSource> open_text_source(const std::string& path);
 std::unique_ptr<GenotypeSource> open_plink_source(const std::string& prefix);
+// The fileset of its three files (.bed, .bim, .fam) as classify_genotype_path names them.
+std::unique_ptr<GenotypeSource> open_plink_fileset(const std::vector<std::string>& files);
 std::unique_ptr<GenotypeSource> open_vcf_source(const std::string& path);
 
 }  // namespace varpair

@@ -63,8 +63,8 @@ inline std::uint64_t our_codes(std::uint64_t bed) {
 
 class PlinkSource : public GenotypeSource {
  public:
-  explicit PlinkSource(const std::string& prefix)
-      : bed_path_(prefix + ".bed"), bim_path_(prefix + ".bim"), fam_path_(prefix + ".fam") {
+  PlinkSource(const std::string& bed, const std::string& bim, const std::string& fam)
+      : bed_path_(bed), bim_path_(bim), fam_path_(fam) {
     read_fam();
     read_bim();
     bed_ = std::make_unique<MappedFile>(bed_path_);
@@ -185,7 +185,11 @@ class PlinkSource : public GenotypeSource {
 }  // namespace
 
 std::unique_ptr<GenotypeSource> open_plink_source(const std::string& prefix) {
-  return std::make_unique<PlinkSource>(prefix);
+  return std::make_unique<PlinkSource>(prefix + ".bed", prefix + ".bim", prefix + ".fam");
+}
+
+std::unique_ptr<GenotypeSource> open_plink_fileset(const std::vector<std::string>& files) {
+  return std::make_unique<PlinkSource>(files.at(0), files.at(1), files.at(2));
 }
 
 }  // namespace varpair

@@ -43,10 +43,21 @@ RunLog::RunLog(const std::string& path) : path_(path) {
   current = this;
 }
 
+namespace {
+
+bool starts_a_failure(const std::string& line) {
+  return line.rfind("Error", 0) == 0 || line.rfind("ERROR", 0) == 0 || line.rfind("Exception in ", 0) == 0;
+}
+
+}  // namespace
+
 RunLog& RunLog::end_line() {
   std::lock_guard<std::mutex> lock(mutex_);
   Progress::global().clear_line();
   std::cout << '\n' << std::flush;
+  const std::string line = line_.str();
+  line_.str("");
+  if (starts_a_failure(line)) std::cerr << line << std::endl;
   if (file_.is_open()) {
     file_ << '\n' << std::flush;
     check_file();

@@ -1,11 +1,14 @@
 // The run log: every report goes to standard output and, byte for byte, to a log file beside the
 // output. A log that cannot be opened or written costs one warning and the run's exit status 0,
-// never the run itself. A console that stops taking writes (a closed pipe) stops nothing.
+// never the run itself. A console that stops taking writes (a closed pipe) stops nothing. A line
+// that starts a failure ("Error...", "ERROR...", "Exception in ...") also goes to standard error,
+// once, so that a run whose standard output goes elsewhere still shows why it failed.
 #pragma once
 
 #include <fstream>
 #include <iostream>
 #include <mutex>
+#include <sstream>
 #include <string>
 
 #include "common/output_names.h"
@@ -51,6 +54,7 @@ class RunLog {
     std::lock_guard<std::mutex> lock(mutex_);
     Progress::global().clear_line();
     w(std::cout);
+    w(line_);
     if (file_.is_open()) {
       w(file_);
       file_.flush();
@@ -63,6 +67,7 @@ class RunLog {
 
   std::mutex mutex_;
   std::ofstream file_;
+  std::ostringstream line_;  // the line being written, with the console's formats
   bool intact_ = true;
   std::string path_;
 };

@@ -19,15 +19,14 @@ class RunProblems {
   }
   bool empty() const { return problems_.empty(); }
 
-  // Writes "Error: The results are incomplete: <problems>" when there are any, also on standard
-  // error when the log itself failed (it is then among the problems); the exit status.
+  // Writes "Error: The results are incomplete: <problems>" when there are any (the run log puts it on
+  // standard error too); the exit status.
   int report(RunLog& log) {
     if (!log.intact()) add("the run log was not written");
     if (problems_.empty()) return 0;
     std::string line = "Error: The results are incomplete: ";
     for (std::size_t i = 0; i < problems_.size(); ++i) line += (i ? "; " : "") + problems_[i];
     log << line << eol;
-    if (!log.intact()) std::cerr << line << std::endl;
     return 1;
   }
 

@@ -1,8 +1,13 @@
 #include "common/table_scan.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "common/errors.h"
 
@@ -112,6 +117,105 @@ TableShape scan_table(const char* text, std::uint64_t size) {
   for (const PieceCount& piece : pieces)
     shape.line_starts.insert(shape.line_starts.end(), piece.line_starts.begin(), piece.line_starts.end());
   return shape;
+}
+
+namespace {
+
+bool is_integer(const std::string& t) {
+  std::size_t k = t.size() > 1 && t[0] == '-' ? 1 : 0;
+  if (k == t.size()) return false;
+  for (; k < t.size(); ++k)
+    if (t[k] < '0' || t[k] > '9') return false;
+  return true;
+}
+
+bool is_number(const std::string& t) {
+  if (t.empty()) return false;
+  char* end = nullptr;
+  std::strtod(t.c_str(), &end);
+  return end == t.c_str() + t.size();
+}
+
+// A genotype table's token: 0, 1 or 2 (with decimals of 0), or a usual missing value.
+bool is_genotype_token(const std::string& t) {
+  if (t == "NA" || t == "." || t == "-1" || t == "-9" || t == "?" || t == "nan" || t == "NaN") return true;
+  if (t.empty() || t[0] < '0' || t[0] > '2') return false;
+  if (t.size() == 1) return true;
+  if (t[1] != '.') return false;
+  for (std::size_t k = 2; k < t.size(); ++k)
+    if (t[k] != '0') return false;
+  return true;
+}
+
+bool is_allele(const std::string& t) {
+  if (t.empty() || t.size() > 64) return false;
+  for (const char c : t)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '*' && c != '<' && c != '>')
+      return false;
+  return true;
+}
+
+// A .bim line: CHR ID CM BP A1 A2; a .fam line: FID IID FATHER MOTHER SEX PHENOTYPE. Their IDs are
+// not genotype tokens, which a table's second column always is.
+bool bim_line(const std::vector<std::string>& f) {
+  return f.size() == 6 && !is_genotype_token(f[1]) && is_number(f[2]) && is_integer(f[3]) && is_allele(f[4]) &&
+         is_allele(f[5]);
+}
+
+bool fam_line(const std::vector<std::string>& f) {
+  return f.size() == 6 && !is_genotype_token(f[1]) && (f[4] == "0" || f[4] == "1" || f[4] == "2") &&
+         (is_number(f[5]) || f[5] == "NA");
+}
+
+}  // namespace
+
+void check_text_table(const char* data, std::uint64_t size, const std::string& path) {
+  const auto starts = [&](const char* magic, std::size_t n) { return size >= n && std::memcmp(data, magic, n) == 0; };
+  if (starts("\x1f\x8b", 2))
+    throw InputError(path + " is compressed (gzip or BGZF), which a text table is not; a compressed VCF is read "
+                            "by the name .vcf.gz or .vcf.bgz");
+  if (starts("BCF\x02", 4)) throw InputError(path + " looks like a BCF: name it .bcf");
+  if (starts("\x6c\x1b", 2)) throw InputError(path + " is the .bed of a PLINK fileset: name it .bed, or give the prefix");
+  const std::size_t skip = starts("\xEF\xBB\xBF", 3) ? 3 : 0;
+  if (size >= skip + 16 && std::memcmp(data + skip, "##fileformat=VCF", 16) == 0)
+    throw InputError(path + " looks like a VCF: name it .vcf (or .vcf.gz, .vcf.bgz, .bcf)");
+  // The first few lines, split on white space.
+  std::vector<std::vector<std::string>> lines;
+  std::vector<std::string> fields;
+  std::string token;
+  const std::uint64_t end = size < (1u << 16) ? size : (1u << 16);
+  for (std::uint64_t k = skip; k < end && lines.size() < 5; ++k) {
+    const char c = data[k];
+    if (c == '\n' || c == '\r' || c == ' ' || c == '\t') {
+      if (!token.empty()) fields.push_back(token), token.clear();
+      if ((c == '\n' || c == '\r') && !fields.empty()) lines.push_back(std::move(fields)), fields.clear();
+    } else {
+      token += c;
+    }
+  }
+  if (end == size && lines.size() < 5) {  // a last line without its line end
+    if (!token.empty()) fields.push_back(token);
+    if (!fields.empty()) lines.push_back(std::move(fields));
+  }
+  if (lines.empty()) return;
+  bool bim = true, fam = true;
+  for (const auto& f : lines) {
+    bim = bim && bim_line(f);
+    fam = fam && fam_line(f);
+  }
+  if (bim) throw InputError(path + " is the .bim of a PLINK fileset: give the .bed or the prefix");
+  if (fam) throw InputError(path + " is the .fam of a PLINK fileset: give the .bed or the prefix");
+}
+
+std::string check_calls(std::uint64_t genotyped, std::int32_t rows, std::int32_t samples, const std::string& what) {
+  const std::uint64_t calls = static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(samples);
+  if (genotyped == 0)
+    throw InputError(what + " has no genotypes: all its " + std::to_string(calls) + " calls (" + std::to_string(rows) +
+                     " variants, " + std::to_string(samples) + " samples) are missing");
+  if (2 * genotyped >= calls) return "";
+  char share[16];
+  std::snprintf(share, sizeof share, "%.1f", 100.0 * static_cast<double>(calls - genotyped) / static_cast<double>(calls));
+  return "Warning: " + what + ": " + share + " % of its " + std::to_string(calls) + " calls are missing";
 }
 
 void require_genotypes(const TableShape& shape, const std::string& path) {

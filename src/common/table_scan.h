@@ -39,6 +39,17 @@ TableShape scan_table(const char* text, std::uint64_t size);
 // Throws InputError naming `path` when the table has no SNP or no sample.
 void require_genotypes(const TableShape& shape, const std::string& path);
 
+// Genotypes to analyse: throws InputError, as for an empty table, when not one of the rows x samples
+// calls of `what` (a file, or its cases) is genotyped; returns a warning line for the run log when
+// more than half of them are missing, else an empty one.
+std::string check_calls(std::uint64_t genotyped, std::int32_t rows, std::int32_t samples, const std::string& what);
+
+// A file about to be read as a text table, checked for being something else: gzip or BGZF bytes, a
+// BCF, a PLINK .bed, a VCF header, or lines shaped like a fileset's .bim or .fam (given in place of
+// its .bed). Throws InputError saying what the file looks like and how to give it. Reads the first
+// lines only; a genuine table passes untouched.
+void check_text_table(const char* data, std::uint64_t size, const std::string& path);
+
 // Row r's bytes: from its line start to the next one, the last row to the end of the text.
 struct RowSpan {
   const char* begin;

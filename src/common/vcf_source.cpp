@@ -4,8 +4,12 @@
 #include <htslib/hts.h>
 #include <htslib/vcf.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstring>
 #include <map>
+#include <string>
 
 #include "common/errors.h"
 #include "common/genotype_source.h"
@@ -27,6 +31,54 @@ struct HtsFile {
     if (header != nullptr) bcf_hdr_destroy(header);
     if (file != nullptr) hts_close(file);
   }
+};
+
+// What htslib writes to standard error while alive (it gives its reasons nowhere else), taken
+// away from the console: the reason for a message of ours.
+class HtsMessages {
+ public:
+  HtsMessages() {
+    std::fflush(stderr);
+    file_ = std::tmpfile();
+    saved_ = file_ != nullptr ? ::dup(STDERR_FILENO) : -1;
+    if (saved_ >= 0 && ::dup2(fileno(file_), STDERR_FILENO) < 0) {
+      ::close(saved_);
+      saved_ = -1;
+    }
+  }
+  ~HtsMessages() {
+    restore();
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  // The messages, each without htslib's "[E::function] " and joined by "; ".
+  std::string text() {
+    restore();
+    std::string all, line;
+    if (file_ == nullptr) return all;
+    std::rewind(file_);
+    for (int c; (c = std::fgetc(file_)) != EOF;) {
+      if (c != '\n') {
+        line += static_cast<char>(c);
+        continue;
+      }
+      const std::size_t close = line.find("] ");
+      if (line.rfind("[", 0) == 0 && close != std::string::npos) line = line.substr(close + 2);
+      if (!line.empty()) all += (all.empty() ? "" : "; ") + line;
+      line.clear();
+    }
+    return all;
+  }
+
+ private:
+  void restore() {
+    if (saved_ < 0) return;
+    std::fflush(stderr);
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+    saved_ = -1;
+  }
+  std::FILE* file_ = nullptr;
+  int saved_ = -1;
 };
 
 class VcfSource : public GenotypeSource {
@@ -91,10 +143,26 @@ class VcfSource : public GenotypeSource {
 
  private:
   void open(HtsFile& f) const {
+    HtsMessages messages;
     f.file = hts_open(path_.c_str(), "r");
-    if (f.file == nullptr) throw InputError("Failed to open file: " + path_ + ": not a readable VCF or BCF file");
+    if (f.file == nullptr) {
+      const std::string why = messages.text();
+      throw InputError("Failed to open file: " + path_ + ": not a readable VCF or BCF file" +
+                       (why.empty() ? "" : " (" + why + ")"));
+    }
+    const htsFormat* format = hts_get_format(f.file);
+    if (format->format != vcf && format->format != bcf) {
+      // An empty file, or one that is not a VCF at all (no ##fileformat line).
+      std::FILE* raw = std::fopen(path_.c_str(), "rb");
+      const bool empty = raw == nullptr || std::fgetc(raw) == EOF;
+      if (raw != nullptr) std::fclose(raw);
+      throw InputError(path_ + (empty ? ": the file is empty" : ": no VCF header (a VCF starts with ##fileformat=VCF)"));
+    }
     f.header = bcf_hdr_read(f.file);
-    if (f.header == nullptr) throw InputError(path_ + ": no VCF header");
+    if (f.header == nullptr) {
+      const std::string why = messages.text();
+      throw InputError(path_ + ": could not parse the VCF header" + (why.empty() ? "" : ": " + why));
+    }
     const int gt = bcf_hdr_id2int(f.header, BCF_DT_ID, "GT");
     if (!bcf_hdr_idinfo_exists(f.header, BCF_HL_FMT, gt))
       throw InputError(path_ + ": the header declares no GT field, so the file holds no genotypes");

@@ -94,6 +94,7 @@ bool Reader::read_table(const TableTexts& texts, const std::string& path, MaskSt
   try {
     if (classify_genotype_path(path).format == GenotypeFormat::kText) {
       MappedFile file(path);
+      check_text_table(file.data(), file.size(), path);
       store = build_genotype_masks(file);
       require_genotypes(TableShape{store.rows, store.samples, {}}, path);
     } else {
@@ -105,7 +106,9 @@ bool Reader::read_table(const TableTexts& texts, const std::string& path, MaskSt
       ids = std::move(packed.variant_ids);
       for (const std::string& note : source->notes()) log_ << "  " << path << ": " << note << eol;
     }
+    const std::string warning = check_calls(genotyped_calls(store), store.rows, store.samples, path);
     log_ << texts.done << store.rows << " SNPs, " << store.samples << " samples" << eol;
+    if (!warning.empty()) log_ << warning << eol;
     return true;
   } catch (const std::exception& e) {
     if (command_.read_errors_escape) throw;
@@ -136,11 +139,17 @@ bool Reader::read_split() {
         with_covariates(*source, split.controls, in_.control_covariates, left_out_controls_);
     PackedGenotypes packed = source->read(cases, "");
     in_.cases = build_genotype_masks(packed);
+    const std::string case_warning =
+        check_calls(genotyped_calls(in_.cases), in_.cases.rows, in_.cases.samples, "the cases of " + s_.case_path);
     log_ << "Case file: " << in_.cases.rows << " SNPs, " << in_.cases.samples << " samples" << eol;
+    if (!case_warning.empty()) log_ << case_warning << eol;
     in_.ids = std::move(packed.variant_ids);
     packed = source->read(controls, "");
     in_.controls = build_genotype_masks(packed);
+    const std::string control_warning = check_calls(genotyped_calls(in_.controls), in_.controls.rows,
+                                                    in_.controls.samples, "the controls of " + s_.case_path);
     log_ << "Control file: " << in_.controls.rows << " SNPs, " << in_.controls.samples << " samples" << eol;
+    if (!control_warning.empty()) log_ << control_warning << eol;
     for (const std::string& note : source->notes()) log_ << "  " << s_.case_path << ": " << note << eol;
     return true;
   } catch (const std::exception& e) {

@@ -34,6 +34,14 @@ struct MaskStore {
 
 inline std::int32_t mask_words(std::int32_t samples) { return (samples + 63) / 64; }
 
+// The calls of a store that are not missing, from its rows' totals.
+inline std::uint64_t genotyped_calls(const MaskStore& store) {
+  std::uint64_t n = 0;
+  for (std::int32_t r = 0; r < store.rows; ++r)
+    for (int g = 0; g < 3; ++g) n += static_cast<std::uint64_t>(store.totals.get()[kTotalsPerRow * r + g]);
+  return n;
+}
+
 // Parses a mapped table into masks on the worker pool (chunks of 1000 rows). Sample k of a line is
 // bit k mod 64 of word k / 64; samples past a short line and missing genotypes set no bit.
 MaskStore build_genotype_masks(const MappedFile& file);

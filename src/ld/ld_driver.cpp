@@ -22,6 +22,7 @@
 #include "common/sample_matching.h"
 #include "common/shard.h"
 #include "common/system_info.h"
+#include "common/table_scan.h"
 #include "device/holders.h"
 #include "ld/ld_input.h"
 #include "ld/ld_outputs.h"
@@ -44,11 +45,14 @@ void write_header(RunLog& log, const LdCommand& command, const LdSettings& s) {
   log << "Command line:" << s.command_line << eol;
   log << "Threads per block: " << s.threads << eol;
   log << command.cut_line << s.cutoff << eol;
-  log << "Estimate: "
-      << (s.estimate == LdEstimate::kMaximumLikelihood
-              ? "ml (maximum likelihood: the cubic's root, in double precision)"
-              : "em20 (at most 20 rounds of EM in single precision)")
-      << eol;
+  // A run that names its estimate says which it used; one without -estimate keeps the header it has
+  // always had (the 20-round EM).
+  if (s.estimate_given)
+    log << "Estimate: "
+        << (s.estimate == LdEstimate::kMaximumLikelihood
+                ? "ml (maximum likelihood: the cubic's root, in double precision)"
+                : "em20 (at most 20 rounds of EM in single precision)")
+        << eol;
   log << "Output mode: " << (s.binary_mode() ? "BINARY (multi-threaded encoding)" : "TEXT") << eol;
   log << "Distribution statistics: " << (s.distribution_on ? "ENABLED" : "DISABLED") << eol;
   if (s.distribution_on) log << "Distribution file: " << s.distribution << eol;
@@ -89,8 +93,10 @@ bool open_input(RunLog& log, LdInput& in, const LdInput* other) {
 bool load_input(RunLog& log, LdInput& in, const SampleSelection& selection, cudaStream_t stream) {
   try {
     in.table = load_ld_source(*in.source, selection, in.chromosome, in.matrix, stream, in.totals, in.variant_ids);
+    const std::string warning = check_calls(in.table.genotyped, in.table.rows, in.table.columns, in.path);
     in.loaded = true;
     log << in.label << in.table.rows << " rows, " << in.table.columns << " cols" << eol;
+    if (!warning.empty()) log << warning << eol;
     if (!in.chromosome.empty()) log << "  chromosome " << in.chromosome << " of " << in.path << eol;
     for (const std::string& note : in.source->notes()) log << "  " << in.which << ": " << note << eol;
     return true;

@@ -16,10 +16,12 @@ struct LdTable {
   std::int32_t rows = 0;
   std::int32_t columns = 0;
   std::uint64_t stride = 0;
+  std::uint64_t genotyped = 0;  // calls that are not missing
 };
 
-// Every row's totals (ld_math.h): the copies of allele A, and whether no genotype is missing.
-std::vector<std::int32_t> ld_row_totals(const PackedGenotypes& packed);
+// Every row's totals (ld_math.h): the copies of allele A, and whether no genotype is missing; and
+// through `genotyped` the calls that are not missing.
+std::vector<std::int32_t> ld_row_totals(const PackedGenotypes& packed, std::uint64_t* genotyped = nullptr);
 
 // Copies the packed rows to `device` chunk by chunk (1000 rows each, in order), on `stream` or, when
 // it is null, synchronously. Throws DeviceError "CUDA memory copy failed: <runtime text>".

@@ -37,6 +37,7 @@ struct LdSettings {
   int threads = 256;
   float cutoff = 0.8f;
   LdEstimate estimate = LdEstimate::kEm20;  // -estimate em20 | ml
+  bool estimate_given = false;              // -estimate was on the command line
   std::string command_line;        // " <argv[0]> <argv[1]> ...", as the run log echoes it
   std::string chromosome0;         // -chr0: only this chromosome of a fileset or VCF
   std::string chromosome1;         // -chr1

@@ -20,16 +20,31 @@ TEST(Dispatch, NoCommandPrintsTheUsageText) {
 }
 
 TEST(Dispatch, HelpAndVersionAsOtherToolsGiveThem) {
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"},
-                                               {"-h"},
-                                               {"help"},
-                                               {"genotype_interaction", "--help"},
-                                               {"interChromLDr2", "-h"},
-                                               {"merge", "--help"}}) {
+  // The usage text, then every command and every option with its default.
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"}, {"-h"}, {"help"}}) {
     const auto r = run_varpair(args);
     EXPECT_EQ(r.status, 0) << args[0];
-    EXPECT_EQ(r.out, kUsage);
+    EXPECT_EQ(r.out.substr(0, kUsage.size()), kUsage);
+    for (const char* named : {"  merge ", "  boost_interaction ", "-parallel K N", "-chr0 C, -chr1 C", "-pheno FILE",
+                              "-covar FILE", "-covar_name A,B", "-estimate E", "[em20]", "[0.00001]"})
+      EXPECT_NE(r.out.find(named), std::string::npos) << named;
     EXPECT_EQ(r.err, "");
+  }
+  // One command's options, only its own.
+  struct Own {
+    std::vector<std::string> args;
+    const char* has;
+    const char* lacks;
+  };
+  for (const Own& c : {Own{{"genotype_interaction", "--help"}, "-or_cut R", "-estimate"},
+                       Own{{"boost_interaction", "-h"}, "-covar FILE", "-or_cut"},
+                       Own{{"interChromLDr2", "-h"}, "-estimate E", "-alpha_cut"},
+                       Own{{"merge", "--help"}, "-parallel N", "-threads"}}) {
+    const auto r = run_varpair(c.args);
+    EXPECT_EQ(r.status, 0) << c.args[0];
+    EXPECT_EQ(r.out.rfind("varpair " + c.args[0] + ": ", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find(c.has), std::string::npos) << c.args[0];
+    EXPECT_EQ(r.out.find(c.lacks), std::string::npos) << c.args[0];
   }
   const auto version = run_varpair({"--version"});
   EXPECT_EQ(version.status, 0);

@@ -1,0 +1,142 @@
+"""Inputs recognised by their content as well as their names, on real processes: upper-case and .vcf.bgz
+names read as what they are; a VCF, a compressed file, a .bed, .bim or .fam given where a text table
+would be read is refused with what it looks like; failures shown on standard error; VCF header
+problems with htslib's reason; inputs without any genotype refused and mostly missing ones warned
+about. VARPAIR_BIN and SIMULATE_BIN name the programs."""
+import filecmp
+import gzip
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+VARPAIR = os.environ.get("VARPAIR_BIN")
+SIMULATE = os.environ.get("SIMULATE_BIN")
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+EXAMPLES = os.path.join(ROOT, "examples")
+
+
+def varpair(*args):
+    return subprocess.run([VARPAIR] + list(args), capture_output=True, text=True)
+
+
+@unittest.skipUnless(VARPAIR and SIMULATE, "VARPAIR_BIN and SIMULATE_BIN not set")
+class InputKinds(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.d = cls.tmp.name
+        cls.vcf = subprocess.run([SIMULATE, "cc", "--snps", "30", "--cases", "40", "--controls", "50", "--seed", "2",
+                                  "--missing", "0.02", "--vcf", "vcf.gz", "--plink", "--out", cls.path("cc")],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+        if cls.vcf:
+            with gzip.open(cls.path("cc.vcf.gz"), "rt") as f, open(cls.path("cc.vcf"), "w") as out:
+                out.write(f.read())
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    @classmethod
+    def path(cls, name):
+        return os.path.join(cls.d, name)
+
+    def refused(self, args, message):
+        out = self.path("refused.txt")
+        r = varpair(*args, "-o", out)
+        self.assertEqual(r.returncode, 1, args)
+        self.assertIn(message, r.stdout, args)
+        self.assertIn(message, r.stderr, "the failure shows on standard error too")
+        self.assertFalse(os.path.exists(out))
+        return r
+
+    def test_names_match_without_regard_to_case_and_bgz_is_a_compressed_vcf(self):
+        if not self.vcf:
+            self.skipTest("built without htslib")
+        shutil.copy(self.path("cc.vcf"), self.path("GATK.VCF"))
+        shutil.copy(self.path("cc.vcf.gz"), self.path("study.vcf.bgz"))
+        outputs = {}
+        for name in ("cc.vcf", "GATK.VCF", "study.vcf.bgz"):
+            out = self.path(name + ".txt")
+            r = varpair("genotype_interaction", "-file0", self.path(name), "-pheno", self.path("cc.pheno"), "-o", out,
+                        "-alpha_cut", "0.5", "-or_cut", "1.1")
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+            outputs[name] = out
+        self.assertTrue(filecmp.cmp(outputs["GATK.VCF"], outputs["cc.vcf"], shallow=False))
+        self.assertTrue(filecmp.cmp(outputs["study.vcf.bgz"], outputs["cc.vcf"], shallow=False))
+        for part in ("bed", "bim", "fam"):  # an upper-case fileset
+            shutil.copy(self.path("cc." + part), self.path("CC." + part.upper()))
+        r = varpair("boost_interaction", "-file0", self.path("CC.BED"), "-o", self.path("upper.txt"))
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+
+    def test_files_that_are_not_text_tables_are_refused_with_what_they_look_like(self):
+        controls = os.path.join(EXAMPLES, "cc.controls.txt")
+        shutil.copy(os.path.join(EXAMPLES, "cc.bed"), self.path("cc_bed_copy.txt"))
+        with open(os.path.join(EXAMPLES, "cc.cases.txt"), "rb") as f, gzip.open(self.path("cases.gz"), "wb") as g:
+            g.write(f.read())
+        cases = [
+            (os.path.join(EXAMPLES, "cc.bim"), "is the .bim of a PLINK fileset: give the .bed or the prefix"),
+            (os.path.join(EXAMPLES, "cc.fam"), "is the .fam of a PLINK fileset: give the .bed or the prefix"),
+            (self.path("cc_bed_copy.txt"), "is the .bed of a PLINK fileset"),
+            (self.path("cases.gz"), "is compressed (gzip or BGZF)"),
+        ]
+        if self.vcf:
+            shutil.copy(self.path("cc.vcf"), self.path("calls.txt"))
+            cases.append((self.path("calls.txt"), "looks like a VCF: name it .vcf"))
+        for path, message in cases:
+            self.refused(["genotype_interaction", "-file0", path, "-file1", controls], message)
+            self.refused(["interChromLDr2", "-file0", path, "-file1", os.path.join(EXAMPLES, "ld.file1.txt")], message)
+
+    def test_a_failure_shows_on_standard_error_once(self):
+        r = varpair("interChromLDr2", "-file0", self.path("missing.bed"), "-file1", self.path("missing.bed"), "-o",
+                    self.path("x.txt"))
+        self.assertEqual(r.returncode, 1)
+        errors = [line for line in r.stdout.splitlines() if line.startswith("Error")]
+        self.assertTrue(errors, r.stdout)
+        self.assertEqual(r.stderr.splitlines(), errors, "each error line once on standard error, nothing else")
+
+    def test_vcf_problems_are_told_apart(self):
+        if not self.vcf:
+            self.skipTest("built without htslib")
+        with open(self.path("cc.vcf")) as f:
+            lines = f.read().split("\n")
+        chrom = next(k for k, line in enumerate(lines) if line.startswith("#CHROM"))
+        spaces = lines[:chrom] + [lines[chrom].replace("\t", " ")] + lines[chrom + 1:]
+        with open(self.path("spaces.vcf"), "w") as f:
+            f.write("\n".join(spaces))
+        open(self.path("empty.vcf"), "w").close()
+        with open(self.path("plain.vcf"), "w") as f:
+            f.write("1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/1\n")
+        # Every call haploid: no genotype at all.
+        haploid = [line if line.startswith("#") or not line else
+                   "\t".join(line.split("\t")[:9] + [c.split("/")[0] for c in line.split("\t")[9:]])
+                   for line in lines]
+        with open(self.path("haploid.vcf"), "w") as f:
+            f.write("\n".join(haploid))
+        for name, message in (("spaces.vcf", "could not parse the VCF header: "),
+                              ("empty.vcf", "the file is empty"),
+                              ("plain.vcf", "no VCF header (a VCF starts with ##fileformat=VCF)"),
+                              ("haploid.vcf", "has no genotypes: all its 2700 calls (30 variants, 90 samples) are")):
+            self.refused(["genotype_interaction", "-file0", self.path(name), "-pheno", self.path("cc.pheno")],
+                         message if name != "haploid.vcf" else "has no genotypes")
+            r = varpair("interChromLDr2", "-file0", self.path(name), "-file1", self.path("cc.vcf"), "-o",
+                        self.path("ld.txt"))
+            self.assertEqual(r.returncode, 1)
+            self.assertIn(message, r.stdout, name)
+
+    def test_mostly_missing_calls_are_warned_about(self):
+        with open(os.path.join(EXAMPLES, "ld.file0.txt")) as f:
+            rows = [line.split() for line in f]
+        with open(self.path("sparse.txt"), "w") as f:
+            for row in rows:
+                f.write(" ".join(g if k % 3 == 0 else "NA" for k, g in enumerate(row)) + "\n")
+        r = varpair("interChromLDr2", "-file0", self.path("sparse.txt"), "-file1",
+                    os.path.join(EXAMPLES, "ld.file1.txt"), "-o", self.path("sparse-r2.txt"))
+        self.assertEqual(r.returncode, 0, r.stdout)
+        self.assertIn("Warning: %s: 66." % self.path("sparse.txt"), r.stdout)
+        self.assertIn("% of its 48000 calls are missing", r.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main()
