@@ -198,12 +198,21 @@ void check_text_table(const char* data, std::uint64_t size, const std::string& p
     if (!fields.empty()) lines.push_back(std::move(fields));
   }
   if (lines.empty()) return;
-  bool bim = true, fam = true;
+  // A .fam line can pass for a .bim line of numeric alleles ("s0 s0 0 0 0 2"): a .bim shows itself by
+  // letters in its alleles or a base-pair position of three digits or more, a .fam does not.
+  const auto telling = [](const std::vector<std::string>& f) {
+    bool letters = false;
+    for (const char c : f[4] + f[5]) letters = letters || std::isalpha(static_cast<unsigned char>(c));
+    return letters || f[3].size() >= 3;
+  };
+  bool bim = true, clearly_bim = true, fam = true;
   for (const auto& f : lines) {
     bim = bim && bim_line(f);
+    clearly_bim = clearly_bim && bim_line(f) && telling(f);
     fam = fam && fam_line(f);
   }
-  if (bim) throw InputError(path + " is the .bim of a PLINK fileset: give the .bed or the prefix");
+  if (clearly_bim || (bim && !fam))
+    throw InputError(path + " is the .bim of a PLINK fileset: give the .bed or the prefix");
   if (fam) throw InputError(path + " is the .fam of a PLINK fileset: give the .bed or the prefix");
 }
 

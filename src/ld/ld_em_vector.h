@@ -1,5 +1,5 @@
 // The host backend's vector path of the LD kernel: a block's pairs counted one after another and
-// their EM estimates run side by side in AVX-512 lanes. Every lane performs exactly the single-
+// their EM estimates run side by side in AVX-512 lanes (maximum-likelihood estimates one by one). Every lane performs exactly the single-
 // precision operations of estimate_haplotypes (ld_math.h), in the same order, with the same
 // logarithm, so each pair gets the same value bit for bit. On the GPU the path does not exist.
 #pragma once
@@ -7,6 +7,7 @@
 #include "device/vector_path.h"
 #include "ld/ld_kernels.h"
 #include "ld/ld_math.h"
+#include "ld/ld_ml.h"
 
 namespace varpair {
 
@@ -65,10 +66,12 @@ bool compute_ld_block_on_vector_path(const LdComputeArgs& a, int samples) {
     slot_of[k] = estimated ? static_cast<unsigned int>(valued) : skipped ? kSkipSlot : kNoSlot;
     valued += estimated;
   }
-  estimate_haplotypes_many(counts, valued, frequencies);
+  // The maximum-likelihood estimate is the scalar one pair by pair (ld_ml.h), the EM's in lanes.
+  if (!a.maximum_likelihood) estimate_haplotypes_many(counts, valued, frequencies);
   for (unsigned int k = 0; k < n; ++k) {
     const float value = slot_of[k] == kNoSlot     ? kNoLdValue
                         : slot_of[k] == kSkipSlot ? kSkippedLdValue
+                        : a.maximum_likelihood    ? ld_measure_ml<kMeasure>(counts[slot_of[k]])
                                                   : ld_measure<kMeasure>(frequencies[slot_of[k]]);
     a.results[first + k] = value;
     count_ld_value(value, a.histogram, a.missing);

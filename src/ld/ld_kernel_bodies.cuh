@@ -14,7 +14,7 @@ __device__ __forceinline__ unsigned int batch_position() { return blockIdx.x * b
 
 template <LdMeasure kMeasure>
 __device__ __forceinline__ void compute_ld_body(const LdComputeArgs& a, int samples) {
-  if (!a.maximum_likelihood && compute_ld_block_on_vector_path<kMeasure>(a, samples)) return;
+  if (compute_ld_block_on_vector_path<kMeasure>(a, samples)) return;
   const unsigned int t = batch_position();
   if (t >= a.count) return;
   const unsigned long long g = a.offset + t;

@@ -58,33 +58,52 @@ struct Cubic {
     const double q = f * g + (pa - f) * (pb - f);
     return t * q + (t * f - n_ab) * ((4.0 * f + 1.0) - 2.0 * pa - 2.0 * pb) - n_dh * (g + f);
   }
+  __host__ __device__ __forceinline__ double curvature(double f) const {
+    return 2.0 * t * (((4.0 * f + 1.0) - 2.0 * pa - 2.0 * pb)) + 4.0 * (t * f - n_ab) - 2.0 * n_dh;
+  }
 };
 
-// The root of the cubic in [lo, hi], where it rises from g_lo < 0 to g_hi >= 0: from the chord's
-// point, Newton's steps kept inside the bracket (halving where a step leaves it). A step below 2^-40
-// of the point leaves the next one, which converges quadratically, exact to the last bits.
+// The root of the cubic in [lo, hi], where it rises from g_lo < 0 to g_hi >= 0: from `guess` (or
+// the chord's point where the guess lies outside), Halley's steps while they stay inside the
+// bracket, and where one would leave it the chord of the bracket (its kept end's value halved, the
+// Illinois way, so that a root near one end is reached in a few steps, not by halving). Halley's
+// steps converge cubically (two from the guess, mostly): after one below 2^-40 the root lies within
+// a few ulps. Each takes one division, which is what the step's time is.
 __host__ __device__ __forceinline__ double bracketed_root(const Cubic& c, double lo, double hi, double g_lo,
-                                                          double g_hi) {
+                                                          double g_hi, double guess) {
   if (g_hi == 0.0) return hi;
-  double x = lo - g_lo * ((hi - lo) / (g_hi - g_lo));
-  if (!(x > lo && x < hi)) x = lo + (hi - lo) / 2.0;
+  const auto chord = [&] {
+    const double x = lo - g_lo * ((hi - lo) / (g_hi - g_lo));
+    return x > lo && x < hi ? x : lo + (hi - lo) / 2.0;
+  };
+  double x = guess > lo && guess < hi ? guess : chord();
+  int kept = 0;  // which end the last steps kept: -1 lo, 1 hi
   for (int step = 0; step < 100; ++step) {
     const double gx = c.value(x);
     if (gx == 0.0) return x;
-    if (gx < 0.0)
+    if (gx < 0.0) {
       lo = x;
-    else
+      g_lo = gx;
+      if (kept == 1) g_hi /= 2.0;
+      kept = 1;
+    } else {
       hi = x;
-    const double d = c.slope(x);
-    const double move = d != 0.0 ? gx / d : 0.0;
-    const double next = x - move;
-    if (!(next > lo && next < hi) || d == 0.0) {
-      x = lo + (hi - lo) / 2.0;
-      if (hi - lo <= 2.220446049250313e-16 * hi) return x;
-      continue;
+      g_hi = gx;
+      if (kept == -1) g_lo /= 2.0;
+      kept = -1;
     }
-    if ((move < 0.0 ? -move : move) <= 9.094947017729282e-13 * x) return next;  // 2^-40
-    x = next;
+    if (hi - lo <= 2.220446049250313e-16 * (hi > 0.0 ? hi : 1.0)) return x;
+    const double d = c.slope(x);
+    const double den = 2.0 * d * d - gx * c.curvature(x);
+    const double move = den != 0.0 ? 2.0 * gx * d / den : hi - lo;
+    if ((move < 0.0 ? -move : move) <= 9.094947017729282e-13) return x - move;  // 2^-40: converged
+    const double next = x - move;
+    if (next > lo && next < hi) {
+      x = next;
+      kept = 0;
+    } else {
+      x = chord();
+    }
   }
   return x;
 }
@@ -107,11 +126,13 @@ __host__ __device__ __forceinline__ double log_likelihood(const HaplotypeCounts&
 __host__ __device__ __forceinline__ HaplotypeFrequenciesDouble estimate_haplotypes_ml(const HaplotypeCounts& h) {
   const double n_ab = h.nAB, n_dh = h.nDH;
   const double t = ((static_cast<double>(h.nAB) + h.nAb) + (static_cast<double>(h.naB) + h.nab)) + 2.0 * n_dh;
-  const double pa = (n_ab + h.nAb + n_dh) / t, pb = (n_ab + h.naB + n_dh) / t;
-  double f = n_ab / t;
+  // One division, then products: the divisions' latency is most of the estimate's time.
+  const double per = 1.0 / t;
+  const double pa = (n_ab + h.nAb + n_dh) * per, pb = (n_ab + h.naB + n_dh) * per;
+  double f = n_ab * per;
   if (h.nDH > 0) {
     const ml_detail::Cubic c{t, n_ab, n_dh, pa, pb};
-    const double lo = n_ab / t, hi = (n_ab + n_dh) / t;
+    const double lo = n_ab * per, hi = (n_ab + n_dh) * per;
     // The cubic's turning points split [lo, hi] into pieces where it is monotone: a root in each
     // piece whose ends differ in sign. Its expanded form serves only to find them.
     const double b = t * (1.0 - 2.0 * pa - 2.0 * pb) - 2.0 * n_ab - n_dh;
@@ -119,7 +140,12 @@ __host__ __device__ __forceinline__ HaplotypeFrequenciesDouble estimate_haplotyp
     // G' = 6T f^2 + 2b f + cc
     double ends[4] = {lo, hi, hi, hi};
     int pieces = 1;
-    const double disc = 4.0 * b * b - 24.0 * t * cc;
+    // G' is a parabola opening upwards: where its least value over [lo, hi] is positive (the usual
+    // case) the cubic is monotone there, and no square root is needed.
+    const double vertex = -b * per / 6.0;
+    const double v = vertex < lo ? lo : vertex > hi ? hi : vertex;
+    const double least = (6.0 * t * v + 2.0 * b) * v + cc;
+    const double disc = least > 0.0 ? 0.0 : 4.0 * b * b - 24.0 * t * cc;
     if (disc > 0.0) {
       const double root = sqrt(disc);
       const double turn1 = (-2.0 * b - root) / (12.0 * t), turn2 = (-2.0 * b + root) / (12.0 * t);
@@ -127,8 +153,14 @@ __host__ __device__ __forceinline__ HaplotypeFrequenciesDouble estimate_haplotyp
       if (turn2 > ends[pieces - 1] && turn2 < hi) ends[pieces++] = turn2;
       ends[pieces] = hi;
     }
-    // Candidates: the roots where the cubic rises through 0 (the likelihood's maxima), and an end
-    // where it is 0 (a zero count at the boundary).
+    // Candidates: the roots where the cubic rises through 0 (the likelihood's maxima). At an end
+    // where a zero count makes it 0, the piece beside that end says whether the likelihood peaks
+    // there; values at such ends are taken as exactly 0, not as their rounding.
+    const bool zero_lo = h.nAB == 0 || h.nab == 0, zero_hi = h.nAb == 0 || h.naB == 0;
+    double values[4];
+    for (int k = 0; k <= pieces; ++k) values[k] = c.value(ends[k]);
+    if (zero_lo) values[0] = 0.0;
+    if (zero_hi) values[pieces] = 0.0;
     double best = 0.0, best_ll = 0.0;
     int found = 0;
     const auto consider = [&](double x) {
@@ -145,12 +177,15 @@ __host__ __device__ __forceinline__ HaplotypeFrequenciesDouble estimate_haplotyp
         best_ll = ll;
       }
     };
-    if (h.nAB == 0 || h.nab == 0) consider(lo);
-    for (int p = 0; p < pieces; ++p) {
-      const double g0 = c.value(ends[p]), g1 = c.value(ends[p + 1]);
-      if (g0 < 0.0 && g1 >= 0.0) consider(ml_detail::bracketed_root(c, ends[p], ends[p + 1], g0, g1));
-    }
-    if ((h.nAb == 0 || h.naB == 0) && !(found > 0 && best == hi)) consider(hi);
+    // Newton starts from one EM step from the known haplotypes' shares (half a count added to each):
+    // mostly a few ulps short of the root already.
+    const double coupling = (n_ab + 0.5) * (static_cast<double>(h.nab) + 0.5);
+    const double repulsion = (static_cast<double>(h.nAb) + 0.5) * (static_cast<double>(h.naB) + 0.5);
+    const double guess = lo + (hi - lo) * (coupling / (coupling + repulsion));
+    if (zero_lo && values[1] > 0.0) consider(lo);
+    for (int p = 0; p < pieces; ++p)
+      if (values[p] < 0.0 && values[p + 1] >= 0.0)
+        consider(ml_detail::bracketed_root(c, ends[p], ends[p + 1], values[p], values[p + 1], guess));
     if (found == 0) {  // rounding hid every crossing: the better end
       consider(lo);
       consider(hi);
