@@ -25,8 +25,19 @@ bool exists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
-std::string fileset_prefix(const std::string& path) {
-  return ends_with(path, ".bed") ? path.substr(0, path.size() - 4) : path;
+// The extension of a fileset part in the letter case of the .bed's own (".Bed" -> ".Bim"), so
+// STUDY.BED's parts are STUDY.BIM and STUDY.FAM; where no such file exists, the lower-case and then
+// the upper-case name that does, and the lower-case name for the error if none does.
+std::string companion(const std::string& prefix, const std::string& bed_extension, const std::string& extension) {
+  std::string matched = extension;
+  for (std::size_t k = 1; k < matched.size() && k < bed_extension.size(); ++k)
+    if (std::isupper(static_cast<unsigned char>(bed_extension[k])))
+      matched[k] = static_cast<char>(std::toupper(static_cast<unsigned char>(matched[k])));
+  std::string upper = extension;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const std::string& candidate : {matched, extension, upper})
+    if (exists(prefix + candidate)) return prefix + candidate;
+  return prefix + extension;
 }
 
 // A text table: its samples are its columns, matched by position.
@@ -61,18 +72,20 @@ class TextSource : public GenotypeSource {
   std::vector<Phenotype> no_phenotypes_;
 };
 
+GenotypePath plink_parts(const std::string& prefix, const std::string& bed_extension) {
+  return {GenotypeFormat::kPlink,
+          {prefix + bed_extension, companion(prefix, bed_extension, ".bim"), companion(prefix, bed_extension, ".fam")}};
+}
+
 }  // namespace
 
 GenotypePath classify_genotype_path(const std::string& path) {
   if (ends_with(path, ".vcf") || ends_with(path, ".vcf.gz") || ends_with(path, ".vcf.bgz") || ends_with(path, ".bcf"))
     return {GenotypeFormat::kVcf, {path}};
-  if (ends_with(path, ".bed") || (!exists(path) && exists(path + ".bed"))) {
-    const std::string prefix = fileset_prefix(path);
-    // STUDY.BED's parts are STUDY.BIM and STUDY.FAM.
-    const bool upper = path.size() >= 4 && path.compare(path.size() - 4, 4, ".BED") == 0;
-    return {GenotypeFormat::kPlink,
-            {prefix + (upper ? ".BED" : ".bed"), prefix + (upper ? ".BIM" : ".bim"), prefix + (upper ? ".FAM" : ".fam")}};
-  }
+  if (ends_with(path, ".bed")) return plink_parts(path.substr(0, path.size() - 4), path.substr(path.size() - 4));
+  // A bare prefix names the fileset when no file has that name.
+  if (!exists(path) && (exists(path + ".bed") || exists(path + ".BED")))
+    return plink_parts(path, exists(path + ".bed") ? ".bed" : ".BED");
   return {GenotypeFormat::kText, {path}};
 }
 

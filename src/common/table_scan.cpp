@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -136,15 +136,16 @@ bool is_number(const std::string& t) {
   return end == t.c_str() + t.size();
 }
 
-// A genotype table's token: 0, 1 or 2 (with decimals of 0), or a usual missing value.
-bool is_genotype_token(const std::string& t) {
-  if (t == "NA" || t == "." || t == "-1" || t == "-9" || t == "?" || t == "nan" || t == "NaN") return true;
-  if (t.empty() || t[0] < '0' || t[0] > '2') return false;
-  if (t.size() == 1) return true;
-  if (t[1] != '.') return false;
-  for (std::size_t k = 2; k < t.size(); ++k)
-    if (t[k] != '0') return false;
-  return true;
+// A variant's or sample's ID, as a table's token never is: a table holds 0, 1 or 2 (with decimals,
+// "1.0") and missing values, which are short or spelled alike ("N", "-9", "NA", "nan", "--", ".").
+// Numeric IDs of two digits or more ("1001") are IDs.
+bool is_id(const std::string& t) {
+  if (t.size() < 2 || t[0] == '-' || t[0] == '.' || (t[0] >= '0' && t[0] <= '2' && t[1] == '.')) return false;
+  std::string lower;
+  for (const char c : t) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower == "na" || lower == "nan" || lower == "nn" || lower == "null" || lower == "none" || lower == "missing")
+    return false;
+  return std::any_of(t.begin(), t.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
 }
 
 bool is_allele(const std::string& t) {
@@ -155,15 +156,18 @@ bool is_allele(const std::string& t) {
   return true;
 }
 
-// A .bim line: CHR ID CM BP A1 A2; a .fam line: FID IID FATHER MOTHER SEX PHENOTYPE. Their IDs are
-// not genotype tokens, which a table's second column always is.
+// A .bim line: CHR ID CM BP A1 A2; a .fam line: FID IID FATHER MOTHER SEX PHENOTYPE, each with an
+// ID in its second column (a table there holds a genotype or a missing value). A .bim's variants
+// may be unnamed ("."), told from a table by a base-pair position of three digits or more, which no
+// table token is.
 bool bim_line(const std::vector<std::string>& f) {
-  return f.size() == 6 && !is_genotype_token(f[1]) && is_number(f[2]) && is_integer(f[3]) && is_allele(f[4]) &&
-         is_allele(f[5]);
+  const auto position = [](const std::string& t) { return t.size() >= 3 && t[0] != '-' && is_integer(t); };
+  return f.size() == 6 && (is_id(f[1]) || (f[1] == "." && position(f[3]))) && is_number(f[2]) && is_integer(f[3]) &&
+         is_allele(f[4]) && is_allele(f[5]);
 }
 
 bool fam_line(const std::vector<std::string>& f) {
-  return f.size() == 6 && !is_genotype_token(f[1]) && (f[4] == "0" || f[4] == "1" || f[4] == "2") &&
+  return f.size() == 6 && is_id(f[1]) && (f[4] == "0" || f[4] == "1" || f[4] == "2") &&
          (is_number(f[5]) || f[5] == "NA");
 }
 
@@ -172,10 +176,12 @@ bool fam_line(const std::vector<std::string>& f) {
 void check_text_table(const char* data, std::uint64_t size, const std::string& path) {
   const auto starts = [&](const char* magic, std::size_t n) { return size >= n && std::memcmp(data, magic, n) == 0; };
   if (starts("\x1f\x8b", 2))
-    throw InputError(path + " is compressed (gzip or BGZF), which a text table is not; a compressed VCF is read "
-                            "by the name .vcf.gz or .vcf.bgz");
+    throw InputError(path +
+                     " is compressed (gzip or BGZF), which a text table is not; a compressed VCF is read "
+                     "by the name .vcf.gz or .vcf.bgz");
   if (starts("BCF\x02", 4)) throw InputError(path + " looks like a BCF: name it .bcf");
-  if (starts("\x6c\x1b", 2)) throw InputError(path + " is the .bed of a PLINK fileset: name it .bed, or give the prefix");
+  if (starts("\x6c\x1b", 2))
+    throw InputError(path + " is the .bed of a PLINK fileset: name it .bed, or give the prefix");
   const std::size_t skip = starts("\xEF\xBB\xBF", 3) ? 3 : 0;
   if (size >= skip + 16 && std::memcmp(data + skip, "##fileformat=VCF", 16) == 0)
     throw InputError(path + " looks like a VCF: name it .vcf (or .vcf.gz, .vcf.bgz, .bcf)");
@@ -223,7 +229,8 @@ std::string check_calls(std::uint64_t genotyped, std::int32_t rows, std::int32_t
                      " variants, " + std::to_string(samples) + " samples) are missing");
   if (2 * genotyped >= calls) return "";
   char share[16];
-  std::snprintf(share, sizeof share, "%.1f", 100.0 * static_cast<double>(calls - genotyped) / static_cast<double>(calls));
+  std::snprintf(share, sizeof share, "%.1f",
+                100.0 * static_cast<double>(calls - genotyped) / static_cast<double>(calls));
   return "Warning: " + what + ": " + share + " % of its " + std::to_string(calls) + " calls are missing";
 }
 

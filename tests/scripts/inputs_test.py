@@ -67,8 +67,18 @@ class InputKinds(unittest.TestCase):
         self.assertTrue(filecmp.cmp(outputs["study.vcf.bgz"], outputs["cc.vcf"], shallow=False))
         for part in ("bed", "bim", "fam"):  # an upper-case fileset
             shutil.copy(self.path("cc." + part), self.path("CC." + part.upper()))
-        r = varpair("boost_interaction", "-file0", self.path("CC.BED"), "-o", self.path("upper.txt"))
-        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        os.makedirs(self.path("mixed"), exist_ok=True)  # a .Bed beside lower-case parts
+        for part, name in (("bed", "cc.Bed"), ("bim", "cc.bim"), ("fam", "cc.fam")):
+            shutil.copy(self.path("cc." + part), os.path.join(self.path("mixed"), name))
+        tables = {}
+        for given in (self.path("CC.BED"), self.path("CC"), os.path.join(self.path("mixed"), "cc.Bed"),
+                      self.path("cc")):
+            out = given + ".boost.txt"
+            r = varpair("boost_interaction", "-file0", given, "-o", out)
+            self.assertEqual(r.returncode, 0, given + ": " + r.stdout + r.stderr)
+            tables[given] = out
+        for given, out in tables.items():
+            self.assertTrue(filecmp.cmp(out, tables[self.path("cc")], shallow=False), given)
 
     def test_files_that_are_not_text_tables_are_refused_with_what_they_look_like(self):
         controls = os.path.join(EXAMPLES, "cc.controls.txt")
@@ -87,6 +97,29 @@ class InputKinds(unittest.TestCase):
         for path, message in cases:
             self.refused(["genotype_interaction", "-file0", path, "-file1", controls], message)
             self.refused(["interChromLDr2", "-file0", path, "-file1", os.path.join(EXAMPLES, "ld.file1.txt")], message)
+
+    def test_six_sample_tables_with_missing_values_are_still_tables(self):
+        # Six columns whose second holds missing values or numbers a .bim or .fam also has.
+        rows = {"na.txt": ["0 N 1 2 0 2", "1 - 0 1 2 1", "2 9 1 0 0 1"],
+                "dots.txt": ["1 . 0 1 A G", "0 NA 1 2 0 0", "2 -9 0 0 1 2"],
+                "decimals.txt": ["0 1.0 0 1 1 2", "2 2.00 1 0 0 1", "1 0.0 2 2 1 0"]}
+        for name, lines in rows.items():
+            with open(self.path(name), "w") as f:
+                f.write("\n".join(lines * 3) + "\n")
+            r = varpair("interChromLDr2", "-file0", self.path(name), "-file1", self.path(name), "-o",
+                        self.path(name + ".r2"))
+            self.assertEqual(r.returncode, 0, name + ": " + r.stdout)
+            self.assertIn("File0: 9 rows, 6 cols", r.stdout, name)
+        # The real thing with numeric sample IDs and unnamed variants is still refused.
+        with open(self.path("numeric.fam"), "w") as f:
+            f.write("".join("%d %d 0 0 1 2\n" % (1000 + k, 1000 + k) for k in range(5)))
+        with open(self.path("unnamed.bim"), "w") as f:
+            f.write("".join("1 . 0 %d A G\n" % (10000 + k) for k in range(5)))
+        controls = os.path.join(EXAMPLES, "cc.controls.txt")
+        self.refused(["genotype_interaction", "-file0", self.path("numeric.fam"), "-file1", controls],
+                     "is the .fam of a PLINK fileset")
+        self.refused(["genotype_interaction", "-file0", self.path("unnamed.bim"), "-file1", controls],
+                     "is the .bim of a PLINK fileset")
 
     def test_a_failure_shows_on_standard_error_once(self):
         r = varpair("interChromLDr2", "-file0", self.path("missing.bed"), "-file1", self.path("missing.bed"), "-o",
