@@ -24,6 +24,9 @@ run interChromLDr2 -file0 examples/ld.file0.txt -file1 examples/ld.file1.txt \
   -o "$out/r2.txt" -r2_cut 0.5 -distribution "$out/r2_distribution.txt"
 run interChromLDdprime -file0 examples/ld.file0.txt -file1 examples/ld.file1.txt \
   -o "$out/dprime.txt" -dprime_cut 0
+# The maximum-likelihood estimate of the haplotype frequencies, as PLINK 1.9 and Haploview report D'.
+run interChromLDdprime -file0 examples/ld.file0.txt -file1 examples/ld.file1.txt -o "$out/dprime.em20.txt"
+run interChromLDdprime -file0 examples/ld.file0.txt -file1 examples/ld.file1.txt -o "$out/dprime.ml.txt" -estimate ml
 run genotype_interaction -file0 examples/cc.cases.txt -file1 examples/cc.controls.txt -o "$out/genotype.txt"
 run mdr_interaction -file0 examples/cc.cases.txt -file1 examples/cc.controls.txt -o "$out/mdr.txt"
 run domrec_interaction -file0 examples/cc.cases.txt -file1 examples/cc.controls.txt -o "$out/domrec.txt"
@@ -43,6 +46,7 @@ echo "r2 >= 0.5 ($out/r2.txt): file1 SNPs 20-39 copy file0 SNPs 60-79, 80-89 cop
 echo "  $(tail -n +2 "$out/r2.txt" | wc -l) pairs; the first:"
 tail -n +2 "$out/r2.txt" | head -n 5
 echo "D' >= 0.99 decoded from the part files ($out/dprime.txt_parts): $(python3 scripts/read_parts.py "$out/dprime.txt" --min 0.99 | tail -n +2 | wc -l) pairs"
+echo "D' >= 0.8 by the 20-round EM: $(tail -n +2 "$out/dprime.em20.txt" | wc -l) pairs; by -estimate ml (PLINK's estimate): $(tail -n +2 "$out/dprime.ml.txt" | wc -l) pairs"
 echo
 echo "Interaction records of the planted pairs (SNPs 20-120 aa*bb, 50-150 (AA+Aa)*(BB+Bb), 80-180 Aa*Bb):"
 for model in genotype mdr domrec; do

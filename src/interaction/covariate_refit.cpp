@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <limits>
 
 #include "common/errors.h"
 
@@ -40,6 +41,14 @@ struct NestedFits {
 };
 
 }  // namespace
+
+RunCovariates covariates_of(std::vector<std::string> names, const std::vector<double>& case_rows,
+                            std::int32_t cases, const std::vector<double>& control_rows, std::int32_t controls) {
+  const auto q = static_cast<Eigen::Index>(names.size());
+  using RowMajor = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+  return RunCovariates{std::move(names), Eigen::Map<const RowMajor>(case_rows.data(), cases, q),
+                       Eigen::Map<const RowMajor>(control_rows.data(), controls, q)};
+}
 
 RunCovariates prepare_covariates(RunCovariates raw, std::vector<std::string>& dropped) {
   const Eigen::Index n = raw.cases.rows() + raw.controls.rows();
@@ -103,22 +112,33 @@ int CovariateRefit::genotype(std::int32_t snp, std::int32_t i) const {
   return 3;
 }
 
-PairCells CovariateRefit::cells(std::int32_t snp0, std::int32_t snp1) const {
-  PairCells c{};
-  const std::int32_t n = cases_.samples + controls_.samples;
+CovariateRefit::Genotyped CovariateRefit::genotyped(std::int32_t snp0, std::int32_t snp1) const {
+  Genotyped g;
+  const auto n = static_cast<std::int32_t>(base_.rows());
   for (std::int32_t i = 0; i < n; ++i) {
     const int a = genotype(snp0, i), b = genotype(snp1, i);
     if (a == 3 || b == 3) continue;
-    if (i < cases_.samples)
-      ++c.cases[a][b], ++c.n_cases;
+    g.rows.push_back(i);
+    g.g0.push_back(static_cast<std::int8_t>(a));
+    g.g1.push_back(static_cast<std::int8_t>(b));
+  }
+  return g;
+}
+
+PairCells CovariateRefit::cells(std::int32_t snp0, std::int32_t snp1) const {
+  PairCells c{};
+  const Genotyped g = genotyped(snp0, snp1);
+  for (std::size_t k = 0; k < g.rows.size(); ++k) {
+    if (g.rows[k] < cases_.samples)
+      ++c.cases[g.g0[k]][g.g1[k]], ++c.n_cases;
     else
-      ++c.controls[a][b], ++c.n_controls;
+      ++c.controls[g.g0[k]][g.g1[k]], ++c.n_controls;
   }
   return c;
 }
 
-LogisticFit CovariateRefit::null_fit(const std::vector<std::int32_t>& rows, Penalty penalty) const {
-  if (penalty == Penalty::kNone && static_cast<Eigen::Index>(rows.size()) == base_.rows()) return null_;
+LogisticFit CovariateRefit::null_fit(const std::vector<std::int32_t>& rows) const {
+  if (static_cast<Eigen::Index>(rows.size()) == base_.rows()) return null_;
   // The records of a pair come together and mostly share their samples (all but MDR's, all of
   // them): each worker keeps its last fit.
   thread_local struct {
@@ -126,25 +146,28 @@ LogisticFit CovariateRefit::null_fit(const std::vector<std::int32_t>& rows, Pena
     std::vector<std::int32_t> rows;
     LogisticFit fit;
   } last;
-  if (penalty == Penalty::kNone && last.owner == serial_ && last.rows == rows) return last.fit;
-  LogisticFit fit = fit_logistic(rows_of(base_, rows, 0), entries_of(status_, rows), null_.beta, penalty);
-  if (penalty == Penalty::kNone) {
-    last.owner = serial_;
-    last.rows = rows;
-    last.fit = fit;
-  }
+  if (last.owner == serial_ && last.rows == rows) return last.fit;
+  LogisticFit fit = fit_logistic(rows_of(base_, rows, 0), entries_of(status_, rows), null_.beta, Penalty::kNone);
+  last.owner = serial_;
+  last.rows = rows;
+  last.fit = fit;
   return fit;
 }
 
 namespace {
 
-// Fits the reduced and the full design (the reduced one's columns first) by maximum likelihood,
-// or both by Firth's when `firth` or when either fit fails.
+// The reduced and the full design of a record (the full one's columns span the reduced one's), by
+// maximum likelihood, or both by Firth's (the reduced one as the full model's penalised maximum
+// with its extra terms held at 0) when `firth` or when either maximum-likelihood fit fails.
 NestedFits fit_nested(const Eigen::MatrixXd& reduced, const Eigen::MatrixXd& full, const Eigen::VectorXd& y,
-                      const LogisticFit& ml_reduced, const Eigen::VectorXd& start, bool firth) {
-  NestedFits f{ml_reduced, {}, firth};
+                      const LogisticFit* ml_reduced, const Eigen::VectorXd& start, bool firth) {
+  NestedFits f{{}, {}, firth};
   if (!firth) {
-    f.full = fit_logistic(full, y, extended(f.reduced.beta, full.cols() - reduced.cols()), Penalty::kNone);
+    f.reduced =
+        ml_reduced != nullptr ? *ml_reduced : fit_logistic(reduced, y, start.head(reduced.cols()), Penalty::kNone);
+    // A design that appends one column starts from the reduced fit; another from the covariates'.
+    const bool appended = full.cols() == reduced.cols() + 1;
+    f.full = fit_logistic(full, y, appended ? extended(f.reduced.beta, 1) : start, Penalty::kNone);
     f.firth = !fits_well(f.reduced) || !fits_well(f.full);
   }
   if (f.firth) {
@@ -154,108 +177,151 @@ NestedFits fit_nested(const Eigen::MatrixXd& reduced, const Eigen::MatrixXd& ful
   return f;
 }
 
+bool failed(const NestedFits& f) {
+  return !std::isfinite(f.full.log_likelihood) || !std::isfinite(f.reduced.log_likelihood);
+}
+
 }  // namespace
+
+const char* refit_method_name(std::int32_t method) {
+  return method == static_cast<std::int32_t>(RefitMethod::kFirth)    ? "firth"
+         : method == static_cast<std::int32_t>(RefitMethod::kFailed) ? "failed"
+                                                                      : "ml";
+}
+
+std::vector<Eigen::Index> CovariateRefit::base_columns(const std::vector<std::int32_t>& rows, bool all) const {
+  std::vector<Eigen::Index> columns;
+  if (all) {
+    for (Eigen::Index c = 0; c < base_.cols(); ++c) columns.push_back(c);
+    return columns;
+  }
+  // Over the record's samples a covariate can be constant, or a combination of others (a batch
+  // whose samples miss one SNP): the intercept and the covariates that add to the rank.
+  const Eigen::MatrixXd b = rows_of(base_, rows, 0);
+  columns.push_back(0);
+  for (Eigen::Index c = 1; c < base_.cols(); ++c) {
+    Eigen::MatrixXd trial(b.rows(), static_cast<Eigen::Index>(columns.size()) + 1);
+    for (std::size_t k = 0; k < columns.size(); ++k) trial.col(static_cast<Eigen::Index>(k)) = b.col(columns[k]);
+    trial.col(trial.cols() - 1) = b.col(c);
+    Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(trial);
+    qr.setThreshold(1e-10);
+    if (qr.rank() == trial.cols()) columns.push_back(c);
+  }
+  return columns;
+}
+
+Eigen::MatrixXd CovariateRefit::design(const std::vector<std::int32_t>& rows, const std::vector<Eigen::Index>& columns,
+                                       Eigen::Index extra) const {
+  Eigen::MatrixXd out = Eigen::MatrixXd::Zero(static_cast<Eigen::Index>(rows.size()),
+                                              static_cast<Eigen::Index>(columns.size()) + extra);
+  for (std::size_t r = 0; r < rows.size(); ++r)
+    for (std::size_t c = 0; c < columns.size(); ++c)
+      out(static_cast<Eigen::Index>(r), static_cast<Eigen::Index>(c)) = base_(rows[r], columns[c]);
+  return out;
+}
+
+Eigen::VectorXd CovariateRefit::start_of(const std::vector<Eigen::Index>& columns, Eigen::Index extra) const {
+  Eigen::VectorXd start = Eigen::VectorXd::Zero(static_cast<Eigen::Index>(columns.size()) + extra);
+  for (std::size_t c = 0; c < columns.size(); ++c) start[static_cast<Eigen::Index>(c)] = null_.beta[columns[c]];
+  return start;
+}
 
 AdjustedOdds CovariateRefit::odds(std::int32_t snp0, std::int32_t snp1,
                                   const std::int8_t (&membership)[3][3]) const {
+  const Genotyped g = genotyped(snp0, snp1);
   std::vector<std::int32_t> rows;
   std::vector<double> x;
   std::int64_t table[2][2] = {};  // [in the cell][case]
-  const auto n = static_cast<std::int32_t>(base_.rows());
-  for (std::int32_t i = 0; i < n; ++i) {
-    const int a = genotype(snp0, i), b = genotype(snp1, i);
-    if (a == 3 || b == 3 || membership[a][b] < 0) continue;
-    rows.push_back(i);
-    x.push_back(membership[a][b]);
-    ++table[membership[a][b]][i < cases_.samples ? 1 : 0];
+  for (std::size_t k = 0; k < g.rows.size(); ++k) {
+    const int in = membership[g.g0[k]][g.g1[k]];
+    if (in < 0) continue;
+    rows.push_back(g.rows[k]);
+    x.push_back(in);
+    ++table[in][g.rows[k] < cases_.samples ? 1 : 0];
   }
-  const Eigen::Index last = base_.cols();
-  Eigen::MatrixXd full = rows_of(base_, rows, 1);
-  for (std::size_t r = 0; r < rows.size(); ++r) full(static_cast<Eigen::Index>(r), last) = x[r];
   const Eigen::VectorXd y = entries_of(status_, rows);
   // A cell of the record's table without cases or without controls puts the estimate at infinity.
   const bool empty_cell = table[0][0] == 0 || table[0][1] == 0 || table[1][0] == 0 || table[1][1] == 0;
-  const LogisticFit reduced = empty_cell ? LogisticFit{} : null_fit(rows, Penalty::kNone);
-  const NestedFits f = fit_nested(full.leftCols(last), full, y, reduced, extended(null_.beta, 1), empty_cell);
-  const double b = f.full.beta[last], se = std::sqrt(f.full.covariance(last, last));
-  const double lr = std::max(0.0, 2.0 * (f.full.log_likelihood - f.reduced.log_likelihood));
-  return AdjustedOdds{std::exp(b), std::exp(b - kWaldZ * se), std::exp(b + kWaldZ * se), gsl_cdf_chisq_Q(lr, 1.0),
-                      f.firth};
+  for (const bool all : {true, false}) {
+    const std::vector<Eigen::Index> columns = base_columns(rows, all);
+    const auto last = static_cast<Eigen::Index>(columns.size());
+    Eigen::MatrixXd full = design(rows, columns, 1);
+    for (std::size_t r = 0; r < rows.size(); ++r) full(static_cast<Eigen::Index>(r), last) = x[r];
+    LogisticFit cached;
+    if (all && !empty_cell) cached = null_fit(rows);
+    const NestedFits f = fit_nested(full.leftCols(last), full, y, all && !empty_cell ? &cached : nullptr,
+                                    start_of(columns, 1), empty_cell);
+    if (failed(f)) continue;  // a design singular over the record's samples: without its idle covariates
+    const double b = f.full.beta[last], se = std::sqrt(f.full.covariance(last, last));
+    const double lr = std::max(0.0, 2.0 * (f.full.log_likelihood - f.reduced.log_likelihood));
+    return AdjustedOdds{std::exp(b), std::exp(b - kWaldZ * se), std::exp(b + kWaldZ * se), gsl_cdf_chisq_Q(lr, 1.0),
+                        f.firth ? RefitMethod::kFirth : RefitMethod::kMaximumLikelihood};
+  }
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  return AdjustedOdds{nan, nan, nan, nan, RefitMethod::kFailed};
 }
 
 AdjustedBoost CovariateRefit::boost(std::int32_t snp0, std::int32_t snp1) const {
-  std::vector<std::int32_t> rows;
-  std::vector<std::int8_t> g0, g1;
-  std::int64_t cases[3][3] = {}, all[3][3] = {};
-  const auto n = static_cast<std::int32_t>(base_.rows());
-  for (std::int32_t i = 0; i < n; ++i) {
-    const int a = genotype(snp0, i), b = genotype(snp1, i);
-    if (a == 3 || b == 3) continue;
-    rows.push_back(i);
-    g0.push_back(static_cast<std::int8_t>(a));
-    g1.push_back(static_cast<std::int8_t>(b));
-    ++all[a][b];
-    cases[a][b] += i < cases_.samples;
+  const Genotyped g = genotyped(snp0, snp1);
+  std::int64_t cases[3][3] = {}, all_samples[3][3] = {};
+  for (std::size_t k = 0; k < g.rows.size(); ++k) {
+    ++all_samples[g.g0[k]][g.g1[k]];
+    cases[g.g0[k]][g.g1[k]] += g.rows[k] < cases_.samples;
   }
   bool present0[3] = {}, present1[3] = {};
   int occupied = 0;
   bool empty_class = false;  // an occupied combination without cases or without controls
   for (int a = 0; a < 3; ++a)
     for (int b = 0; b < 3; ++b) {
-      if (all[a][b] == 0) continue;
+      if (all_samples[a][b] == 0) continue;
       present0[a] = present1[b] = true;
       ++occupied;
-      empty_class = empty_class || cases[a][b] == 0 || cases[a][b] == all[a][b];
+      empty_class = empty_class || cases[a][b] == 0 || cases[a][b] == all_samples[a][b];
     }
   const int r = present0[0] + present0[1] + present0[2], c = present1[0] + present1[1] + present1[2];
   const int df = occupied - 1 - (r - 1) - (c - 1);
-  if (df <= 0) return AdjustedBoost{0.0, 0, 1.0, false};
+  if (df <= 0) return AdjustedBoost{0.0, 0, 1.0, RefitMethod::kMaximumLikelihood};
   // Main effects: the genotypes of each SNP that occur but the first; saturated: the occupied
   // combinations but the first.
   std::vector<std::pair<int, int>> main_terms, combinations;  // (SNP, genotype) and (g0, g1)
   for (int snp = 0; snp < 2; ++snp) {
     const bool* present = snp == 0 ? present0 : present1;
     bool first = true;
-    for (int g = 0; g < 3; ++g)
-      if (present[g]) {
-        if (!first) main_terms.emplace_back(snp, g);
+    for (int v = 0; v < 3; ++v)
+      if (present[v]) {
+        if (!first) main_terms.emplace_back(snp, v);
         first = false;
       }
   }
   for (int a = 0; a < 3; ++a)
     for (int b = 0; b < 3; ++b)
-      if (all[a][b] > 0) combinations.emplace_back(a, b);
+      if (all_samples[a][b] > 0) combinations.emplace_back(a, b);
   combinations.erase(combinations.begin());
-  const Eigen::Index q = base_.cols();
-  Eigen::MatrixXd reduced = rows_of(base_, rows, static_cast<Eigen::Index>(main_terms.size()));
-  Eigen::MatrixXd full = rows_of(base_, rows, static_cast<Eigen::Index>(combinations.size()));
-  for (std::size_t k = 0; k < rows.size(); ++k) {
-    const auto row = static_cast<Eigen::Index>(k);
-    for (std::size_t t = 0; t < main_terms.size(); ++t)
-      reduced(row, q + static_cast<Eigen::Index>(t)) =
-          (main_terms[t].first == 0 ? g0[k] : g1[k]) == main_terms[t].second ? 1.0 : 0.0;
-    for (std::size_t t = 0; t < combinations.size(); ++t)
-      full(row, q + static_cast<Eigen::Index>(t)) =
-          g0[k] == combinations[t].first && g1[k] == combinations[t].second ? 1.0 : 0.0;
+  const Eigen::VectorXd y = entries_of(status_, g.rows);
+  for (const bool all : {true, false}) {
+    const std::vector<Eigen::Index> columns = base_columns(g.rows, all);
+    const auto q = static_cast<Eigen::Index>(columns.size());
+    Eigen::MatrixXd reduced = design(g.rows, columns, static_cast<Eigen::Index>(main_terms.size()));
+    Eigen::MatrixXd full = design(g.rows, columns, static_cast<Eigen::Index>(combinations.size()));
+    for (std::size_t k = 0; k < g.rows.size(); ++k) {
+      const auto row = static_cast<Eigen::Index>(k);
+      for (std::size_t t = 0; t < main_terms.size(); ++t)
+        reduced(row, q + static_cast<Eigen::Index>(t)) =
+            (main_terms[t].first == 0 ? g.g0[k] : g.g1[k]) == main_terms[t].second ? 1.0 : 0.0;
+      for (std::size_t t = 0; t < combinations.size(); ++t)
+        full(row, q + static_cast<Eigen::Index>(t)) =
+            g.g0[k] == combinations[t].first && g.g1[k] == combinations[t].second ? 1.0 : 0.0;
+    }
+    // The saturated design does not hold the main-effects one as its first columns, but spans it.
+    const NestedFits f = fit_nested(reduced, full, y, nullptr,
+                                    start_of(columns, static_cast<Eigen::Index>(combinations.size())), empty_class);
+    if (failed(f)) continue;
+    const double statistic = std::max(0.0, 2.0 * (f.full.log_likelihood - f.reduced.log_likelihood));
+    return AdjustedBoost{statistic, df, gsl_cdf_chisq_Q(statistic, df),
+                         f.firth ? RefitMethod::kFirth : RefitMethod::kMaximumLikelihood};
   }
-  const Eigen::VectorXd y = entries_of(status_, rows);
-  const Eigen::VectorXd start = extended(null_.beta, static_cast<Eigen::Index>(main_terms.size()));
-  LogisticFit ml_reduced;
-  if (!empty_class) ml_reduced = fit_logistic(reduced, y, start, Penalty::kNone);
-  // The saturated design does not hold the main-effects one as its first columns, but spans it.
-  NestedFits f{ml_reduced, {}, empty_class || !fits_well(ml_reduced)};
-  if (!f.firth) {
-    f.full = fit_logistic(full, y, extended(null_.beta, static_cast<Eigen::Index>(combinations.size())),
-                          Penalty::kNone);
-    f.firth = !fits_well(f.full);
-  }
-  if (f.firth) {
-    f.full = fit_logistic(full, y, extended(null_.beta, static_cast<Eigen::Index>(combinations.size())),
-                          Penalty::kFirth);
-    f.reduced = fit_logistic(reduced, y, start, Penalty::kFirth, &full);
-  }
-  const double statistic = std::max(0.0, 2.0 * (f.full.log_likelihood - f.reduced.log_likelihood));
-  return AdjustedBoost{statistic, df, gsl_cdf_chisq_Q(statistic, df), f.firth};
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  return AdjustedBoost{nan, df, nan, RefitMethod::kFailed};
 }
 
 }  // namespace varpair

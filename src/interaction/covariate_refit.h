@@ -24,16 +24,25 @@ struct RunCovariates {
   Eigen::MatrixXd controls;  // control samples x names
 };
 
+// From the covariates' rows (row-major, samples x names) of the cases and of the controls.
+RunCovariates covariates_of(std::vector<std::string> names, const std::vector<double>& case_rows,
+                            std::int32_t cases, const std::vector<double>& control_rows, std::int32_t controls);
+
 // Drops the covariates that are constant over the samples (each named in `dropped`), then centres
 // and scales the others. Throws InputError naming the covariates that are collinear (with the
 // intercept and each other).
 RunCovariates prepare_covariates(RunCovariates raw, std::vector<std::string>& dropped);
 
+// How a record was refitted: by maximum likelihood, by Firth's penalised likelihood, or not at all
+// (a design singular over the record's samples even without its idle covariates: no numbers).
+enum class RefitMethod : std::int32_t { kMaximumLikelihood = 0, kFirth = 1, kFailed = 2 };
+const char* refit_method_name(std::int32_t method);  // "ml", "firth", "failed"
+
 // A 2x2 record's odds ratio of x (1 in the record's cell) adjusted for the covariates, its 95 %
 // Wald interval and the likelihood-ratio p-value of x.
 struct AdjustedOdds {
   double odds, lower, upper, p;
-  bool firth;
+  RefitMethod method;
 };
 
 // BOOST adjusted: the model saturated over the genotype combinations that occur against the
@@ -42,7 +51,7 @@ struct AdjustedBoost {
   double statistic;
   int df;  // occupied combinations - 1 - (r - 1) - (c - 1)
   double p;
-  bool firth;
+  RefitMethod method;
 };
 
 class CovariateRefit {
@@ -62,8 +71,22 @@ class CovariateRefit {
  private:
   // Sample i (cases first, then controls): its genotype at a SNP, 3 when missing.
   int genotype(std::int32_t snp, std::int32_t i) const;
-  // The covariates-only fit over `rows` (all samples: the one fitted at the start).
-  LogisticFit null_fit(const std::vector<std::int32_t>& rows, Penalty penalty) const;
+  // The samples genotyped at both SNPs, with their genotypes.
+  struct Genotyped {
+    std::vector<std::int32_t> rows;
+    std::vector<std::int8_t> g0, g1;
+  };
+  Genotyped genotyped(std::int32_t snp0, std::int32_t snp1) const;
+  // The covariates-only fit over `rows` by maximum likelihood (all samples: the one fitted first).
+  LogisticFit null_fit(const std::vector<std::int32_t>& rows) const;
+  // The intercept's and covariates' columns of the records' designs: all of them, or (`all` false)
+  // those independent over `rows`.
+  std::vector<Eigen::Index> base_columns(const std::vector<std::int32_t>& rows, bool all) const;
+  // Rows `rows` of those columns, and `extra` zero columns after them.
+  Eigen::MatrixXd design(const std::vector<std::int32_t>& rows, const std::vector<Eigen::Index>& columns,
+                         Eigen::Index extra) const;
+  // The covariates-only fit's coefficients of those columns, zeros for the extra ones.
+  Eigen::VectorXd start_of(const std::vector<Eigen::Index>& columns, Eigen::Index extra) const;
 
   const MaskStore& cases_;
   const MaskStore& controls_;

@@ -138,23 +138,20 @@ bool InteractionRun::read_tables() {
 // covariates-only fit every refit starts from.
 bool InteractionRun::prepare_refit() {
   if (!s_.adjusted()) return true;
-  const auto q = static_cast<Eigen::Index>(input_.covariate_names.size());
-  const auto matrix = [&](const std::vector<double>& rows, std::int32_t samples) {
-    return Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>>(rows.data(),
-                                                                                                    samples, q);
-  };
-  RunCovariates raw{input_.covariate_names, matrix(input_.case_covariates, cases_.samples),
-                    matrix(input_.control_covariates, controls_.samples)};
   std::vector<std::string> dropped;
   RunCovariates prepared;
   try {
-    prepared = prepare_covariates(std::move(raw), dropped);
+    prepared = prepare_covariates(covariates_of(input_.covariate_names, input_.case_covariates, cases_.samples,
+                                                input_.control_covariates, controls_.samples),
+                                  dropped);
   } catch (const std::exception& e) {
     log_ << "Error: " << s_.covariate_path << ": " << e.what() << eol;
     return false;
   }
   for (const std::string& name : dropped)
     log_ << "Covariate " << name << " is constant over the samples used: left out of the refit" << eol;
+  if (prepared.names.empty())
+    log_ << "Warning: every covariate is constant over the samples used: the refit adjusts for none" << eol;
   refit_ = std::make_unique<CovariateRefit>(cases_, controls_, std::move(prepared));
   return true;
 }
@@ -542,6 +539,8 @@ void InteractionRun::finish() {
   }
   results_.release();
   valid_count_.release();
+  device_model_data_.release();
+  snp_counts_.release();
   if (!output_.close()) {
     log_ << "Error writing output file: " << s_.output << eol;
     problems_.add("the output file was not written completely");

@@ -1,6 +1,8 @@
 #include "interaction/logistic.h"
 
 #include <cmath>
+#include <limits>
+#include <optional>
 
 namespace varpair {
 
@@ -15,11 +17,23 @@ void information_of(const Eigen::MatrixXd& x, const Eigen::VectorXd& w, Eigen::M
   information.selfadjointView<Eigen::Lower>().rankUpdate((x.array().colwise() * w.array().sqrt()).matrix().transpose());
 }
 
+// A factorisation of full rank: each column adds to the span of those before it. L(k,k)^2 / I(k,k)
+// is 1 - R^2 of column k on the earlier ones (in the weights' metric); rounding leaves a positive
+// pivot where a column is a combination of others (a covariate constant over a record's samples).
+bool full_rank(const Eigen::LLT<Eigen::MatrixXd>& llt, const Eigen::MatrixXd& information) {
+  if (llt.info() != Eigen::Success) return false;
+  for (Eigen::Index k = 0; k < information.cols(); ++k) {
+    const double pivot = llt.matrixL()(k, k);
+    if (!(pivot * pivot > 1e-10 * information(k, k))) return false;
+  }
+  return true;
+}
+
 struct State {
   Eigen::VectorXd eta, p, w;
   Eigen::MatrixXd information;
   Eigen::LLT<Eigen::MatrixXd> llt;
-  Eigen::LLT<Eigen::MatrixXd> penalty_llt;  // of the penalty design's information (Firth's)
+  std::optional<Eigen::LLT<Eigen::MatrixXd>> penalty_llt;  // of the penalty design's information (Firth's)
   double objective = 0;
   bool ok = false;
 };
@@ -54,7 +68,8 @@ State evaluate(const Eigen::MatrixXd& x, const Eigen::VectorXd& y, const Eigen::
   double ll = std::log(product) + static_cast<double>(exponent) * 0.69314718055994530942;
   information_of(x, s.w, s.information);
   s.llt.compute(s.information);
-  s.ok = s.llt.info() == Eigen::Success && std::isfinite(ll);
+  s.ok = full_rank(s.llt, s.information) && std::isfinite(ll);
+  s.objective = std::numeric_limits<double>::quiet_NaN();  // until it is known: a failed fit shows
   if (!s.ok) return s;
   if (penalty == Penalty::kFirth) {
     if (&penalty_design == &x) {
@@ -62,14 +77,14 @@ State evaluate(const Eigen::MatrixXd& x, const Eigen::VectorXd& y, const Eigen::
     } else {
       Eigen::MatrixXd information;
       information_of(penalty_design, s.w, information);
-      s.penalty_llt.compute(information);
-      if (s.penalty_llt.info() != Eigen::Success) {
+      s.penalty_llt.emplace(information);
+      if (!full_rank(*s.penalty_llt, information)) {
         s.ok = false;
         return s;
       }
     }
     double log_det = 0;
-    for (Eigen::Index k = 0; k < penalty_design.cols(); ++k) log_det += 2.0 * std::log(s.penalty_llt.matrixL()(k, k));
+    for (Eigen::Index k = 0; k < penalty_design.cols(); ++k) log_det += 2.0 * std::log(s.penalty_llt->matrixL()(k, k));
     ll += 0.5 * log_det;
   }
   s.objective = ll;
@@ -83,7 +98,7 @@ Eigen::VectorXd score(const Eigen::MatrixXd& x, const Eigen::VectorXd& y, const 
                       const Eigen::MatrixXd& penalty_design) {
   Eigen::VectorXd residual = y - s.p;
   if (penalty == Penalty::kFirth) {
-    const Eigen::MatrixXd z = s.penalty_llt.matrixL().solve(
+    const Eigen::MatrixXd z = s.penalty_llt->matrixL().solve(
         (penalty_design.array().colwise() * s.w.array().sqrt()).matrix().transpose());
     const Eigen::VectorXd h = z.colwise().squaredNorm().transpose();
     residual.array() += h.array() * (0.5 - s.p.array());

@@ -2,6 +2,7 @@
 
 #include <gsl/gsl_cdf.h>
 
+#include <cmath>
 #include <cstdio>
 #include <iomanip>
 
@@ -18,6 +19,10 @@ void TwoByTwoFormat::write_header(std::ostream& out, const char* header, bool id
 }
 
 void put_number(std::ostream& out, double value) {
+  if (!std::isfinite(value)) {  // a refit that could not be made
+    out << "NA";
+    return;
+  }
   char text[32];
   std::snprintf(text, sizeof text, "%.6g", value);
   out << text;
@@ -56,7 +61,7 @@ bool AdjustedTwoByTwoFormat::keep(const Found& found, Stored& stored) const {
   std::int8_t membership[3][3];
   membership_(found, *refit_, membership);
   const AdjustedOdds a = refit_->odds(found.snp0, found.snp1, membership);
-  stored = AdjustedRecord{found, a.firth ? 1 : 0, a.odds, a.lower, a.upper, a.p};
+  stored = AdjustedRecord{found, static_cast<std::int32_t>(a.method), a.odds, a.lower, a.upper, a.p};
   return true;
 }
 
@@ -74,16 +79,23 @@ void AdjustedTwoByTwoFormat::write_line(std::ostream& out, const Stored& r,
     out << '\t';
     put_number(out, v);
   }
-  out << '\t' << (r.fit == 1 ? "firth" : "ml");
+  out << '\t' << refit_method_name(r.fit);
   put_ids(out, r.base, ids);
   out << '\n';
 }
 
 bool AdjustedTwoByTwoFormat::end_run(const PairShare&, const std::vector<std::uint32_t>&, const TableSetup&,
                                      RunLog& log) {
-  log << "Records refitted with covariates: " << firth_ << " by Firth's penalised likelihood (no finite "
-      << "maximum-likelihood fit), the others by maximum likelihood" << eol;
+  log_refits(log, firth_, failed_);
   return true;
+}
+
+void log_refits(RunLog& log, std::uint64_t firth, std::uint64_t failed) {
+  log << "Records refitted with covariates: " << firth << " by Firth's penalised likelihood (no finite "
+      << "maximum-likelihood fit), the others by maximum likelihood" << eol;
+  if (failed > 0)
+    log << "Warning: " << failed << " records could not be refitted (a design singular over their samples): NA, fit "
+        << "failed" << eol;
 }
 
 std::unique_ptr<RecordTable> make_two_by_two_table(const TableSetup& setup, LabelTexts labels, Membership membership) {

@@ -51,7 +51,7 @@ using Membership = void (*)(const InteractionRecord& record, const CovariateRefi
 // A 2x2 record with its covariate-adjusted odds ratio, interval and p-value.
 struct AdjustedRecord {
   InteractionRecord base;
-  std::int32_t fit;  // 0 maximum likelihood, 1 Firth's penalised likelihood
+  std::int32_t fit;  // RefitMethod: 0 maximum likelihood, 1 Firth's penalised likelihood, 2 failed
   double odds, lower, upper, p;
 };
 static_assert(sizeof(AdjustedRecord) == 80, "a stored adjusted record is 80 bytes");
@@ -70,7 +70,10 @@ class AdjustedTwoByTwoFormat {
 
   void on_found(std::uint64_t) {}
   bool keep(const Found& found, Stored& stored) const;
-  void on_kept(const Stored& r) { firth_ += r.fit == 1; }
+  void on_kept(const Stored& r) {
+    firth_ += r.fit == 1;
+    failed_ += r.fit == 2;
+  }
   void write_header(std::ostream& out, const char* header, bool ids) const;
   void write_line(std::ostream& out, const Stored& r, const std::vector<std::string>* ids) const;
   bool end_run(const PairShare&, const std::vector<std::uint32_t>&, const TableSetup&, RunLog& log);
@@ -81,7 +84,11 @@ class AdjustedTwoByTwoFormat {
   const CovariateRefit* refit_;
   Membership membership_;
   std::uint64_t firth_ = 0;
+  std::uint64_t failed_ = 0;
 };
+
+// The run log's lines on how the records were refitted.
+void log_refits(RunLog& log, std::uint64_t firth, std::uint64_t failed);
 
 // A 2x2 model's table: with covariates (setup.adjusted) its records carry the adjusted columns.
 std::unique_ptr<RecordTable> make_two_by_two_table(const TableSetup& setup, LabelTexts labels, Membership membership);
@@ -93,7 +100,8 @@ std::unique_ptr<RecordTable> two_by_two_table_of(const TableSetup& setup) {
   return make_two_by_two_table(setup, Evaluation::kLabels, kMembership);
 }
 
-// Six significant digits, as %g writes them (scientific below 1e-4 and from 1e6).
+// Six significant digits, as %g writes them (scientific below 1e-4 and from 1e6); NA for a value that
+// is not a number (a refit that could not be made).
 void put_number(std::ostream& out, double value);
 
 // Upper-tail probability of a chi-square statistic at one degree of freedom.

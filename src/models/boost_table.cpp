@@ -46,7 +46,7 @@ bool BoostFormat::keep(const Found& found, Stored& stored) const {
   if (refit_ != nullptr) {
     const AdjustedBoost a = refit_->boost(found.snp0, found.snp1);
     stored.adjusted_df = a.df;
-    stored.fit = a.firth ? 1 : 0;
+    stored.fit = static_cast<std::int32_t>(a.method);
     stored.adjusted_statistic = a.statistic;
     stored.adjusted_p = a.p;
   }
@@ -68,6 +68,7 @@ void BoostFormat::on_kept(const Stored& r) {
   note_partner(r.snp0, r.snp1, r);
   note_partner(r.snp1, r.snp0, r);
   firth_ += r.fit == 1;
+  failed_ += r.fit == 2;
 }
 
 void BoostFormat::write_header(std::ostream& out, const char* header, bool ids) const {
@@ -84,7 +85,7 @@ void BoostFormat::write_line(std::ostream& out, const Stored& r, const std::vect
     put_number(out, r.adjusted_statistic);
     out << '\t' << r.adjusted_df << '\t';
     put_number(out, r.adjusted_p);
-    out << '\t' << (r.fit == 1 ? "firth" : "ml");
+    out << '\t' << refit_method_name(r.fit);
   }
   if (ids != nullptr)
     out << '\t' << (*ids)[static_cast<std::size_t>(r.snp0)] << '\t' << (*ids)[static_cast<std::size_t>(r.snp1)];
@@ -130,9 +131,7 @@ bool BoostFormat::end_run(const PairShare& share, const std::vector<std::uint32_
   log << "Pairs fitted exactly (their screen reached the cut-off): " << fitted_ << eol;
   log << "Pairs without a test (DF 0: a SNP with one genotype among the samples genotyped at both): " << without / 2
       << eol;
-  if (adjusted_)
-    log << "Records refitted with covariates: " << firth_ << " by Firth's penalised likelihood (no finite "
-        << "maximum-likelihood fit), the others by maximum likelihood" << eol;
+  if (adjusted_) log_refits(log, firth_, failed_);
   return write_summary(tests, setup, log);
 }
 

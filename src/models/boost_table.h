@@ -23,7 +23,7 @@ struct BoostRecord {
   double statistic;
   double p;
   std::int32_t adjusted_df;
-  std::int32_t fit;  // 0 maximum likelihood, 1 Firth's penalised likelihood
+  std::int32_t fit;  // RefitMethod: 0 maximum likelihood, 1 Firth's penalised likelihood, 2 failed
   double adjusted_statistic;
   double adjusted_p;
 };
@@ -67,6 +67,7 @@ class BoostFormat {
   std::vector<Partners> partners_;  // by SNP
   std::uint64_t fitted_ = 0;
   std::uint64_t firth_ = 0;
+  std::uint64_t failed_ = 0;
 };
 
 std::unique_ptr<RecordTable> make_boost_table(const TableSetup& setup);

@@ -164,10 +164,16 @@ class CovariateRefitTest : public ::testing::Test {
                             (s < n_cases ? 0.4 : 0.0) + normal(rng)});
   }
 
-  varpair::CovariateRefit refit() {
-    varpair::RunCovariates raw{{"AGE", "SEX", "PC1"}, Eigen::MatrixXd(150, 3), Eigen::MatrixXd(170, 3)};
+  // With `batch`, a fourth covariate: 1 for the samples missing at SNP 0, constant over every
+  // record of SNP 0's pairs.
+  varpair::CovariateRefit refit(bool batch = false) {
+    const int q = batch ? 4 : 3;
+    varpair::RunCovariates raw{{"AGE", "SEX", "PC1", "BATCH"}, Eigen::MatrixXd(150, q), Eigen::MatrixXd(170, q)};
+    raw.names.resize(static_cast<std::size_t>(q));
     for (int s = 0; s < 320; ++s)
-      for (int k = 0; k < 3; ++k) (s < 150 ? raw.cases(s, k) : raw.controls(s - 150, k)) = covariates[s][k];
+      for (int k = 0; k < q; ++k)
+        (s < 150 ? raw.cases(s, k) : raw.controls(s - 150, k)) =
+            k < 3 ? covariates[s][k] : (genotypes[0][s] == 3 ? 1.0 : 0.0);
     std::vector<std::string> dropped;
     return varpair::CovariateRefit(cases, controls, varpair::prepare_covariates(raw, dropped));
   }
@@ -209,14 +215,16 @@ TEST_F(CovariateRefitTest, OddsRatiosIntervalsAndPValuesEqualTheReference) {
         }, full, y);
         for (auto row : full) reduced.push_back(std::vector<double>(row.begin(), row.end() - 1));
         // Firth's reduced fit: the full model's penalised maximum with x held at 0.
-        const Reference f = reference_fit(full, y, got.firth),
-                        n = got.firth ? reference_fit(full, y, true, full[0].size() - 1) : reference_fit(reduced, y, false);
+        ASSERT_NE(got.method, varpair::RefitMethod::kFailed);
+        const bool is_firth = got.method == varpair::RefitMethod::kFirth;
+        const Reference f = reference_fit(full, y, is_firth),
+                        n0 = is_firth ? reference_fit(full, y, true, full[0].size() - 1) : reference_fit(reduced, y, false);
         const double b = f.beta.back(), se = std::sqrt(f.covariance.back().back());
         expect_relative(got.odds, std::exp(b), "odds ratio");
         expect_relative(got.lower, std::exp(b - 1.959963984540054 * se), "lower bound");
         expect_relative(got.upper, std::exp(b + 1.959963984540054 * se), "upper bound");
-        expect_relative(got.p, std::erfc(std::sqrt(std::max(0.0, 2 * (f.objective - n.objective)) / 2)), "p-value");
-        (got.firth ? firth : ml)++;
+        expect_relative(got.p, std::erfc(std::sqrt(std::max(0.0, 2 * (f.objective - n0.objective)) / 2)), "p-value");
+        (is_firth ? firth : ml)++;
       }
   EXPECT_GT(ml, 50);
   EXPECT_GT(firth, 0) << "tables with an empty cell are fitted by Firth's likelihood";
@@ -243,14 +251,35 @@ TEST_F(CovariateRefitTest, BoostStatisticsEqualTheReference) {
         return true;
       }, saturated, y);
       ASSERT_EQ(got.df, 4) << "every combination occurs";
-      const Reference reduced = got.firth ? reference_fit(saturated, y, true, main[0].size())
+      ASSERT_NE(got.method, varpair::RefitMethod::kFailed);
+      const bool is_firth = got.method == varpair::RefitMethod::kFirth;
+      const Reference reduced = is_firth ? reference_fit(saturated, y, true, main[0].size())
                                           : reference_fit(main, y, false);
-      const double statistic = 2 * (reference_fit(saturated, y, got.firth).objective - reduced.objective);
-      firth += got.firth;
+      const double statistic = 2 * (reference_fit(saturated, y, is_firth).objective - reduced.objective);
+      firth += is_firth;
       expect_relative(got.statistic, statistic, "statistic");
       expect_relative(got.p, std::exp(-statistic / 2) * (1 + statistic / 2), "p-value at 4 degrees of freedom");
     }
   EXPECT_GT(firth, 0) << "SNP 5's genotype 2 among cases only: its combinations have no controls";
+}
+
+TEST_F(CovariateRefitTest, CovariatesConstantOverARecordsSamplesAreLeftOutOfItsFit) {
+  const auto plain = refit(), batched = refit(true);
+  ASSERT_EQ(batched.names().size(), 4u);
+  std::int8_t membership[3][3] = {{0, 0, 0}, {0, 1, 0}, {0, 0, 0}};
+  for (int snp1 = 1; snp1 < 6; ++snp1) {
+    const auto want = plain.odds(0, snp1, membership), got = batched.odds(0, snp1, membership);
+    ASSERT_NE(got.method, varpair::RefitMethod::kFailed) << "SNP 0 with " << snp1;
+    EXPECT_EQ(got.method, want.method);
+    expect_relative(got.odds, want.odds, "odds ratio");
+    expect_relative(got.upper, want.upper, "upper bound");
+    expect_relative(got.p, want.p, "p-value");
+    const auto boost_want = plain.boost(0, snp1), boost_got = batched.boost(0, snp1);
+    ASSERT_NE(boost_got.method, varpair::RefitMethod::kFailed);
+    expect_relative(boost_got.statistic, boost_want.statistic, "BOOST statistic");
+  }
+  // Elsewhere the batch is a covariate like the others.
+  EXPECT_NE(batched.odds(1, 2, membership).odds, plain.odds(1, 2, membership).odds);
 }
 
 TEST(PrepareCovariates, ConstantOnesAreDroppedAndCollinearOnesNamed) {
