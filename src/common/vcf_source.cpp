@@ -68,6 +68,15 @@ class HtsMessages {
     }
     return all;
   }
+  // htslib's warnings of a file that opened, shown as htslib wrote them.
+  void replay() {
+    restore();
+    if (file_ == nullptr) return;
+    std::rewind(file_);
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file_)) > 0;) std::fwrite(buffer, 1, n, stderr);
+    std::fflush(stderr);
+  }
 
  private:
   void restore() {
@@ -166,6 +175,8 @@ class VcfSource : public GenotypeSource {
     const int gt = bcf_hdr_id2int(f.header, BCF_DT_ID, "GT");
     if (!bcf_hdr_idinfo_exists(f.header, BCF_HL_FMT, gt))
       throw InputError(path_ + ": the header declares no GT field, so the file holds no genotypes");
+    if (!header_shown_) messages.replay();  // once, though the file is opened again to read
+    header_shown_ = true;
   }
 
   // The site's codes for every sample into `out` (two bits each); returns the calls not diploid.
@@ -205,6 +216,7 @@ class VcfSource : public GenotypeSource {
   }
 
   std::string path_;
+  mutable bool header_shown_ = false;  // htslib's warnings of the header were shown
   std::vector<SampleId> ids_;
   std::vector<Phenotype> no_phenotypes_;
   std::vector<std::string> notes_;

@@ -147,6 +147,13 @@ class InputKinds(unittest.TestCase):
                    for line in lines]
         with open(self.path("haploid.vcf"), "w") as f:
             f.write("\n".join(haploid))
+        # A header htslib only warns about runs, and its warning still reaches the console.
+        with open(self.path("untyped.vcf"), "w") as f:
+            f.write("\n".join(lines[:1] + ['##INFO=<ID=XX,Number=1,Description="no type">'] + lines[1:]))
+        r = varpair("genotype_interaction", "-file0", self.path("untyped.vcf"), "-pheno", self.path("cc.pheno"), "-o",
+                    self.path("untyped.txt"))
+        self.assertEqual(r.returncode, 0, r.stdout)
+        self.assertIn("An INFO field has no Type defined", r.stderr)
         for name, message in (("spaces.vcf", "could not parse the VCF header: "),
                               ("empty.vcf", "the file is empty"),
                               ("plain.vcf", "no VCF header (a VCF starts with ##fileformat=VCF)"),
