@@ -97,7 +97,8 @@ std::optional<InteractionSettings> read_interaction_settings(const InteractionCo
   if (!s.phenotype_path.empty()) inputs.push_back({"-pheno", s.phenotype_path});
   if (s.adjusted()) inputs.push_back({"-covar", s.covariate_path});
   std::vector<NamedPath> outputs{{"the run log", s.log_path}, {"-o", s.output}};
-  for (const char* suffix : model.side_outputs) outputs.push_back({"a side output", side_output_path(s.output, suffix)});
+  for (const char* suffix : model.side_outputs)
+    outputs.push_back({"a side output", side_output_path(s.output, suffix)});
   if (s.shard.on()) {
     outputs.push_back({"the shard's manifest", manifest_path(s.output)});
     outputs.push_back({"the shard's records", records_path(s.output)});

@@ -165,7 +165,8 @@ class VcfSource : public GenotypeSource {
       std::FILE* raw = std::fopen(path_.c_str(), "rb");
       const bool empty = raw == nullptr || std::fgetc(raw) == EOF;
       if (raw != nullptr) std::fclose(raw);
-      throw InputError(path_ + (empty ? ": the file is empty" : ": no VCF header (a VCF starts with ##fileformat=VCF)"));
+      throw InputError(path_ +
+                       (empty ? ": the file is empty" : ": no VCF header (a VCF starts with ##fileformat=VCF)"));
     }
     f.header = bcf_hdr_read(f.file);
     if (f.header == nullptr) {

@@ -84,8 +84,8 @@ SampleSelection Reader::with_covariates(const GenotypeSource& source, SampleSele
 // With -covar: how many samples had no complete row.
 void Reader::report_left_out() {
   if (!covariates_) return;
-  log_ << "Samples without a complete covariate row, left out: " << left_out_cases_ << " cases, "
-       << left_out_controls_ << " controls" << eol;
+  log_ << "Samples without a complete covariate row, left out: " << left_out_cases_ << " cases, " << left_out_controls_
+       << " controls" << eol;
 }
 
 bool Reader::read_table(const TableTexts& texts, const std::string& path, MaskStore& store,

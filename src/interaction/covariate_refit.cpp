@@ -42,8 +42,8 @@ struct NestedFits {
 
 }  // namespace
 
-RunCovariates covariates_of(std::vector<std::string> names, const std::vector<double>& case_rows,
-                            std::int32_t cases, const std::vector<double>& control_rows, std::int32_t controls) {
+RunCovariates covariates_of(std::vector<std::string> names, const std::vector<double>& case_rows, std::int32_t cases,
+                            const std::vector<double>& control_rows, std::int32_t controls) {
   const auto q = static_cast<Eigen::Index>(names.size());
   using RowMajor = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
   return RunCovariates{std::move(names), Eigen::Map<const RowMajor>(case_rows.data(), cases, q),
@@ -186,7 +186,7 @@ bool failed(const NestedFits& f) {
 const char* refit_method_name(std::int32_t method) {
   return method == static_cast<std::int32_t>(RefitMethod::kFirth)    ? "firth"
          : method == static_cast<std::int32_t>(RefitMethod::kFailed) ? "failed"
-                                                                      : "ml";
+                                                                     : "ml";
 }
 
 std::vector<Eigen::Index> CovariateRefit::base_columns(const std::vector<std::int32_t>& rows, bool all) const {
@@ -212,8 +212,8 @@ std::vector<Eigen::Index> CovariateRefit::base_columns(const std::vector<std::in
 
 Eigen::MatrixXd CovariateRefit::design(const std::vector<std::int32_t>& rows, const std::vector<Eigen::Index>& columns,
                                        Eigen::Index extra) const {
-  Eigen::MatrixXd out = Eigen::MatrixXd::Zero(static_cast<Eigen::Index>(rows.size()),
-                                              static_cast<Eigen::Index>(columns.size()) + extra);
+  Eigen::MatrixXd out =
+      Eigen::MatrixXd::Zero(static_cast<Eigen::Index>(rows.size()), static_cast<Eigen::Index>(columns.size()) + extra);
   for (std::size_t r = 0; r < rows.size(); ++r)
     for (std::size_t c = 0; c < columns.size(); ++c)
       out(static_cast<Eigen::Index>(r), static_cast<Eigen::Index>(c)) = base_(rows[r], columns[c]);
@@ -226,8 +226,7 @@ Eigen::VectorXd CovariateRefit::start_of(const std::vector<Eigen::Index>& column
   return start;
 }
 
-AdjustedOdds CovariateRefit::odds(std::int32_t snp0, std::int32_t snp1,
-                                  const std::int8_t (&membership)[3][3]) const {
+AdjustedOdds CovariateRefit::odds(std::int32_t snp0, std::int32_t snp1, const std::int8_t (&membership)[3][3]) const {
   const Genotyped g = genotyped(snp0, snp1);
   std::vector<std::int32_t> rows;
   std::vector<double> x;

@@ -25,8 +25,8 @@ struct RunCovariates {
 };
 
 // From the covariates' rows (row-major, samples x names) of the cases and of the controls.
-RunCovariates covariates_of(std::vector<std::string> names, const std::vector<double>& case_rows,
-                            std::int32_t cases, const std::vector<double>& control_rows, std::int32_t controls);
+RunCovariates covariates_of(std::vector<std::string> names, const std::vector<double>& case_rows, std::int32_t cases,
+                            const std::vector<double>& control_rows, std::int32_t controls);
 
 // Drops the covariates that are constant over the samples (each named in `dropped`), then centres
 // and scales the others. Throws InputError naming the covariates that are collinear (with the
@@ -93,7 +93,7 @@ class CovariateRefit {
   std::vector<std::string> names_;
   Eigen::MatrixXd base_;  // samples x (1 + covariates): the intercept and the covariates
   Eigen::VectorXd status_;
-  LogisticFit null_;  // covariates only, every sample, maximum likelihood
+  LogisticFit null_;          // covariates only, every sample, maximum likelihood
   std::uint64_t serial_ = 0;  // this refit among all of the process (the workers' cache of null fits)
 };
 

@@ -1,6 +1,7 @@
 // The record of the 2x2 models: one passing (pair, label), 44 bytes, found by the kernels and kept
-// as found. SNP indices and counts are 32-bit integers, so that they reach the host exactly at any
-// size; the statistics are single-precision floats.
+// as found (with -covar, inside the record of its refit). SNP indices and counts are 32-bit
+// integers, so that they reach the host exactly at any size; the statistics are single-precision
+// floats.
 #pragma once
 
 #include <cstdint>

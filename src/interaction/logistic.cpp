@@ -98,8 +98,8 @@ Eigen::VectorXd score(const Eigen::MatrixXd& x, const Eigen::VectorXd& y, const 
                       const Eigen::MatrixXd& penalty_design) {
   Eigen::VectorXd residual = y - s.p;
   if (penalty == Penalty::kFirth) {
-    const Eigen::MatrixXd z = s.penalty_llt->matrixL().solve(
-        (penalty_design.array().colwise() * s.w.array().sqrt()).matrix().transpose());
+    const Eigen::MatrixXd z =
+        s.penalty_llt->matrixL().solve((penalty_design.array().colwise() * s.w.array().sqrt()).matrix().transpose());
     const Eigen::VectorXd h = z.colwise().squaredNorm().transpose();
     residual.array() += h.array() * (0.5 - s.p.array());
   }

@@ -1,8 +1,8 @@
 // A model's result table on the host. The kernels append whatever record the model declares (its
 // "found" record); the table turns each into the record it keeps (its "stored" record: the 2x2
-// models keep theirs as found, BOOST fits each pair exactly first and keeps the significant ones),
-// buffers them, and writes them sorted by SNP0, SNP1 and label in runs of kRunLength records. A
-// shard also writes its stored records, as raw bytes, for the merge; the merge feeds them back in
+// models keep theirs as found, or refitted with the covariates; BOOST fits each pair exactly first
+// and keeps the significant ones), buffers them, and writes them sorted by SNP0, SNP1 and label in
+// runs of kRunLength records. A shard also writes its stored records, as raw bytes, for the merge; the merge feeds them back in
 // SNP0, SNP1, label order. The driver, the shard records and the merge move records they do not
 // interpret: every record begins with its RecordKey, and its size is all they need to know.
 #pragma once

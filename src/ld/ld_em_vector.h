@@ -1,7 +1,8 @@
 // The host backend's vector path of the LD kernel: a block's pairs counted one after another and
-// their EM estimates run side by side in AVX-512 lanes (maximum-likelihood estimates one by one). Every lane performs exactly the single-
-// precision operations of estimate_haplotypes (ld_math.h), in the same order, with the same
-// logarithm, so each pair gets the same value bit for bit. On the GPU the path does not exist.
+// their EM estimates run side by side in AVX-512 lanes (maximum-likelihood estimates one by one,
+// by the scalar code). Every lane performs exactly the single-precision operations of
+// estimate_haplotypes (ld_math.h), in the same order, with the same logarithm, so each pair gets the
+// same value bit for bit. On the GPU the path does not exist.
 #pragma once
 
 #include "device/vector_path.h"

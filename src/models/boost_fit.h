@@ -1,6 +1,7 @@
 // The exact BOOST test of one pair, on the host in double precision: the maximum-likelihood fit of
-// the log-linear model without the three-way term by iterative proportional fitting, its
-// likelihood-ratio statistic against the saturated model, the degrees of freedom and the p-value.
+// the log-linear model without the three-way term by iterative proportional fitting (by Newton's
+// method on its logistic form where the fitting crawls towards the boundary), its likelihood-ratio
+// statistic against the saturated model, the degrees of freedom and the p-value.
 // Both backends send the pairs that reach the screen here, so both report the same values.
 #pragma once
 

@@ -57,9 +57,9 @@ __global__ void boost_screen_between_groups_kernel(const PassArgs args) {
 }
 
 const InteractionModel& boost_interaction_model() {
-  ModelParts parts{&set_model_constant<boost_d_control_columns, boost_d_case_columns, boost_d_chisq_threshold,
-                                       boost_d_or_threshold>,
-                   &make_boost_table};
+  ModelParts parts{
+      &set_model_constant<boost_d_control_columns, boost_d_case_columns, boost_d_chisq_threshold, boost_d_or_threshold>,
+      &make_boost_table};
   parts.run_data = &boost_run_data;
   parts.side_outputs = kSideOutputs;
   parts.counts_per_snp = true;

@@ -107,8 +107,8 @@ __host__ __device__ __forceinline__ BoostScreenTerms boost_screen_terms(const st
     double t = 0.0;
     for (int y = 0; y < 3; ++y) {
       const double both = static_cast<double>(cases[3 * x + y] + controls[3 * x + y]);
-      t += both * inv[b[y]] *
-           (case_part * static_cast<double>(bc[y][0]) + control_part * static_cast<double>(bc[y][1]));
+      t +=
+          both * inv[b[y]] * (case_part * static_cast<double>(bc[y][0]) + control_part * static_cast<double>(bc[y][1]));
     }
     by_row[x] = t * inv[a[x]];
   }

@@ -27,7 +27,9 @@ __global__ void dr_compute_chi_square_between_groups_kernel(const PassArgs args)
 
 const InteractionModel& domrec_interaction_model() {
   return model_of<DomrecEvaluation, dr_compute_chi_square_within_group_kernel,
-                  dr_compute_chi_square_between_groups_kernel>({&set_model_constant<dr_d_df_COLS0, dr_d_df_COLS1, dr_d_chisq_threshold, dr_d_or_threshold>, &two_by_two_table_of<DomrecEvaluation, &domrec_membership>});
+                  dr_compute_chi_square_between_groups_kernel>(
+      {&set_model_constant<dr_d_df_COLS0, dr_d_df_COLS1, dr_d_chisq_threshold, dr_d_or_threshold>,
+       &two_by_two_table_of<DomrecEvaluation, &domrec_membership>});
 }
 
 }  // namespace varpair

@@ -25,7 +25,9 @@ __global__ void gi_compute_chi_square_between_groups_kernel(const PassArgs args)
 
 const InteractionModel& genotype_interaction_model() {
   return model_of<NineGenotypeEvaluation, gi_compute_chi_square_within_group_kernel,
-                  gi_compute_chi_square_between_groups_kernel>({&set_model_constant<gi_d_df_COLS0, gi_d_df_COLS1, gi_d_chisq_threshold, gi_d_or_threshold>, &two_by_two_table_of<NineGenotypeEvaluation, &nine_genotype_membership>});
+                  gi_compute_chi_square_between_groups_kernel>(
+      {&set_model_constant<gi_d_df_COLS0, gi_d_df_COLS1, gi_d_chisq_threshold, gi_d_or_threshold>,
+       &two_by_two_table_of<NineGenotypeEvaluation, &nine_genotype_membership>});
 }
 
 }  // namespace varpair

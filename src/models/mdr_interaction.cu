@@ -25,7 +25,9 @@ __global__ void mdr_compute_chi_square_between_groups_kernel(const PassArgs args
 
 const InteractionModel& mdr_interaction_model() {
   return model_of<MdrEvaluation, mdr_compute_chi_square_within_group_kernel,
-                  mdr_compute_chi_square_between_groups_kernel>({&set_model_constant<mdr_d_df_COLS0, mdr_d_df_COLS1, mdr_d_chisq_threshold, mdr_d_or_threshold>, &two_by_two_table_of<MdrEvaluation, &mdr_membership>});
+                  mdr_compute_chi_square_between_groups_kernel>(
+      {&set_model_constant<mdr_d_df_COLS0, mdr_d_df_COLS1, mdr_d_chisq_threshold, mdr_d_or_threshold>,
+       &two_by_two_table_of<MdrEvaluation, &mdr_membership>});
 }
 
 }  // namespace varpair

@@ -4,8 +4,7 @@
 
 namespace varpair {
 
-void nine_genotype_membership(const InteractionRecord& record, const CovariateRefit&,
-                              std::int8_t (&membership)[3][3]) {
+void nine_genotype_membership(const InteractionRecord& record, const CovariateRefit&, std::int8_t (&membership)[3][3]) {
   for (int x = 0; x < 3; ++x)
     for (int y = 0; y < 3; ++y) membership[x][y] = 3 * x + y == record.label ? 1 : 0;
 }

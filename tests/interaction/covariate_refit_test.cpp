@@ -160,8 +160,8 @@ class CovariateRefitTest : public ::testing::Test {
     }
     std::normal_distribution<double> normal;
     for (int s = 0; s < n_cases + n_controls; ++s)  // age-like, sex-like and an ancestry-like score
-      covariates.push_back({50 + 10 * normal(rng), static_cast<double>(1 + rng() % 2),
-                            (s < n_cases ? 0.4 : 0.0) + normal(rng)});
+      covariates.push_back(
+          {50 + 10 * normal(rng), static_cast<double>(1 + rng() % 2), (s < n_cases ? 0.4 : 0.0) + normal(rng)});
   }
 
   // With `batch`, a fourth covariate: 1 for the samples missing at SNP 0, constant over every
@@ -208,17 +208,21 @@ TEST_F(CovariateRefitTest, OddsRatiosIntervalsAndPValuesEqualTheReference) {
         const auto got = r.odds(snp0, snp1, membership);
         Matrix full, reduced;
         std::vector<double> y, y2;
-        design(snp0, snp1, [&](int a, int b, std::vector<double>& row) {
-          if (membership[a][b] < 0) return false;
-          row.push_back(membership[a][b]);
-          return true;
-        }, full, y);
+        design(
+            snp0, snp1,
+            [&](int a, int b, std::vector<double>& row) {
+              if (membership[a][b] < 0) return false;
+              row.push_back(membership[a][b]);
+              return true;
+            },
+            full, y);
         for (auto row : full) reduced.push_back(std::vector<double>(row.begin(), row.end() - 1));
         // Firth's reduced fit: the full model's penalised maximum with x held at 0.
         ASSERT_NE(got.method, varpair::RefitMethod::kFailed);
         const bool is_firth = got.method == varpair::RefitMethod::kFirth;
         const Reference f = reference_fit(full, y, is_firth),
-                        n0 = is_firth ? reference_fit(full, y, true, full[0].size() - 1) : reference_fit(reduced, y, false);
+                        n0 = is_firth ? reference_fit(full, y, true, full[0].size() - 1)
+                                      : reference_fit(reduced, y, false);
         const double b = f.beta.back(), se = std::sqrt(f.covariance.back().back());
         expect_relative(got.odds, std::exp(b), "odds ratio");
         expect_relative(got.lower, std::exp(b - 1.959963984540054 * se), "lower bound");
@@ -240,21 +244,27 @@ TEST_F(CovariateRefitTest, BoostStatisticsEqualTheReference) {
       // products at 0 (Firth's: with the saturated model's penalty).
       Matrix main, saturated;
       std::vector<double> y;
-      design(snp0, snp1, [](int a, int b, std::vector<double>& row) {
-        row.insert(row.end(), {a == 1 ? 1.0 : 0.0, a == 2 ? 1.0 : 0.0, b == 1 ? 1.0 : 0.0, b == 2 ? 1.0 : 0.0});
-        return true;
-      }, main, y);
-      design(snp0, snp1, [](int a, int b, std::vector<double>& row) {
-        row.insert(row.end(), {a == 1 ? 1.0 : 0.0, a == 2 ? 1.0 : 0.0, b == 1 ? 1.0 : 0.0, b == 2 ? 1.0 : 0.0});
-        for (int x = 1; x < 3; ++x)
-          for (int z = 1; z < 3; ++z) row.push_back(a == x && b == z ? 1.0 : 0.0);
-        return true;
-      }, saturated, y);
+      design(
+          snp0, snp1,
+          [](int a, int b, std::vector<double>& row) {
+            row.insert(row.end(), {a == 1 ? 1.0 : 0.0, a == 2 ? 1.0 : 0.0, b == 1 ? 1.0 : 0.0, b == 2 ? 1.0 : 0.0});
+            return true;
+          },
+          main, y);
+      design(
+          snp0, snp1,
+          [](int a, int b, std::vector<double>& row) {
+            row.insert(row.end(), {a == 1 ? 1.0 : 0.0, a == 2 ? 1.0 : 0.0, b == 1 ? 1.0 : 0.0, b == 2 ? 1.0 : 0.0});
+            for (int x = 1; x < 3; ++x)
+              for (int z = 1; z < 3; ++z) row.push_back(a == x && b == z ? 1.0 : 0.0);
+            return true;
+          },
+          saturated, y);
       ASSERT_EQ(got.df, 4) << "every combination occurs";
       ASSERT_NE(got.method, varpair::RefitMethod::kFailed);
       const bool is_firth = got.method == varpair::RefitMethod::kFirth;
-      const Reference reduced = is_firth ? reference_fit(saturated, y, true, main[0].size())
-                                          : reference_fit(main, y, false);
+      const Reference reduced =
+          is_firth ? reference_fit(saturated, y, true, main[0].size()) : reference_fit(main, y, false);
       const double statistic = 2 * (reference_fit(saturated, y, is_firth).objective - reduced.objective);
       firth += is_firth;
       expect_relative(got.statistic, statistic, "statistic");
@@ -298,8 +308,9 @@ TEST(PrepareCovariates, ConstantOnesAreDroppedAndCollinearOnesNamed) {
     varpair::prepare_covariates(raw, dropped);
     FAIL() << "collinear covariates must stop the run";
   } catch (const varpair::InputError& e) {
-    EXPECT_STREQ(e.what(), "the covariates are collinear: C is a linear combination of the intercept, A over the "
-                           "samples used");
+    EXPECT_STREQ(e.what(),
+                 "the covariates are collinear: C is a linear combination of the intercept, A over the "
+                 "samples used");
   }
 }
 

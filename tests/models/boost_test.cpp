@@ -139,7 +139,8 @@ TEST(BoostMath, ExactStatisticEqualsTheLogisticLikelihoodRatio) {
 TEST(BoostMath, TablesTheModelReproducesGiveZeroAndPOne) {
   // n_ijk proportional to a_ij b_ik c_jk: no three-way term at all.
   Table t;
-  const int a[3][3] = {{3, 1, 2}, {2, 5, 1}, {1, 1, 4}}, b[3][2] = {{1, 2}, {3, 1}, {2, 2}}, c[3][2] = {{2, 1}, {1, 3}, {2, 2}};
+  const int a[3][3] = {{3, 1, 2}, {2, 5, 1}, {1, 1, 4}}, b[3][2] = {{1, 2}, {3, 1}, {2, 2}},
+            c[3][2] = {{2, 1}, {1, 3}, {2, 2}};
   for (int x = 0; x < 3; ++x)
     for (int y = 0; y < 3; ++y) {
       t.cases[3 * x + y] = 10 * a[x][y] * b[x][0] * c[y][0];
