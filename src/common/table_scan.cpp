@@ -143,7 +143,8 @@ bool is_id(const std::string& t) {
   if (t.size() < 2 || t[0] == '-' || t[0] == '.' || (t[0] >= '0' && t[0] <= '2' && t[1] == '.')) return false;
   std::string lower;
   for (const char c : t) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (lower == "na" || lower == "nan" || lower == "nn" || lower == "null" || lower == "none" || lower == "missing")
+  if (lower == "na" || lower == "nan" || lower == "nn" || lower == "null" || lower == "none" || lower == "missing" ||
+      lower == "n/a" || lower == "#n/a" || lower == "nc" || lower == "xx" || lower == "00" || lower == "99")
     return false;
   return std::any_of(t.begin(), t.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
 }
@@ -211,6 +212,12 @@ void check_text_table(const char* data, std::uint64_t size, const std::string& p
     for (const char c : f[4] + f[5]) letters = letters || std::isalpha(static_cast<unsigned char>(c));
     return letters || f[3].size() >= 3;
   };
+  // A fileset's IDs differ line to line (but a .bim's unnamed "."); a table's missing value repeats.
+  std::vector<std::string> ids;
+  for (const auto& f : lines)
+    if (f.size() > 1 && f[1] != ".") ids.push_back(f[1]);
+  std::sort(ids.begin(), ids.end());
+  if (std::adjacent_find(ids.begin(), ids.end()) != ids.end()) return;
   bool bim = true, clearly_bim = true, fam = true;
   for (const auto& f : lines) {
     bim = bim && bim_line(f);

@@ -143,7 +143,12 @@ namespace testing {
 // 512 MiB instead, which also takes its tests through more groups and batches.
 std::size_t default_memory_budget() {
   const auto budget = static_cast<std::size_t>(std::min(physical_memory_bytes() / 4, memory_available_bytes() / 2));
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VARPAIR_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(VARPAIR_ADDRESS_SANITIZER)
   return std::min(budget, std::size_t{512} << 20);
 #else
   return budget;
