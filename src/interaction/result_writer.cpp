@@ -19,7 +19,7 @@ void TwoByTwoFormat::write_header(std::ostream& out, const char* header, bool id
 }
 
 void put_number(std::ostream& out, double value) {
-  if (!std::isfinite(value)) {  // a refit that could not be made
+  if (std::isnan(value)) {  // a refit that could not be made
     out << "NA";
     return;
   }

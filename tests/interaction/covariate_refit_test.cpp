@@ -13,6 +13,7 @@
 
 #include "common/errors.h"
 #include "common/mapped_file.h"
+#include "interaction/result_writer.h"
 #include "support/test_support.h"
 
 namespace {
@@ -164,16 +165,14 @@ class CovariateRefitTest : public ::testing::Test {
           {50 + 10 * normal(rng), static_cast<double>(1 + rng() % 2), (s < n_cases ? 0.4 : 0.0) + normal(rng)});
   }
 
-  // With `batch`, a fourth covariate: 1 for the samples missing at SNP 0, constant over every
-  // record of SNP 0's pairs.
-  varpair::CovariateRefit refit(bool batch = false) {
-    const int q = batch ? 4 : 3;
-    varpair::RunCovariates raw{{"AGE", "SEX", "PC1", "BATCH"}, Eigen::MatrixXd(150, q), Eigen::MatrixXd(170, q)};
+  // With `extra`, a fourth covariate of each sample's value.
+  varpair::CovariateRefit refit(const std::function<double(int)>& extra = nullptr) {
+    const int q = extra ? 4 : 3;
+    varpair::RunCovariates raw{{"AGE", "SEX", "PC1", "EXTRA"}, Eigen::MatrixXd(150, q), Eigen::MatrixXd(170, q)};
     raw.names.resize(static_cast<std::size_t>(q));
     for (int s = 0; s < 320; ++s)
       for (int k = 0; k < q; ++k)
-        (s < 150 ? raw.cases(s, k) : raw.controls(s - 150, k)) =
-            k < 3 ? covariates[s][k] : (genotypes[0][s] == 3 ? 1.0 : 0.0);
+        (s < 150 ? raw.cases(s, k) : raw.controls(s - 150, k)) = k < 3 ? covariates[s][k] : extra(s);
     std::vector<std::string> dropped;
     return varpair::CovariateRefit(cases, controls, varpair::prepare_covariates(raw, dropped));
   }
@@ -274,7 +273,8 @@ TEST_F(CovariateRefitTest, BoostStatisticsEqualTheReference) {
 }
 
 TEST_F(CovariateRefitTest, CovariatesConstantOverARecordsSamplesAreLeftOutOfItsFit) {
-  const auto plain = refit(), batched = refit(true);
+  // A batch of the samples missing at SNP 0: constant over every record of SNP 0's pairs.
+  const auto plain = refit(), batched = refit([&](int s) { return genotypes[0][s] == 3 ? 1.0 : 0.0; });
   ASSERT_EQ(batched.names().size(), 4u);
   std::int8_t membership[3][3] = {{0, 0, 0}, {0, 1, 0}, {0, 0, 0}};
   for (int snp1 = 1; snp1 < 6; ++snp1) {
@@ -290,6 +290,20 @@ TEST_F(CovariateRefitTest, CovariatesConstantOverARecordsSamplesAreLeftOutOfItsF
   }
   // Elsewhere the batch is a covariate like the others.
   EXPECT_NE(batched.odds(1, 2, membership).odds, plain.odds(1, 2, membership).odds);
+}
+
+TEST_F(CovariateRefitTest, ARecordWhoseDesignStaysSingularIsAFailedFitPrintedAsNA) {
+  // A covariate equal to the record's x over the samples genotyped at SNPs 0 and 1.
+  const auto r = refit([&](int s) { return genotypes[0][s] == 1 && genotypes[1][s] == 1 ? 1.0 : 0.0; });
+  const std::int8_t membership[3][3] = {{0, 0, 0}, {0, 1, 0}, {0, 0, 0}};
+  const auto got = r.odds(0, 1, membership);
+  EXPECT_EQ(got.method, varpair::RefitMethod::kFailed);
+  EXPECT_STREQ(varpair::refit_method_name(static_cast<std::int32_t>(got.method)), "failed");
+  std::ostringstream text;
+  for (const double v : {got.odds, got.lower, got.upper, got.p}) varpair::put_number(text, v), text << ' ';
+  EXPECT_EQ(text.str(), "NA NA NA NA ");
+  // Other records keep the covariate and fit.
+  EXPECT_NE(r.odds(2, 3, membership).method, varpair::RefitMethod::kFailed);
 }
 
 TEST(PrepareCovariates, ConstantOnesAreDroppedAndCollinearOnesNamed) {
