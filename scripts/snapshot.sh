@@ -68,6 +68,6 @@ for f in "$out"/*.log "$out"/*.console "$out"/*.meta "$out"/grid/*.log "$out"/gr
   "$out"/*_parts/run.id "$out"/grid/*_parts/run.id; do
   [ -e "$f" ] || continue
   sed -i -E -e 's/[0-9]+(\.[0-9]+)? (ms|seconds)/T \2/g' -e 's/(started|finished)( successfully)? at: .*/\1 at: T/' \
-    -e 's/\(([0-9]+) threads\)/(N threads)/' -e "s#$out/##g" -e 's/^(run )?[0-9a-f]{32}$/\1ID/' "$f"
+    -e 's/\(([0-9]+) threads(, [^)]*)?\)/(N threads)/' -e "s#$out/##g" -e 's/^(run )?[0-9a-f]{32}$/\1ID/' "$f"
 done
 echo "snapshot in $out"

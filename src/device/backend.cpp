@@ -2,6 +2,7 @@
 
 #if !defined(VARPAIR_CUDA)
 #include "common/worker_pool.h"
+#include "device/host_simd.h"
 #endif
 
 namespace varpair::device {
@@ -10,7 +11,8 @@ std::string backend_description() {
 #if defined(VARPAIR_CUDA)
   return "CUDA";
 #else
-  return "host CPU (" + std::to_string(WorkerPool::shared().concurrency()) + " threads)";
+  return "host CPU (" + std::to_string(WorkerPool::shared().concurrency()) + " threads, " + host_simd::target_name() +
+         ")";
 #endif
 }
 

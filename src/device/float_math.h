@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "device/lanes.h"
 #include "device/runtime.h"
 
 namespace varpair {
@@ -22,45 +23,57 @@ __host__ __device__ __forceinline__ float bits_float(std::uint32_t u) {
 }
 
 // ln(x), faithfully rounded (under one unit in the last place); ln(0) = -infinity, ln of a
-// negative number or of a not-a-number is not-a-number, ln(+infinity) = +infinity.
+// negative number or of a not-a-number is not-a-number, ln(+infinity) = +infinity; over a lane
+// type (device/lanes.h), without branches, so that vector lanes run the scalar's operations.
 // The classic reduction: x = 2^k * m with m in [sqrt(2)/2, sqrt(2)), f = m - 1, s = f / (2 + f),
 // ln(m) = f - f^2/2 + s (f^2/2 + R(s^2)) with a minimax polynomial R; k ln 2 added in two parts.
-__host__ __device__ __forceinline__ float vp_logf(float x) {
+template <class L>
+__host__ __device__ __forceinline__ typename L::F log_lanes(typename L::F x) {
   constexpr float kLn2Hi = 6.9313812256e-01f;  // 0x3f317180: k * kLn2Hi is exact
   constexpr float kLn2Lo = 9.0580006145e-06f;  // 0x3717f7d1
   constexpr float kLg1 = 0.66666662693f;       // 0xaaaaaa.0p-24
   constexpr float kLg2 = 0.40000972152f;       // 0xccce13.0p-25
   constexpr float kLg3 = 0.28498786688f;       // 0x91e9ee.0p-25
   constexpr float kLg4 = 0.24279078841f;       // 0xf89e26.0p-26
+  using I = typename L::I;
+  using F = typename L::F;
 
-  std::uint32_t ix = float_bits(x);
-  int k = 0;
-  if (ix < 0x00800000u || (ix >> 31) != 0) {
-    if ((ix << 1) == 0) return bits_float(0xff800000u);   // +-0: -infinity
-    if ((ix >> 31) != 0) return bits_float(0x7fc00000u);  // negative or -nan: nan
-    k -= 25;                                              // subnormal: scale into normal range
-    ix = float_bits(x * 33554432.0f);
-  } else if (ix >= 0x7f800000u) {
-    return x;  // +inf or nan
-  } else if (ix == 0x3f800000u) {
-    return 0.0f;
-  }
-  ix += 0x3f800000u - 0x3f3504f3u;
-  k += static_cast<int>(ix >> 23) - 0x7f;
-  ix = (ix & 0x007fffffu) + 0x3f3504f3u;
-  const float m = bits_float(ix);
+  const I ix0 = L::BitsOf(x);
+  const auto negative = L::LtI(ix0, L::SetI(0));  // the sign bit: -0, -nan too
+  const auto zero = L::EqI(L::ShiftLeft1(ix0), L::SetI(0));
+  const auto inf_or_nan = L::LtI(L::SetI(0x7f7fffff), ix0);
+  const auto one = L::EqI(ix0, L::SetI(0x3f800000));
+  // Subnormals are scaled into the normal range first.
+  const auto subnormal = L::AndNot(zero, L::AndNot(negative, L::LtI(ix0, L::SetI(0x00800000))));
+  I ix = L::IfThenElseI(subnormal, L::BitsOf(L::Mul(x, L::Set(33554432.0f))), ix0);
+  I k = L::IfThenElseI(subnormal, L::SetI(-25), L::SetI(0));
+  ix = L::AddI(ix, L::SetI(0x3f800000 - 0x3f3504f3));
+  k = L::AddI(k, L::SubI(L::ShiftRight23(ix), L::SetI(0x7f)));
+  ix = L::AddI(L::AndI(ix, L::SetI(0x007fffff)), L::SetI(0x3f3504f3));
+  const F m = L::FloatOf(ix);
 
-  const float f = m - 1.0f;
-  const float s = f / (2.0f + f);
-  const float z = s * s;
-  const float w = z * z;
-  const float t1 = w * (kLg2 + w * kLg4);
-  const float t2 = z * (kLg1 + w * kLg3);
-  const float r = t2 + t1;
-  const float hfsq = 0.5f * f * f;
-  const float dk = static_cast<float>(k);
-  return s * (hfsq + r) + dk * kLn2Lo - hfsq + f + dk * kLn2Hi;
+  const F f = L::Sub(m, L::Set(1.0f));
+  const F s = L::Div(f, L::Add(L::Set(2.0f), f));
+  const F z = L::Mul(s, s);
+  const F w = L::Mul(z, z);
+  const F t1 = L::Mul(w, L::Add(L::Set(kLg2), L::Mul(w, L::Set(kLg4))));
+  const F t2 = L::Mul(z, L::Add(L::Set(kLg1), L::Mul(w, L::Set(kLg3))));
+  const F r = L::Add(t2, t1);
+  const F hfsq = L::Mul(L::Mul(L::Set(0.5f), f), f);
+  const F dk = L::ConvertI(k);
+  F result = L::Mul(s, L::Add(hfsq, r));
+  result = L::Add(result, L::Mul(dk, L::Set(kLn2Lo)));
+  result = L::Sub(result, hfsq);
+  result = L::Add(result, f);
+  result = L::Add(result, L::Mul(dk, L::Set(kLn2Hi)));
+
+  result = L::IfThenElse(one, L::Set(0.0f), result);
+  result = L::IfThenElse(inf_or_nan, x, result);
+  result = L::IfThenElse(L::AndNot(zero, negative), L::FloatOf(L::SetI(0x7fc00000)), result);
+  return L::IfThenElse(zero, L::FloatOf(L::SetI(static_cast<std::int32_t>(0xff800000u))), result);
 }
+
+__host__ __device__ __forceinline__ float vp_logf(float x) { return log_lanes<ScalarLanes>(x); }
 
 // 2^k * y for y in [0.5, 2), k any integer: exact unless the result is subnormal or overflows.
 __host__ __device__ __forceinline__ float scale_by_power_of_two(float y, int k) {

@@ -23,7 +23,8 @@ constexpr std::uint64_t kMaxGrid = 2147483647;
 
 namespace varpair::device {
 
-// "host CPU (N threads)" or "CUDA": the backend this binary was built for.
+// "host CPU (N threads, TARGET)" (TARGET: the vector target, see host_simd.h) or "CUDA": the backend
+// this binary was built for.
 std::string backend_description();
 
 // "host CPU" or "CUDA".

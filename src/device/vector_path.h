@@ -1,8 +1,7 @@
-// The one place where kernels and per-pair loops meet the host backend's vector units (AVX-512,
-// chosen at run time, see host_simd.h). Each hook does what part of the work it can and says how
-// much; on the GPU, and on processors without the instructions, it does nothing and the portable
-// code that follows it does all. Counts are integers, and the float and double work repeats the
-// portable code's operations lane by lane, so either way gives the same numbers.
+// Where the counting loops of the kernels meet the host backend's vector units (the target
+// host_simd.h picks at run time). Each hook does what part of the work it can and says how
+// much; on the GPU, and where the vector paths are off, it does nothing and the portable code that
+// follows it does all. Counts are integers, so either way gives the same numbers.
 #pragma once
 
 #include <cstdint>
@@ -62,37 +61,6 @@ __host__ __device__ __forceinline__ bool count_set_cells(const std::uint64_t* co
 #else
   if (!host_simd::enabled()) return false;
   genotyped = host_simd::count_set_cells(first, second, words, first_totals, second_totals, cells);
-  return true;
-#endif
-}
-
-// Bit t set for each of the first `tables` 2x2 tables (a[t], n_cases - a[t], c[t], n_controls - c[t])
-// that may reach the chi-square threshold: on the host's vector path exactly those of the first
-// eight, and every later one (one lane more costs more than the scalar test); all of them where it
-// does not run. The caller tests each table it gets.
-__host__ __device__ __forceinline__ std::uint32_t chi_square_candidates(const std::int32_t* a, const std::int32_t* c,
-                                                                        int tables, std::int32_t n_cases,
-                                                                        std::int32_t n_controls, float threshold) {
-  const std::uint32_t all = tables >= 32 ? ~0u : (1u << tables) - 1;
-#if !defined(VARPAIR_CUDA)
-  if (host_simd::enabled())
-    return host_simd::chi_square_reaching(a, c, tables < 8 ? tables : 8, n_cases, n_controls, threshold) |
-           (all & ~0xFFu);
-#endif
-  (void)a, (void)c, (void)n_cases, (void)n_controls, (void)threshold;
-  return all;
-}
-
-// MDR's risk table {a, b, c, d} from a pair's nine case and nine control cells; false when it did
-// not run.
-__host__ __device__ __forceinline__ bool mdr_risk_table(const std::int32_t* cases, const std::int32_t* controls,
-                                                        float ratio, std::int32_t (&table)[4]) {
-#if defined(VARPAIR_CUDA)
-  (void)cases, (void)controls, (void)ratio, (void)table;
-  return false;
-#else
-  if (!host_simd::enabled()) return false;
-  host_simd::mdr_risk_table(cases, controls, ratio, table);
   return true;
 #endif
 }

@@ -11,23 +11,48 @@
 
 namespace varpair {
 
-// Yates-corrected chi-square in double precision, rounded to a float:
-//   N (max(0, |ad - bc| - N/2))^2 / (Ncase Nctrl (a + c)(b + d)), 0 when the denominator is 0,
-// with ad and bc exact 64-bit products.
+// The Yates-corrected chi-square's numerator N (max(0, |ad - bc| - N/2))^2 and denominator
+// Ncase Nctrl (a + c)(b + d), in double precision over a lane type (device/lanes.h), from the
+// table's margins and cross = |ad - bc|, exact.
+template <class L>
+__host__ __device__ __forceinline__ void yates_parts(typename L::D cases, typename L::D controls,
+                                                     typename L::D with_allele, typename L::D without_allele,
+                                                     typename L::D n, typename L::D cross, typename L::D& numerator,
+                                                     typename L::D& denominator) {
+  denominator = L::MulD(L::MulD(L::MulD(cases, controls), with_allele), without_allele);
+  const typename L::D corrected = L::MaxD(L::SubD(cross, L::MulD(n, L::SetD(0.5))), L::SetD(0.0));
+  numerator = L::MulD(n, L::MulD(corrected, corrected));
+}
+
+// Yates-corrected chi-square in double precision, rounded to a float: numerator / denominator of
+// yates_parts, 0 when the denominator is 0, with ad and bc exact 64-bit products.
 __host__ __device__ __forceinline__ float yates_chi_square(std::int32_t a, std::int32_t b, std::int32_t c,
                                                            std::int32_t d) {
   const std::int64_t cases = static_cast<std::int64_t>(a) + b;
   const std::int64_t controls = static_cast<std::int64_t>(c) + d;
-  const double denominator = static_cast<double>(cases) * static_cast<double>(controls) *
-                             static_cast<double>(static_cast<std::int64_t>(a) + c) *
-                             static_cast<double>(static_cast<std::int64_t>(b) + d);
-  if (denominator == 0.0) return 0.0f;
   const std::int64_t ad = static_cast<std::int64_t>(a) * d;
   const std::int64_t bc = static_cast<std::int64_t>(b) * c;
-  const double n = static_cast<double>(cases + controls);
-  const double difference = static_cast<double>(ad > bc ? ad - bc : bc - ad) - n / 2.0;
-  const double corrected = difference > 0.0 ? difference : 0.0;
-  return static_cast<float>(n * (corrected * corrected) / denominator);
+  double numerator, denominator;
+  yates_parts<ScalarLanes>(static_cast<double>(cases), static_cast<double>(controls),
+                           static_cast<double>(static_cast<std::int64_t>(a) + c),
+                           static_cast<double>(static_cast<std::int64_t>(b) + d), static_cast<double>(cases + controls),
+                           static_cast<double>(ad > bc ? ad - bc : bc - ad), numerator, denominator);
+  if (denominator == 0.0) return 0.0f;
+  return static_cast<float>(numerator / denominator);
+}
+
+// MDR's classes of a cell (over a lane type, device/lanes.h): high-risk when its cases weighted by
+// the control/case ratio outnumber its controls, low-risk when they are fewer.
+template <class L>
+struct MdrRiskClasses {
+  typename L::M high, low;
+};
+
+template <class L>
+__host__ __device__ __forceinline__ MdrRiskClasses<L> mdr_risk_classes(typename L::F cases, typename L::F controls,
+                                                                       typename L::F ratio) {
+  const typename L::F weighted_cases = L::Mul(cases, ratio);
+  return MdrRiskClasses<L>{L::Gt(weighted_cases, controls), L::Lt(weighted_cases, controls)};
 }
 
 struct OddsRatio {

@@ -1,8 +1,7 @@
 // The host backend's vector path of the LD kernel: a block's pairs counted one after another and
-// their EM estimates run side by side in AVX-512 lanes (maximum-likelihood estimates one by one,
-// by the scalar code). Every lane performs exactly the single-precision operations of
-// estimate_haplotypes (ld_math.h), in the same order, with the same logarithm, so each pair gets the
-// same value bit for bit. On the GPU the path does not exist.
+// their EM estimates run side by side in vector lanes (maximum-likelihood estimates one by one, by
+// the scalar code). The lanes run estimate_haplotypes' own functions (ld_math.h), so each pair gets
+// the same value bit for bit. On the GPU the path does not exist.
 #pragma once
 
 #include "device/vector_path.h"
@@ -31,9 +30,6 @@ __device__ __forceinline__ bool compute_ld_block_on_vector_path(const LdComputeA
 
 #else
 
-// Whether the vector EM can run here (AVX-512 and enabled; see host_simd.h).
-bool vector_em_available();
-
 // out[k] = estimate_haplotypes(counts[k]) for k < n.
 void estimate_haplotypes_many(const HaplotypeCounts* counts, int n, HaplotypeFrequencies* out);
 
@@ -41,7 +37,7 @@ void estimate_haplotypes_many(const HaplotypeCounts* counts, int n, HaplotypeFre
 // of the block and the other threads have nothing left. False when the vector path is off.
 template <LdMeasure kMeasure>
 bool compute_ld_block_on_vector_path(const LdComputeArgs& a, int samples) {
-  if (!vector_em_available()) return false;
+  if (!host_simd::enabled()) return false;
   if (threadIdx.x != 0) return true;
   const unsigned int first = blockIdx.x * blockDim.x;
   if (first >= a.count) return true;

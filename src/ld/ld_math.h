@@ -124,10 +124,58 @@ __host__ __device__ __forceinline__ HaplotypeCounts count_haplotypes(const unsig
   return h;
 }
 
-// The EM estimate, all in single precision: start from (count + 0.1) / (2n + 0.4), then at most 20
-// rounds that split the double heterozygotes between the phases AB/ab and Ab/aB in proportion to
-// the current frequencies, stopping when the log-likelihood changes by less than 1e-8. A log-
-// likelihood that is not a number (0 * ln 0) never stops early.
+// The EM of one pair, or of a pair a lane (device/lanes.h): its counts and current frequencies.
+template <class L>
+struct EmLanes {
+  typename L::F nAB, nAb, naB, nab, nDH;
+  typename L::F pAB, pAb, paB, pab;
+};
+
+// The EM starts from (count + 0.1) / (2n + 0.4).
+template <class L>
+__host__ __device__ __forceinline__ void em_start(EmLanes<L>& e, typename L::F start_total) {
+  const auto tenth = L::Set(0.1f);
+  e.pAB = L::Div(L::Add(e.nAB, tenth), start_total);
+  e.pAb = L::Div(L::Add(e.nAb, tenth), start_total);
+  e.paB = L::Div(L::Add(e.naB, tenth), start_total);
+  e.pab = L::Div(L::Add(e.nab, tenth), start_total);
+}
+
+// One round: the double heterozygotes split between the phases AB/ab and Ab/aB in proportion to
+// the current frequencies, new frequencies from the expected counts; returns their log-likelihood.
+template <class L>
+__host__ __device__ __forceinline__ typename L::F em_round(EmLanes<L>& e) {
+  using F = typename L::F;
+  const F coupling = L::Mul(e.pAB, e.pab);
+  const F theta = L::Div(coupling, L::Add(coupling, L::Mul(e.pAb, e.paB)));
+  const F phase = L::Sub(L::Set(1.0f), theta);
+  const F eAB = L::Add(e.nAB, L::Mul(theta, e.nDH));
+  const F eab = L::Add(e.nab, L::Mul(theta, e.nDH));
+  const F eAb = L::Add(e.nAb, L::Mul(phase, e.nDH));
+  const F eaB = L::Add(e.naB, L::Mul(phase, e.nDH));
+  const F total = L::Add(L::Add(L::Add(eAb, eAB), eaB), eab);
+  e.pAB = L::Div(eAB, total);
+  e.pAb = L::Div(eAb, total);
+  e.paB = L::Div(eaB, total);
+  e.pab = L::Div(eab, total);
+  F ll = L::Mul(e.nAB, log_lanes<L>(e.pAB));
+  ll = L::Add(ll, L::Mul(e.nAb, log_lanes<L>(e.pAb)));
+  ll = L::Add(ll, L::Mul(e.naB, log_lanes<L>(e.paB)));
+  ll = L::Add(ll, L::Mul(e.nab, log_lanes<L>(e.pab)));
+  return L::Add(ll, L::Mul(e.nDH, log_lanes<L>(L::Add(L::Mul(e.pAB, e.pab), L::Mul(e.pAb, e.paB)))));
+}
+
+// The EM stops when the log-likelihood changes by less than 1e-8; one that is not a number (0 * ln 0)
+// never stops it early.
+template <class L>
+__host__ __device__ __forceinline__ auto em_converged(typename L::F ll, typename L::F ll_prev) {
+  return L::Lt(L::Abs(L::Sub(ll, ll_prev)), L::Set(1.0e-8f));
+}
+constexpr float kEmFirstLikelihood = -1.0e9f;  // what the first round's log-likelihood is compared with
+constexpr int kEmRounds = 20;
+
+// The EM estimate, all in single precision: em_start, then at most kEmRounds of em_round until
+// em_converged. The host's vector lanes run the same functions (ld_em_vector.cpp).
 __host__ __device__ __forceinline__ HaplotypeFrequencies estimate_haplotypes(const HaplotypeCounts& h) {
   const float nAB = static_cast<float>(h.nAB), nAb = static_cast<float>(h.nAb);
   const float naB = static_cast<float>(h.naB), nab = static_cast<float>(h.nab);
@@ -137,26 +185,15 @@ __host__ __device__ __forceinline__ HaplotypeFrequencies estimate_haplotypes(con
     const float total = ((nAb + nAB) + naB) + nab;
     return HaplotypeFrequencies{nAB / total, nAb / total, naB / total, nab / total};
   }
-  const float nDH = static_cast<float>(h.nDH);
-  const float start_total = static_cast<float>(2 * h.n) + 0.4f;
-  HaplotypeFrequencies p{(nAB + 0.1f) / start_total, (nAb + 0.1f) / start_total, (naB + 0.1f) / start_total,
-                         (nab + 0.1f) / start_total};
-  float ll_prev = -1.0e9f;
-  for (int round = 0; round < 20; ++round) {
-    const float coupling = p.pAB * p.pab;
-    const float theta = coupling / (coupling + p.pAb * p.paB);
-    const float eAB = nAB + theta * nDH;
-    const float eab = nab + theta * nDH;
-    const float eAb = nAb + (1.0f - theta) * nDH;
-    const float eaB = naB + (1.0f - theta) * nDH;
-    const float total = ((eAb + eAB) + eaB) + eab;
-    p = HaplotypeFrequencies{eAB / total, eAb / total, eaB / total, eab / total};
-    const float ll = nAB * vp_logf(p.pAB) + nAb * vp_logf(p.pAb) + naB * vp_logf(p.paB) + nab * vp_logf(p.pab) +
-                     nDH * vp_logf(p.pAB * p.pab + p.pAb * p.paB);
-    if (fabsf(ll - ll_prev) < 1.0e-8f) break;
+  EmLanes<ScalarLanes> e{nAB, nAb, naB, nab, static_cast<float>(h.nDH), 0, 0, 0, 0};
+  em_start(e, static_cast<float>(2 * h.n) + 0.4f);
+  float ll_prev = kEmFirstLikelihood;
+  for (int round = 0; round < kEmRounds; ++round) {
+    const float ll = em_round(e);
+    if (em_converged<ScalarLanes>(ll, ll_prev)) break;
     ll_prev = ll;
   }
-  return p;
+  return HaplotypeFrequencies{e.pAB, e.pAb, e.paB, e.pab};
 }
 
 __host__ __device__ __forceinline__ float r2_measure(const HaplotypeFrequencies& p) {

@@ -7,10 +7,10 @@
 #include <cstdint>
 
 #include "device/runtime.h"
-#include "device/vector_path.h"
 #include "interaction/interaction_record.h"
 #include "interaction/pair_counts.h"
 #include "interaction/table_2x2.h"
+#include "interaction/table_vector.h"
 
 namespace varpair {
 
@@ -23,16 +23,16 @@ struct Table2x2 {
 // empty cell). a, c are the cases and controls of the high-risk cells, b, d of the low-risk ones.
 __host__ __device__ __forceinline__ Table2x2 mdr_risk_table(const PairCells& cells, float ratio) {
   std::int32_t sums[4];
-  if (vector_path::mdr_risk_table(&cells.cases[0][0], &cells.controls[0][0], ratio, sums))
+  if (mdr_risk_table_in_lanes(&cells.cases[0][0], &cells.controls[0][0], ratio, sums))
     return Table2x2{sums[0], sums[1], sums[2], sums[3]};
   Table2x2 t{0, 0, 0, 0};
   for (int x = 0; x < 3; ++x)
     for (int y = 0; y < 3; ++y) {
-      const float weighted_cases = static_cast<float>(cells.cases[x][y]) * ratio;
-      const float controls = static_cast<float>(cells.controls[x][y]);
+      const auto classes = mdr_risk_classes<ScalarLanes>(static_cast<float>(cells.cases[x][y]),
+                                                          static_cast<float>(cells.controls[x][y]), ratio);
       // Without branches: which class a cell falls in is as good as random.
-      const std::int32_t high = weighted_cases > controls;
-      const std::int32_t low = weighted_cases < controls;
+      const std::int32_t high = classes.high;
+      const std::int32_t low = classes.low;
       t.a += high * cells.cases[x][y];
       t.c += high * cells.controls[x][y];
       t.b += low * cells.cases[x][y];
@@ -88,7 +88,7 @@ struct NineGenotypeEvaluation {
     const std::int32_t* a = &cells.cases[0][0];  // the nine cells in label order
     const std::int32_t* c = &cells.controls[0][0];
     const std::uint32_t candidates =
-        vector_path::chi_square_candidates(a, c, kRecords, cells.n_cases, cells.n_controls, thresholds.chi_square);
+        chi_square_candidates(a, c, kRecords, cells.n_cases, cells.n_controls, thresholds.chi_square);
     return test_tables<kRecords>(thresholds, out, candidates, [&](int label) {
       return Table2x2{a[label], cells.n_cases - a[label], c[label], cells.n_controls - c[label]};
     });
@@ -129,7 +129,7 @@ struct DomrecEvaluation {
       c[model] = t.c;
     }
     const std::uint32_t candidates =
-        vector_path::chi_square_candidates(a, c, kRecords, cells.n_cases, cells.n_controls, thresholds.chi_square);
+        chi_square_candidates(a, c, kRecords, cells.n_cases, cells.n_controls, thresholds.chi_square);
     return test_tables<kRecords>(thresholds, out, candidates, [&](int model) {
       return Table2x2{a[model], cells.n_cases - a[model], c[model], cells.n_controls - c[model]};
     });

@@ -1,63 +1,83 @@
-// The host's vector counting loops give the same counts as the portable ones, which the GPU runs.
+// Every vector target of the host backend gives the portable code's numbers, which the GPU runs:
+// the counting of genotype combinations, the interaction filters and the EM, each on every target
+// this processor has (forced one after another).
 #include "device/host_simd.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cmath>
 #include <cstring>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "interaction/pair_counts.h"
 #include "interaction/table_2x2.h"
+#include "interaction/table_vector.h"
 #include "ld/ld_em_vector.h"
 #include "ld/ld_math.h"
 #include "models/pair_evaluations.h"
+#include "support/targets.h"
 
 namespace {
 
-class VectorCounts : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!varpair::host_simd::available()) GTEST_SKIP() << "no AVX-512 population count on this processor";
-  }
-  void TearDown() override { varpair::host_simd::set_enabled(true); }
+using varpair::test::for_each_target;
 
-  template <class Count>
-  auto both_ways(Count&& count) {
-    varpair::host_simd::set_enabled(false);
-    const auto portable = count();
-    varpair::host_simd::set_enabled(true);
-    EXPECT_TRUE(varpair::host_simd::enabled());
-    return std::make_pair(portable, count());
-  }
-  std::mt19937_64 rng{17};
-};
+// The results of `compute` on every target equal the portable path's.
+template <class Compute>
+void same_on_every_target(Compute&& compute) {
+  bool first = true;
+  decltype(compute()) portable{};
+  for_each_target([&](const std::string&) {
+    if (first) {
+      portable = compute();
+      first = false;
+    } else {
+      EXPECT_EQ(compute(), portable);
+    }
+  });
+}
 
-TEST_F(VectorCounts, PackedLdRowsCountTheSame) {
-  for (int samples : {1, 31, 255, 256, 257, 511, 600, 1024, 5000}) {
+TEST(HostTargets, TheProcessorsBestIsNamedAndEveryTargetCanBeForced) {
+  const auto targets = varpair::host_simd::available_targets();
+  ASSERT_GE(targets.size(), 1u);
+  EXPECT_EQ(targets.front(), 0);
+  std::set<std::string> names;
+  for_each_target([&](const std::string& name) { names.insert(name); });
+  EXPECT_EQ(names.count("portable"), 1u);
+  // SSSE3 and SSE4 builds aside, the names are distinct (AVX-512 with and without VPOPCNTDQ share one).
+  EXPECT_GE(names.size(), targets.size() - 1);
+#if defined(__x86_64__)
+  // Every x86-64 build here has at least SSE4 or SSSE3 beyond the portable path.
+  EXPECT_TRUE(varpair::host_simd::enabled());
+  EXPECT_GE(targets.size(), 2u);
+#endif
+}
+
+TEST(HostTargets, PackedLdRowsCountTheSame) {
+  std::mt19937_64 rng(17);
+  // Around one vector of every width (128 to 512 samples) and runs that end mid-vector.
+  for (int samples : {1, 31, 32, 127, 128, 129, 255, 256, 257, 511, 512, 600, 1024, 5000}) {
     std::vector<unsigned char> row0((samples + 3) / 4), row1(row0.size());
     for (auto& b : row0) b = static_cast<unsigned char>(rng());
     for (auto& b : row1) b = static_cast<unsigned char>(rng());
-    const auto [portable, vector] =
-        both_ways([&] { return varpair::count_haplotypes(row0.data(), row1.data(), samples); });
-    EXPECT_EQ(vector.nAB, portable.nAB) << samples;
-    EXPECT_EQ(vector.nAb, portable.nAb) << samples;
-    EXPECT_EQ(vector.naB, portable.naB) << samples;
-    EXPECT_EQ(vector.nab, portable.nab) << samples;
-    EXPECT_EQ(vector.nDH, portable.nDH) << samples;
-    EXPECT_EQ(vector.genotyped, portable.genotyped) << samples;
+    // Padding bits past the last sample are 0, as packed rows hold them.
+    if (samples % 4 != 0) {
+      row0.back() &= static_cast<unsigned char>((1u << (2 * (samples % 4))) - 1);
+      row1.back() &= static_cast<unsigned char>((1u << (2 * (samples % 4))) - 1);
+    }
+    SCOPED_TRACE(samples);
+    same_on_every_target([&] {
+      const auto h = varpair::count_haplotypes(row0.data(), row1.data(), samples);
+      return std::array<std::int32_t, 7>{h.nAB, h.nAb, h.naB, h.nab, h.nDH, h.n, h.genotyped};
+    });
   }
 }
 
-// The vector filter keeps exactly the tables whose scalar chi-square reaches the threshold: small,
-// large and empty tables, thresholds at computed values, a threshold of 0 (every table, a zero
-// denominator included), and counts of tables that do not fill the lanes.
-// Rows without a missing genotype count three combinations and take the rest from their totals:
-// the vector path gives the portable one's counts at every length around the 256-sample steps.
-TEST_F(VectorCounts, PackedRowsWithTotalsCountTheSame) {
-  for (int samples : {1, 255, 256, 257, 600, 1024, 5000}) {
+// Rows without a missing genotype count three combinations and take the rest from their totals.
+TEST(HostTargets, PackedRowsWithTotalsCountTheSame) {
+  std::mt19937_64 rng(5);
+  for (int samples : {1, 127, 128, 129, 255, 256, 257, 600, 1024, 5000}) {
     std::vector<unsigned char> row0((samples + 3) / 4, 0), row1(row0.size(), 0);
     for (int s = 0; s < samples; ++s) {  // codes 0 to 2 only: no genotype missing
       row0[s / 4] |= static_cast<unsigned char>((rng() % 3) << (2 * (s % 4)));
@@ -69,24 +89,26 @@ TEST_F(VectorCounts, PackedRowsWithTotalsCountTheSame) {
       totals1[0] += 2 - ((row1[s / 4] >> (2 * (s % 4))) & 3);
     }
     const auto full = varpair::count_haplotypes(row0.data(), row1.data(), samples);
-    const auto [portable, vector] = both_ways([&] {
+    SCOPED_TRACE(samples);
+    for_each_target([&](const std::string&) {
       const auto h = varpair::count_haplotypes(row0.data(), row1.data(), samples, totals0, totals1);
-      return std::array<std::int32_t, 7>{h.nAB, h.nAb, h.naB, h.nab, h.nDH, h.n, h.genotyped};
+      EXPECT_EQ((std::array<std::int32_t, 7>{h.nAB, h.nAb, h.naB, h.nab, h.nDH, h.n, h.genotyped}),
+                (std::array<std::int32_t, 7>{full.nAB, full.nAb, full.naB, full.nab, full.nDH, full.n, full.genotyped}));
     });
-    EXPECT_EQ(vector, portable) << samples;
-    EXPECT_EQ(vector,
-              (std::array<std::int32_t, 7>{full.nAB, full.nAb, full.naB, full.nab, full.nDH, full.n, full.genotyped}))
-        << samples;
   }
 }
 
-TEST_F(VectorCounts, ChiSquareFilterKeepsExactlyTheTablesThatReachTheThreshold) {
-  for (int trial = 0; trial < 3000; ++trial) {
+// The filter never drops a table whose scalar chi-square reaches the threshold, and the models'
+// records are the portable path's: small, large and empty tables, thresholds at computed values and
+// just above, a threshold of 0 (every table, a zero denominator included), 1 to 9 tables.
+TEST(HostTargets, ChiSquareFilterKeepsEveryTableThatReachesTheThreshold) {
+  std::mt19937_64 rng(23);
+  for (int trial = 0; trial < 2000; ++trial) {
     const int scale = trial % 3 == 0 ? 8 : trial % 3 == 1 ? 500 : 200000;
-    const int tables = 1 + trial % 8;
+    const int tables = 1 + trial % 9;
     const std::int32_t n_cases = trial % 50 == 0 ? 0 : static_cast<std::int32_t>(rng() % scale) + 1;
     const std::int32_t n_controls = static_cast<std::int32_t>(rng() % scale) + 1;
-    std::int32_t a[8], c[8];
+    std::int32_t a[9], c[9];
     for (int t = 0; t < tables; ++t) {
       a[t] = n_cases == 0 ? 0 : static_cast<std::int32_t>(rng() % (n_cases + 1));
       c[t] = static_cast<std::int32_t>(rng() % (n_controls + 1));
@@ -96,38 +118,59 @@ TEST_F(VectorCounts, ChiSquareFilterKeepsExactlyTheTablesThatReachTheThreshold) 
       std::uint32_t expected = 0;
       for (int t = 0; t < tables; ++t)
         if (chi(t) >= threshold) expected |= 1u << t;
-      ASSERT_EQ(varpair::host_simd::chi_square_reaching(a, c, tables, n_cases, n_controls, threshold), expected)
-          << "trial " << trial << " threshold " << threshold;
+      for_each_target([&](const std::string&) {
+        const std::uint32_t kept = varpair::chi_square_candidates(a, c, tables, n_cases, n_controls, threshold);
+        ASSERT_EQ(kept & expected, expected) << "trial " << trial << " threshold " << threshold;
+        ASSERT_EQ(kept >> tables, 0u);
+      });
     }
   }
 }
 
-// MDR's risk classes on the vector path are the portable ones: ties at simple ratios, ratios that
-// round, and counts past 2^24 where the float conversions round.
-TEST_F(VectorCounts, MdrRiskTablesAreThePortableOnes) {
-  for (int trial = 0; trial < 3000; ++trial) {
-    const int scale = trial % 3 == 0 ? 6 : trial % 3 == 1 ? 1000 : 40000000;
+TEST(HostTargets, ModelsRecordTheSameTables) {
+  std::mt19937_64 rng(29);
+  for (int trial = 0; trial < 1500; ++trial) {
+    const int scale = trial % 3 == 0 ? 6 : trial % 3 == 1 ? 300 : 40000000;
     varpair::PairCells cells{};
     for (int k = 0; k < 9; ++k) {
       std::int32_t& cases = cells.cases[k / 3][k % 3];
       cases = static_cast<std::int32_t>(rng() % scale);
       cells.controls[k / 3][k % 3] = rng() % 4 == 0 ? 2 * cases : static_cast<std::int32_t>(rng() % scale);
     }
+    cells.n_cases = cells.n_controls = 0;
+    for (int k = 0; k < 9; ++k) {
+      cells.n_cases += cells.cases[k / 3][k % 3];
+      cells.n_controls += cells.controls[k / 3][k % 3];
+    }
+    const varpair::InteractionThresholds thresholds{trial % 2 == 0 ? 3.841f : 0.5f, 1.2f};
+    SCOPED_TRACE(trial);
+    auto records = [&](auto evaluation) {
+      varpair::InteractionRecord out[9];
+      const int m = evaluation(cells, 0, 0, out);
+      std::vector<std::array<float, 6>> kept;
+      for (int k = 0; k < m; ++k)
+        kept.push_back({static_cast<float>(out[k].label), static_cast<float>(out[k].a), static_cast<float>(out[k].c),
+                        out[k].chi_square, out[k].or_lower, out[k].or_upper});
+      return kept;
+    };
+    same_on_every_target([&] { return records(varpair::NineGenotypeEvaluation{thresholds}); });
+    same_on_every_target([&] { return records(varpair::DomrecEvaluation{thresholds}); });
+    // MDR's classes at ties of simple ratios, ratios that round, counts past 2^24 where floats round.
     for (float ratio : {1.0f, 2.0f, 0.5f, 1.0f / 3.0f, 1.37f}) {
-      const auto [portable, vector] = both_ways([&] {
+      same_on_every_target([&] {
         const varpair::Table2x2 t = varpair::mdr_risk_table(cells, ratio);
         return std::array<std::int32_t, 4>{t.a, t.b, t.c, t.d};
       });
-      ASSERT_EQ(vector, portable) << "trial " << trial << " ratio " << ratio;
+      same_on_every_target([&] { return records(varpair::MdrEvaluation{thresholds, ratio}); });
     }
   }
 }
 
 // The EM in vector lanes gives every pair the frequencies of the one-pair estimate, bit for bit:
 // large and small counts, zero counts (whose log-likelihood is not a number), few and many double
-// heterozygotes, and groups that do not fill the lanes.
-TEST_F(VectorCounts, VectorEmGivesTheSameFrequencies) {
-  ASSERT_TRUE(varpair::vector_em_available());
+// heterozygotes, groups that do not fill the lanes, and groups without a pair to estimate.
+TEST(HostTargets, VectorEmGivesTheSameFrequencies) {
+  std::mt19937_64 rng(31);
   std::vector<varpair::HaplotypeCounts> counts;
   for (int k = 0; k < 20000; ++k) {
     varpair::HaplotypeCounts h;
@@ -137,20 +180,25 @@ TEST_F(VectorCounts, VectorEmGivesTheSameFrequencies) {
     h.nAb = draw(5);
     h.naB = draw(5);
     h.nab = draw(5);
-    h.nDH = k % 7 == 0 ? 0 : 1 + static_cast<int>(rng() % (scale / 2 + 1));
+    h.nDH = k % 7 == 0 || (k >= 100 && k < 140) ? 0 : 1 + static_cast<int>(rng() % (scale / 2 + 1));
     h.genotyped = (h.nAB + h.nAb + h.naB + h.nab) / 2 + h.nDH;
     h.n = h.genotyped + static_cast<int>(rng() % 5);
     counts.push_back(h);
   }
-  for (int n : {1, 15, 16, 17, 20000}) {
-    std::vector<varpair::HaplotypeFrequencies> vector(n);
-    varpair::estimate_haplotypes_many(counts.data(), n, vector.data());
-    for (int k = 0; k < n; ++k) {
-      const auto scalar = varpair::estimate_haplotypes(counts[k]);
-      ASSERT_EQ(std::memcmp(&scalar, &vector[k], sizeof scalar), 0)
-          << "pair " << k << ": " << scalar.pAB << " " << vector[k].pAB << " " << scalar.pab << " " << vector[k].pab;
+  for_each_target([&](const std::string& target) {
+    if (target == "portable") return;  // the vector EM is what is checked
+    for (int n : {1, 7, 15, 16, 17, 40, 20000}) {
+      for (int first : {0, 100}) {
+        std::vector<varpair::HaplotypeFrequencies> vector(n);
+        varpair::estimate_haplotypes_many(counts.data() + first, n, vector.data());
+        for (int k = 0; k < n; ++k) {
+          const auto scalar = varpair::estimate_haplotypes(counts[first + k]);
+          ASSERT_EQ(std::memcmp(&scalar, &vector[k], sizeof scalar), 0)
+              << "pair " << first + k << ": " << scalar.pAB << " " << vector[k].pAB;
+        }
+      }
     }
-  }
+  });
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "device/host_simd.h"
 #include "device/host_testing.h"
 #include "interaction/pair_counts.h"
+#include "support/targets.h"
 #include "support/test_support.h"
 
 namespace {
@@ -65,18 +66,14 @@ TEST(GenotypeMasks, ManyChunksGiveEveryRowItsMasks) {
   }
 }
 
-// Switches the host's vector paths for a scope and back on after it, even when a check fails.
-struct VectorPaths {
-  explicit VectorPaths(bool on) { varpair::host_simd::set_enabled(on); }
-  ~VectorPaths() { varpair::host_simd::set_enabled(true); }
-};
-
 // Every pair's cells against a count from the genotype codes, from masks of a text table and of
-// packed rows, on the vector path (where the processor has it) and the portable one: pairs of SNPs
+// packed rows, on every target of the host backend and the portable path: pairs of SNPs
 // without a missing call take four counts and the totals, the others nine.
 TEST(GenotypeMasks, PairCellsOfCompleteAndIncompleteSnps) {
   std::mt19937 rng(3);
-  for (int samples : {1, 63, 64, 200, 700, 1100}) {
+  // 8200 samples: past the 31 vectors that byte-wide sums hold on AVX2 (the largest vectors of
+  // counts summed so).
+  for (int samples : {1, 63, 64, 200, 700, 1100, 8200}) {
     const int rows = 8;  // even rows complete, odd rows missing some calls
     std::vector<std::vector<int>> codes(rows, std::vector<int>(samples));
     std::ostringstream text;
@@ -100,9 +97,7 @@ TEST(GenotypeMasks, PairCellsOfCompleteAndIncompleteSnps) {
       const MaskStore& s = *store;
       for (int r = 0; r < rows; ++r) ASSERT_EQ(s.totals[4 * r + 3], r % 2 == 0 ? 1 : 0) << samples << " " << r;
       const std::uint64_t* group[3] = {s.masks[0].get(), s.masks[1].get(), s.masks[2].get()};
-      for (bool vector : {false, true}) {
-        if (vector && !varpair::host_simd::available()) continue;
-        const VectorPaths paths(vector);
+      varpair::test::for_each_target([&](const std::string& vector) {
         for (int i = 0; i < rows; ++i)
           for (int j = 0; j < rows; ++j) {
             const auto first = varpair::class_masks(group, s.totals.get(), i, s.words);
@@ -122,7 +117,7 @@ TEST(GenotypeMasks, PairCellsOfCompleteAndIncompleteSnps) {
             ASSERT_EQ(cells.n_cases, genotyped);
             ASSERT_EQ(cells.n_controls, genotyped);
           }
-      }
+      });
     }
   }
 }
