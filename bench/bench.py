@@ -6,7 +6,7 @@ the PLINK fileset, and the table gives that load rate and its ratio to the text 
 time, the same genotypes). With --peer it also runs PLINK 1.9 (Debian's plink1.9,
 installed on request) on the same genotypes and threads, and prints the ratio of the two rates.
 
-Usage: bench/bench.py [--sizes ld-2k,ld-5k,cc-5k,cc-20k] [--repeats 3] [--peer] [--save]
+Usage: bench/bench.py [--sizes ld-2k,ld-5k,cc-5k,cc-20k] [--repeats 3] [--peer] [--save] [--varpair BIN]
        bench/bench.py --sizes grid --peer --save   (every size of the grid: grid-cc and grid-ld halves)
 """
 import argparse
@@ -74,6 +74,7 @@ COMMANDS = {
            ("boost_interaction", ["-alpha_cut", "0.0001"], "boost_interaction", 3.0)],
 }
 PEER_EPI1 = "0.0001"
+BACKENDS = set()  # the backend lines of varpair's runs: the vector target they ran on
 
 
 def run_timed(argv, cwd):
@@ -164,6 +165,7 @@ def bench_varpair(name, prefix, repeats, work):
             walls.append(wall)
             peaks.append(peak)
             loads.append(load_seconds(kind, report))
+            BACKENDS.update(re.findall(r"^Device backend: (.*)$", report, re.M))
         wall = statistics.median(walls)
         # GNU time counts in hundredths: a quicker run counts as 10 ms.
         row = {"size": name, "command": label, "pairs": pairs, "wall": wall, "rate": pairs / max(wall, 0.01),
@@ -378,6 +380,8 @@ def main():
     parser.add_argument("--cache", default=os.path.join(ROOT, "bench", "cache"))
     parser.add_argument("--save", action="store_true", help="write the table to bench/results/")
     parser.add_argument("--shards", default="", help="also time each shard of -parallel K N, for these N (2,4)")
+    parser.add_argument("--varpair", help="the varpair binary to time (default: build/src/varpair, built if "
+                        "missing), e.g. a build with -DVARPAIR_DISABLED_TARGETS='HWY_AVX3|HWY_AVX3_DL'")
     parser.add_argument("--refit", action="store_true",
                         help="also time the covariate refit (5000 samples, 10 covariates)")
     args = parser.parse_args()
@@ -385,6 +389,9 @@ def main():
     for s in sizes:
         if s not in SIZES:
             sys.exit("unknown size %s (known: %s, and the groups %s)" % (s, ", ".join(SIZES), ", ".join(GROUPS)))
+    if args.varpair:
+        global VARPAIR
+        VARPAIR = os.path.abspath(args.varpair)
     ensure_built()
     threads = os.cpu_count()
     rows, shard_rows = [], []
@@ -417,7 +424,7 @@ def main():
         "statistic, its pairs checked against the peer's (last column), and so are -estimate ml's r2 and D' "
         "(the r2 ml row's last column)." % (PEER_EPI1, PEER_EPI1)
         if args.peer else "No peer run.",
-        "Machine: " + machine(), "", table(rows)] + summary(rows) +
+        "Machine: " + machine(), "Backend: " + (", ".join(sorted(BACKENDS)) or "-"), "", table(rows)] + summary(rows) +
         (["", "Shards (-parallel K N, wall time of each shard; the first command of each size):", "",
           shard_table(shard_rows)] if shard_rows else []) +
         (["", "Covariate refit (-covar with 10 covariates, 2500 + 2500 samples; target: 1,000 records a second, "

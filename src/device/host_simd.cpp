@@ -37,17 +37,21 @@ constexpr std::size_t kMinVectors = 1;
 #endif
 
 // sums[m] = the bits set in the m-th of the M vectors that bits_of(v, out) gives for v < vectors.
+// The sums leave the lanes once a run of byte sums (nearly always once): M accumulators and the
+// vectors in flight stay in registers.
 template <int M, class BitsOf>
 HWY_INLINE void count_bits(std::size_t vectors, BitsOf&& bits_of, std::uint64_t (&sums)[M]) {
   const DU du;
-  V total[M];
-  for (auto& t : total) t = hn::Zero(du);
+  for (auto& sum : sums) sum = 0;
   if constexpr (kLanePopcount) {
+    V total[M];
+    for (auto& t : total) t = hn::Zero(du);
     for (std::size_t v = 0; v < vectors; ++v) {
       V bits[M];
       bits_of(v, bits);
       for (int m = 0; m < M; ++m) total[m] = hn::Add(total[m], hn::PopulationCount(bits[m]));
     }
+    for (int m = 0; m < M; ++m) sums[m] = hn::GetLane(hn::SumOfLanes(du, total[m]));
   } else {
     const D8 d8;
     for (std::size_t v = 0; v < vectors;) {
@@ -59,10 +63,9 @@ HWY_INLINE void count_bits(std::size_t vectors, BitsOf&& bits_of, std::uint64_t 
         bits_of(v, bits);
         for (int m = 0; m < M; ++m) bytes[m] = hn::Add(bytes[m], hn::PopulationCount(hn::BitCast(d8, bits[m])));
       }
-      for (int m = 0; m < M; ++m) total[m] = hn::Add(total[m], hn::SumsOf8(bytes[m]));
+      for (int m = 0; m < M; ++m) sums[m] += hn::GetLane(hn::SumOfLanes(du, hn::SumsOf8(bytes[m])));
     }
   }
-  for (int m = 0; m < M; ++m) sums[m] = hn::GetLane(hn::SumOfLanes(du, total[m]));
 }
 
 // sums[i][j] = popcount(first[i][w] & second[j][w]) over the words of the first `vectors` vectors.
@@ -127,55 +130,98 @@ std::int32_t CountSetCells(const std::uint64_t* const* first, const std::uint64_
 }
 
 // Codes of packed rows as bit planes at the even positions (ld/ld_math.h's code_planes): code 0 =
-// neither bit, 1 = the low bit alone, 2 = the high bit alone; code 3 is in none. Whole vectors only,
-// so no padding is read and every position holds a sample.
-HWY_INLINE void code_planes(V w, V (&is)[3]) {
-  const V even = hn::Set(DU(), 0x5555555555555555ULL);
-  const V lo = hn::And(w, even), hi = hn::And(hn::ShiftRight<1>(w), even);
-  is[0] = hn::AndNot(hn::Or(lo, hi), even);
+// neither bit, 1 = the low bit alone, 2 = the high bit alone; code 3 is in none; `valid` marks the
+// positions that hold a sample to count.
+HWY_INLINE void code_planes(V w, V valid, V (&is)[3]) {
+  const V lo = hn::And(w, valid), hi = hn::And(hn::ShiftRight<1>(w), valid);
+  is[0] = hn::AndNot(hn::Or(lo, hi), valid);
   is[1] = hn::AndNot(hi, lo);
   is[2] = hn::AndNot(lo, hi);
 }
 
-// The samples of a row pair's whole vectors: 32 a 64-bit lane.
-HWY_INLINE std::size_t packed_vectors(int samples) {
-  const std::size_t vectors = static_cast<std::size_t>(samples) / (32 * hn::Lanes(DU()));
-  return vectors < kMinVectors ? 0 : vectors;
-}
+// A pair of packed rows in vectors: the whole vectors from the start, then, where the rows are at
+// least a vector long, one more that ends with the rows (read no further) and counts only the
+// samples the whole vectors left.
+class PackedRows {
+ public:
+  PackedRows(const unsigned char* row0, const unsigned char* row1, int samples)
+      : row0_(row0), row1_(row1), samples_(samples) {
+    // Whole vectors hold whole bytes of samples; the last byte may hold fewer than four.
+    const std::size_t bytes = (static_cast<std::size_t>(samples) + 3) / 4, per_vector = hn::Lanes(D8());
+    whole_ = static_cast<std::size_t>(samples) / 4 / per_vector;
+    if (whole_ < kMinVectors) {
+      whole_ = 0;
+      return;
+    }
+    const std::size_t left = bytes - whole_ * per_vector;  // 0 to per_vector bytes
+    tail_ = left != 0;
+    if (!tail_) return;
+    // The last vector's bytes: those the whole vectors counted are left out, and so are the last
+    // byte's positions past the last sample.
+    const D8 d8;
+    tail_at_ = bytes - per_vector;
+    const auto index = hn::Iota(d8, 0);
+    const auto counted = hn::Lt(index, hn::Set(d8, static_cast<std::uint8_t>(per_vector - left)));
+    const auto last = hn::Eq(index, hn::Set(d8, static_cast<std::uint8_t>(per_vector - 1)));
+    const auto in_last = static_cast<std::uint8_t>(samples % 4 == 0 ? 0x55 : 0x55 & ((1u << (2 * (samples % 4))) - 1));
+    tail_valid_ = hn::BitCast(
+        DU(), hn::IfThenZeroElse(counted, hn::IfThenElse(last, hn::Set(d8, in_last), hn::Set(d8, std::uint8_t{0x55}))));
+  }
 
-HWY_INLINE V load_row(const unsigned char* row, std::size_t v) {
-  const D8 d8;
-  return hn::BitCast(DU(), hn::LoadU(d8, row + v * hn::Lanes(d8)));
-}
+  std::size_t vectors() const { return whole_ + (tail_ ? 1 : 0); }
+  // The samples the vectors hold: all of them, or a multiple of 32 that the portable loop goes on from.
+  int samples() const {
+    return tail_ ? samples_ : static_cast<int>(whole_ * hn::Lanes(D8()) * 4);
+  }
+
+  // Vector v of each row as code planes.
+  HWY_INLINE void planes(std::size_t v, V (&g0)[3], V (&g1)[3]) const {
+    const D8 d8;
+    if (v < whole_) {
+      const V even = hn::Set(DU(), 0x5555555555555555ULL);
+      code_planes(hn::BitCast(DU(), hn::LoadU(d8, row0_ + v * hn::Lanes(d8))), even, g0);
+      code_planes(hn::BitCast(DU(), hn::LoadU(d8, row1_ + v * hn::Lanes(d8))), even, g1);
+    } else {
+      code_planes(hn::BitCast(DU(), hn::LoadU(d8, row0_ + tail_at_)), tail_valid_, g0);
+      code_planes(hn::BitCast(DU(), hn::LoadU(d8, row1_ + tail_at_)), tail_valid_, g1);
+    }
+  }
+
+ private:
+  const unsigned char* row0_;
+  const unsigned char* row1_;
+  int samples_;
+  std::size_t whole_ = 0, tail_at_ = 0;
+  bool tail_ = false;
+  V tail_valid_ = hn::Zero(DU());
+};
 
 int CountPackedCells(const unsigned char* row0, const unsigned char* row1, int samples, std::int32_t (&cells)[3][3]) {
-  const std::size_t vectors = packed_vectors(samples);
+  const PackedRows rows(row0, row1, samples);
   std::uint64_t sums[9];
   count_bits<9>(
-      vectors,
+      rows.vectors(),
       [&](std::size_t v, V(&bits)[9]) HWY_ATTR {
         V g0[3], g1[3];
-        code_planes(load_row(row0, v), g0);
-        code_planes(load_row(row1, v), g1);
+        rows.planes(v, g0, g1);
         for (int x = 0; x < 3; ++x)
           for (int y = 0; y < 3; ++y) bits[3 * x + y] = hn::And(g0[x], g1[y]);
       },
       sums);
   for (int x = 0; x < 3; ++x)
     for (int y = 0; y < 3; ++y) cells[x][y] += static_cast<std::int32_t>(sums[3 * x + y]);
-  return static_cast<int>(vectors * 32 * hn::Lanes(DU()));
+  return rows.samples();
 }
 
 int CountPackedPhase(const unsigned char* row0, const unsigned char* row1, int samples, std::int32_t& both_a,
                      std::int32_t& one_a, std::int32_t& both_het) {
-  const std::size_t vectors = packed_vectors(samples);
+  const PackedRows rows(row0, row1, samples);
   std::uint64_t sums[3];
   count_bits<3>(
-      vectors,
+      rows.vectors(),
       [&](std::size_t v, V(&bits)[3]) HWY_ATTR {
         V g0[3], g1[3];
-        code_planes(load_row(row0, v), g0);
-        code_planes(load_row(row1, v), g1);
+        rows.planes(v, g0, g1);
         bits[0] = hn::And(g0[0], g1[0]);
         bits[1] = hn::Or(hn::And(g0[0], g1[1]), hn::And(g0[1], g1[0]));
         bits[2] = hn::And(g0[1], g1[1]);
@@ -184,7 +230,7 @@ int CountPackedPhase(const unsigned char* row0, const unsigned char* row1, int s
   both_a += static_cast<std::int32_t>(sums[0]);
   one_a += static_cast<std::int32_t>(sums[1]);
   both_het += static_cast<std::int32_t>(sums[2]);
-  return static_cast<int>(vectors * 32 * hn::Lanes(DU()));
+  return rows.samples();
 }
 
 // Whether this target has vector paths at all (Highway's emulated targets do not: the portable

@@ -36,6 +36,7 @@ struct ScalarLanes {
   static __host__ __device__ __forceinline__ D SubD(D a, D b) { return a - b; }
   static __host__ __device__ __forceinline__ D MulD(D a, D b) { return a * b; }
   static __host__ __device__ __forceinline__ D MaxD(D a, D b) { return a > b ? a : b; }
+  static __host__ __device__ __forceinline__ M LtD(D a, D b) { return a < b; }
 
   static __host__ __device__ __forceinline__ I AddI(I a, I b) { return a + b; }
   static __host__ __device__ __forceinline__ I SubI(I a, I b) { return a - b; }

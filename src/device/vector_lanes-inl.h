@@ -48,6 +48,7 @@ struct VectorLanes {
   static inline D MulD(D a, D b) { return hn::Mul(a, b); }
   // Where the scalar's a > b ? a : b has no not-a-number to meet, as in its uses.
   static inline D MaxD(D a, D b) { return hn::IfThenElse(hn::Gt(a, b), a, b); }
+  static inline hn::Mask<DD> LtD(D a, D b) { return hn::Lt(a, b); }
 
   static inline I AddI(I a, I b) { return hn::Add(a, b); }
   static inline I SubI(I a, I b) { return hn::Sub(a, b); }

@@ -24,35 +24,39 @@ __host__ __device__ __forceinline__ void yates_parts(typename L::D cases, typena
   numerator = L::MulD(n, L::MulD(corrected, corrected));
 }
 
-// Yates-corrected chi-square in double precision, rounded to a float: numerator / denominator of
-// yates_parts, 0 when the denominator is 0, with ad and bc exact 64-bit products.
-__host__ __device__ __forceinline__ float yates_chi_square(std::int32_t a, std::int32_t b, std::int32_t c,
-                                                           std::int32_t d) {
+// The parts of yates_parts for a table of counts, with ad and bc exact 64-bit products.
+__host__ __device__ __forceinline__ void yates_parts(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d,
+                                                     double& numerator, double& denominator) {
   const std::int64_t cases = static_cast<std::int64_t>(a) + b;
   const std::int64_t controls = static_cast<std::int64_t>(c) + d;
   const std::int64_t ad = static_cast<std::int64_t>(a) * d;
   const std::int64_t bc = static_cast<std::int64_t>(b) * c;
-  double numerator, denominator;
   yates_parts<ScalarLanes>(static_cast<double>(cases), static_cast<double>(controls),
                            static_cast<double>(static_cast<std::int64_t>(a) + c),
                            static_cast<double>(static_cast<std::int64_t>(b) + d), static_cast<double>(cases + controls),
                            static_cast<double>(ad > bc ? ad - bc : bc - ad), numerator, denominator);
-  if (denominator == 0.0) return 0.0f;
-  return static_cast<float>(numerator / denominator);
 }
 
-// MDR's classes of a cell (over a lane type, device/lanes.h): high-risk when its cases weighted by
-// the control/case ratio outnumber its controls, low-risk when they are fewer.
-template <class L>
-struct MdrRiskClasses {
-  typename L::M high, low;
-};
+// Yates-corrected chi-square in double precision, rounded to a float: numerator / denominator of
+// yates_parts, 0 when the denominator is 0.
+__host__ __device__ __forceinline__ float yates_quotient(double numerator, double denominator) {
+  return denominator == 0.0 ? 0.0f : static_cast<float>(numerator / denominator);
+}
 
+__host__ __device__ __forceinline__ float yates_chi_square(std::int32_t a, std::int32_t b, std::int32_t c,
+                                                           std::int32_t d) {
+  double numerator, denominator;
+  yates_parts(a, b, c, d, numerator, denominator);
+  return yates_quotient(numerator, denominator);
+}
+
+// Whether a table's chi-square falls short of `threshold` for certain, told without the division:
+// numerator < threshold x denominator with a margin of 2^-20, which the float rounding of the
+// quotient (2^-24) and the double roundings cannot cross. Most tables of most pairs fall short so.
 template <class L>
-__host__ __device__ __forceinline__ MdrRiskClasses<L> mdr_risk_classes(typename L::F cases, typename L::F controls,
-                                                                       typename L::F ratio) {
-  const typename L::F weighted_cases = L::Mul(cases, ratio);
-  return MdrRiskClasses<L>{L::Gt(weighted_cases, controls), L::Lt(weighted_cases, controls)};
+__host__ __device__ __forceinline__ auto yates_surely_below(typename L::D numerator, typename L::D denominator,
+                                                            float threshold) {
+  return L::LtD(numerator, L::MulD(L::SetD(static_cast<double>(threshold) * (1.0 - 0x1p-20)), denominator));
 }
 
 struct OddsRatio {
@@ -88,7 +92,10 @@ struct InteractionThresholds {
 // the SNPs and the label).
 __host__ __device__ __forceinline__ bool test_table(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d,
                                                     InteractionThresholds thresholds, InteractionRecord& record) {
-  const float chi = yates_chi_square(a, b, c, d);
+  double numerator, denominator;
+  yates_parts(a, b, c, d, numerator, denominator);
+  if (yates_surely_below<ScalarLanes>(numerator, denominator, thresholds.chi_square)) return false;
+  const float chi = yates_quotient(numerator, denominator);
   if (!(chi >= thresholds.chi_square)) return false;
   const OddsRatio ratio = odds_ratio(a, b, c, d);
   if (!(ratio.lower >= thresholds.odds_ratio || ratio.upper <= 1.0f / thresholds.odds_ratio)) return false;

@@ -27,25 +27,29 @@ std::uint32_t ChiSquareCandidates(const std::int32_t* a, const std::int32_t* c, 
   const std::int64_t samples = static_cast<std::int64_t>(n_cases) + n_controls;
   if (samples >= (std::int64_t{1} << 26) || lanes > 32) return all;
   const L::D cases = L::SetD(n_cases), controls = L::SetD(n_controls), n = L::SetD(static_cast<double>(samples));
-  // numerator < threshold x denominator, with a margin of 2^-20 that the float rounding (2^-24) and
-  // the double roundings cannot cross, tells that a table falls short without the division.
-  const L::D near_threshold = L::SetD(static_cast<double>(threshold) * (1.0 - 0x1p-20));
   std::uint32_t reaching = 0;
   int first = 0;
   for (; first < tables && 2 * (tables - first) >= lanes; first += lanes) {
     const int in_lanes = tables - first < lanes ? tables - first : lanes;
-    alignas(64) std::int32_t a_lanes[32] = {}, c_lanes[32] = {};
-    for (int t = 0; t < in_lanes; ++t) {
-      a_lanes[t] = a[first + t];
-      c_lanes[t] = c[first + t];
+    L::D va, vc;
+    if (in_lanes == lanes) {
+      va = hn::PromoteTo(dd, hn::LoadU(di, a + first));
+      vc = hn::PromoteTo(dd, hn::LoadU(di, c + first));
+    } else {  // the last tables, fewer than the lanes: the rest of the lanes empty tables
+      alignas(64) std::int32_t a_lanes[32], c_lanes[32];
+      for (int t = 0; t < lanes; ++t) {
+        a_lanes[t] = t < in_lanes ? a[first + t] : 0;
+        c_lanes[t] = t < in_lanes ? c[first + t] : 0;
+      }
+      va = hn::PromoteTo(dd, hn::Load(di, a_lanes));
+      vc = hn::PromoteTo(dd, hn::Load(di, c_lanes));
     }
-    const L::D va = hn::PromoteTo(dd, hn::Load(di, a_lanes)), vc = hn::PromoteTo(dd, hn::Load(di, c_lanes));
     const L::D with_allele = L::AddD(va, vc);
     const L::D cross = hn::Abs(L::SubD(L::MulD(va, controls), L::MulD(vc, cases)));
     L::D numerator, denominator;
     yates_parts<L>(cases, controls, with_allele, L::SubD(n, with_allele), n, cross, numerator, denominator);
     const auto used = hn::FirstN(dd, static_cast<std::size_t>(in_lanes));
-    const auto candidates = hn::And(used, hn::Ge(numerator, L::MulD(near_threshold, denominator)));
+    const auto candidates = hn::AndNot(yates_surely_below<L>(numerator, denominator, threshold), used);
     if (hn::AllFalse(dd, candidates)) continue;
     // As yates_chi_square: the quotient rounded to a float, 0 where the denominator is 0; compared in
     // double, which holds every float exactly.
@@ -61,35 +65,6 @@ std::uint32_t ChiSquareCandidates(const std::int32_t* a, const std::int32_t* c, 
   return reaching | (all & ~((first >= 32 ? ~0u : (1u << first) - 1)));
 }
 
-// The nine cells in float lanes (padding cells are empty: in neither class), each lane by
-// mdr_risk_classes, the classes' counts summed over the lanes.
-void MdrRiskTable(const std::int32_t* cases, const std::int32_t* controls, float ratio, std::int32_t (&table)[4]) {
-  using L = VectorLanes;
-  const L::DF df;
-  const L::DI di;
-  const std::size_t lanes = hn::Lanes(df);
-  alignas(64) std::int32_t case_lanes[64] = {}, control_lanes[64] = {};
-  for (int k = 0; k < 9; ++k) {
-    case_lanes[k] = cases[k];
-    control_lanes[k] = controls[k];
-  }
-  auto a = hn::Zero(di), b = a, c = a, d = a;
-  for (std::size_t first = 0; first < 9; first += lanes) {
-    const auto case_counts = hn::Load(di, case_lanes + first), control_counts = hn::Load(di, control_lanes + first);
-    const auto classes = mdr_risk_classes<L>(hn::ConvertTo(df, case_counts), hn::ConvertTo(df, control_counts),
-                                             L::Set(ratio));
-    const auto high = hn::RebindMask(di, classes.high), low = hn::RebindMask(di, classes.low);
-    a = hn::Add(a, hn::IfThenElseZero(high, case_counts));
-    c = hn::Add(c, hn::IfThenElseZero(high, control_counts));
-    b = hn::Add(b, hn::IfThenElseZero(low, case_counts));
-    d = hn::Add(d, hn::IfThenElseZero(low, control_counts));
-  }
-  table[0] = hn::GetLane(hn::SumOfLanes(di, a));
-  table[1] = hn::GetLane(hn::SumOfLanes(di, b));
-  table[2] = hn::GetLane(hn::SumOfLanes(di, c));
-  table[3] = hn::GetLane(hn::SumOfLanes(di, d));
-}
-
 }  // namespace varpair::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -97,15 +72,10 @@ HWY_AFTER_NAMESPACE();
 namespace varpair::table_vector {
 
 HWY_EXPORT(ChiSquareCandidates);
-HWY_EXPORT(MdrRiskTable);
 
 std::uint32_t chi_square_candidates(const std::int32_t* a, const std::int32_t* c, int tables, std::int32_t n_cases,
                                     std::int32_t n_controls, float threshold) {
   return HWY_DYNAMIC_DISPATCH(ChiSquareCandidates)(a, c, tables, n_cases, n_controls, threshold);
-}
-
-void mdr_risk_table(const std::int32_t* cases, const std::int32_t* controls, float ratio, std::int32_t (&table)[4]) {
-  HWY_DYNAMIC_DISPATCH(MdrRiskTable)(cases, controls, ratio, table);
 }
 
 }  // namespace varpair::table_vector

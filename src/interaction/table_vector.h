@@ -1,7 +1,8 @@
 // Where the interaction models' per-pair tests meet the host's vector lanes (interaction/
-// table_vector.cpp, on the target device/host_simd.h picks). Each hook does what part of the work it
-// can and says how much; on the GPU, and where the vector paths are off, it does nothing and the
-// portable code that follows it does all, with the same numbers either way.
+// table_vector.cpp, on the target device/host_simd.h picks): the chi-square filter of a pair's
+// tables. On the GPU, and where the vector paths are off, it passes every table and the portable
+// test of each decides, with the same outcome either way. (MDR's one table is classified faster by
+// the portable loop than by lanes that must first be loaded.)
 #pragma once
 
 #include <cstdint>
@@ -21,9 +22,6 @@ namespace table_vector {
 std::uint32_t chi_square_candidates(const std::int32_t* a, const std::int32_t* c, int tables, std::int32_t n_cases,
                                     std::int32_t n_controls, float threshold);
 
-// MDR's table {a, b, c, d} from a pair's nine case and nine control cells.
-void mdr_risk_table(const std::int32_t* cases, const std::int32_t* controls, float ratio, std::int32_t (&table)[4]);
-
 }  // namespace table_vector
 
 // Bit t set for each of the first `tables` tables that may reach the chi-square threshold (every
@@ -36,20 +34,6 @@ __host__ __device__ __forceinline__ std::uint32_t chi_square_candidates(const st
 #endif
   (void)a, (void)c, (void)n_cases, (void)n_controls, (void)threshold;
   return tables >= 32 ? ~0u : (1u << tables) - 1;
-}
-
-// MDR's risk table from a pair's nine case and nine control cells in lanes; false when it did not run.
-__host__ __device__ __forceinline__ bool mdr_risk_table_in_lanes(const std::int32_t* cases,
-                                                                 const std::int32_t* controls, float ratio,
-                                                                 std::int32_t (&table)[4]) {
-#if !defined(VARPAIR_CUDA)
-  if (host_simd::enabled()) {
-    table_vector::mdr_risk_table(cases, controls, ratio, table);
-    return true;
-  }
-#endif
-  (void)cases, (void)controls, (void)ratio, (void)table;
-  return false;
 }
 
 }  // namespace varpair

@@ -22,17 +22,14 @@ struct Table2x2 {
 // (single-precision comparison), low-risk when they are fewer, and in neither class on a tie (every
 // empty cell). a, c are the cases and controls of the high-risk cells, b, d of the low-risk ones.
 __host__ __device__ __forceinline__ Table2x2 mdr_risk_table(const PairCells& cells, float ratio) {
-  std::int32_t sums[4];
-  if (mdr_risk_table_in_lanes(&cells.cases[0][0], &cells.controls[0][0], ratio, sums))
-    return Table2x2{sums[0], sums[1], sums[2], sums[3]};
   Table2x2 t{0, 0, 0, 0};
   for (int x = 0; x < 3; ++x)
     for (int y = 0; y < 3; ++y) {
-      const auto classes = mdr_risk_classes<ScalarLanes>(static_cast<float>(cells.cases[x][y]),
-                                                          static_cast<float>(cells.controls[x][y]), ratio);
+      const float weighted_cases = static_cast<float>(cells.cases[x][y]) * ratio;
+      const float controls = static_cast<float>(cells.controls[x][y]);
       // Without branches: which class a cell falls in is as good as random.
-      const std::int32_t high = classes.high;
-      const std::int32_t low = classes.low;
+      const std::int32_t high = weighted_cases > controls;
+      const std::int32_t low = weighted_cases < controls;
       t.a += high * cells.cases[x][y];
       t.c += high * cells.controls[x][y];
       t.b += low * cells.cases[x][y];

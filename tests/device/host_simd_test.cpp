@@ -56,8 +56,9 @@ TEST(HostTargets, TheProcessorsBestIsNamedAndEveryTargetCanBeForced) {
 
 TEST(HostTargets, PackedLdRowsCountTheSame) {
   std::mt19937_64 rng(17);
-  // Around one vector of every width (128 to 512 samples) and runs that end mid-vector.
-  for (int samples : {1, 31, 32, 127, 128, 129, 255, 256, 257, 511, 512, 600, 1024, 5000}) {
+  // Around one vector of every width (128 to 512 samples), runs that end mid-vector, and rows whose
+  // last byte holds fewer than four samples where their bytes fill whole vectors (125, 253 ...).
+  for (int samples : {1, 31, 32, 125, 127, 128, 129, 253, 255, 256, 257, 509, 511, 512, 600, 1021, 1024, 5000}) {
     std::vector<unsigned char> row0((samples + 3) / 4), row1(row0.size());
     for (auto& b : row0) b = static_cast<unsigned char>(rng());
     for (auto& b : row1) b = static_cast<unsigned char>(rng());
@@ -77,7 +78,7 @@ TEST(HostTargets, PackedLdRowsCountTheSame) {
 // Rows without a missing genotype count three combinations and take the rest from their totals.
 TEST(HostTargets, PackedRowsWithTotalsCountTheSame) {
   std::mt19937_64 rng(5);
-  for (int samples : {1, 127, 128, 129, 255, 256, 257, 600, 1024, 5000}) {
+  for (int samples : {1, 127, 128, 129, 253, 255, 256, 257, 509, 600, 1024, 5000}) {
     std::vector<unsigned char> row0((samples + 3) / 4, 0), row1(row0.size(), 0);
     for (int s = 0; s < samples; ++s) {  // codes 0 to 2 only: no genotype missing
       row0[s / 4] |= static_cast<unsigned char>((rng() % 3) << (2 * (s % 4)));
