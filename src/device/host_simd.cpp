@@ -39,7 +39,23 @@ constexpr std::size_t kMinVectors = 1;
 // sums[m] = the bits set in the m-th of the M vectors that bits_of(v, out) gives for v < vectors.
 // The sums leave the lanes once a run of byte sums (nearly always once): M accumulators and the
 // vectors in flight stay in registers.
-template <int M, class BitsOf>
+// Bits of `bits` a byte, by the 16-entry table. Where only even positions can be set (code planes),
+// the four bits of a byte fold into one nibble, b | b >> 3, and one lookup counts them.
+template <bool kEvenOnly>
+HWY_INLINE hn::Vec<D8> byte_counts(V bits) {
+  const D8 d8;
+  if constexpr (kEvenOnly) {
+    alignas(16) static constexpr std::uint8_t kBits[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+    const hn::Repartition<std::uint16_t, DU> d16;
+    // A 16-bit shift: what comes into a byte's top from its neighbour lies above the nibble.
+    const auto folded = hn::Or(hn::BitCast(d8, bits), hn::BitCast(d8, hn::ShiftRight<3>(hn::BitCast(d16, bits))));
+    return hn::TableLookupBytes(hn::LoadDup128(d8, kBits), hn::And(folded, hn::Set(d8, std::uint8_t{0x0F})));
+  } else {
+    return hn::PopulationCount(hn::BitCast(d8, bits));
+  }
+}
+
+template <int M, bool kEvenOnly = false, class BitsOf>
 HWY_INLINE void count_bits(std::size_t vectors, BitsOf&& bits_of, std::uint64_t (&sums)[M]) {
   const DU du;
   for (auto& sum : sums) sum = 0;
@@ -61,7 +77,7 @@ HWY_INLINE void count_bits(std::size_t vectors, BitsOf&& bits_of, std::uint64_t 
       for (; v < end; ++v) {
         V bits[M];
         bits_of(v, bits);
-        for (int m = 0; m < M; ++m) bytes[m] = hn::Add(bytes[m], hn::PopulationCount(hn::BitCast(d8, bits[m])));
+        for (int m = 0; m < M; ++m) bytes[m] = hn::Add(bytes[m], byte_counts<kEvenOnly>(bits[m]));
       }
       for (int m = 0; m < M; ++m) sums[m] += hn::GetLane(hn::SumOfLanes(du, hn::SumsOf8(bytes[m])));
     }
@@ -199,7 +215,7 @@ class PackedRows {
 int CountPackedCells(const unsigned char* row0, const unsigned char* row1, int samples, std::int32_t (&cells)[3][3]) {
   const PackedRows rows(row0, row1, samples);
   std::uint64_t sums[9];
-  count_bits<9>(
+  count_bits<9, true>(
       rows.vectors(),
       [&](std::size_t v, V(&bits)[9]) HWY_ATTR {
         V g0[3], g1[3];
@@ -217,7 +233,7 @@ int CountPackedPhase(const unsigned char* row0, const unsigned char* row1, int s
                      std::int32_t& one_a, std::int32_t& both_het) {
   const PackedRows rows(row0, row1, samples);
   std::uint64_t sums[3];
-  count_bits<3>(
+  count_bits<3, true>(
       rows.vectors(),
       [&](std::size_t v, V(&bits)[3]) HWY_ATTR {
         V g0[3], g1[3];
