@@ -21,6 +21,9 @@ using V = hn::Vec<DU>;
 // How a target counts bits. Where it has no vector population count of 64-bit lanes (SSSE3 to AVX2,
 // AVX-512 without VPOPCNTDQ), bytes are counted by a 16-entry table of nibbles and summed in byte
 // lanes, which take up to kByteRun vectors (at most 8 bits each) before they go into 64-bit lanes.
+// Carry-save accumulation (Harley-Seal), which counts only every fourth vector's carries, was slower
+// here: a pair's runs are a few dozen vectors at most, and its adders cost about what the table
+// saves (bench/results/2026-12-07-1454-avx2-carry-save.md).
 #if HWY_TARGET == HWY_AVX3_DL || HWY_ARCH_ARM || HWY_TARGET == HWY_EMU128 || HWY_TARGET == HWY_SCALAR
 constexpr bool kLanePopcount = true;
 #else

@@ -38,8 +38,14 @@ struct ScalarLanes {
   static __host__ __device__ __forceinline__ D MaxD(D a, D b) { return a > b ? a : b; }
   static __host__ __device__ __forceinline__ M LtD(D a, D b) { return a < b; }
 
-  static __host__ __device__ __forceinline__ I AddI(I a, I b) { return a + b; }
-  static __host__ __device__ __forceinline__ I SubI(I a, I b) { return a - b; }
+  // Integer sums wrap, as vector lanes do (the logarithm's reduction of an infinity or a not-a-
+  // number runs past the range before its result is set aside).
+  static __host__ __device__ __forceinline__ I AddI(I a, I b) {
+    return static_cast<I>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+  }
+  static __host__ __device__ __forceinline__ I SubI(I a, I b) {
+    return static_cast<I>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
+  }
   static __host__ __device__ __forceinline__ I AndI(I a, I b) { return a & b; }
   static __host__ __device__ __forceinline__ I ShiftLeft1(I a) {
     return static_cast<I>(static_cast<std::uint32_t>(a) << 1);

@@ -71,9 +71,9 @@ TEST(GenotypeMasks, ManyChunksGiveEveryRowItsMasks) {
 // without a missing call take four counts and the totals, the others nine.
 TEST(GenotypeMasks, PairCellsOfCompleteAndIncompleteSnps) {
   std::mt19937 rng(3);
-  // 8200 samples: past the 31 vectors that byte-wide sums hold on AVX2 (the largest vectors of
-  // counts summed so).
-  for (int samples : {1, 63, 64, 200, 700, 1100, 8200}) {
+  // 2100 and 3000 samples: whole vectors and words left over on every width; 8200: past the 31
+  // vectors that byte-wide sums hold on AVX2.
+  for (int samples : {1, 63, 64, 200, 700, 1100, 2100, 3000, 8200}) {
     const int rows = 8;  // even rows complete, odd rows missing some calls
     std::vector<std::vector<int>> codes(rows, std::vector<int>(samples));
     std::ostringstream text;
