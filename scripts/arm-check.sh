@@ -43,8 +43,7 @@ gtest=/usr/src/googletest/googletest
 sources=(src/device/host_simd.cpp src/interaction/table_vector.cpp src/ld/ld_em_vector.cpp src/device/backend.cpp
   src/device/host_runtime.cpp src/common/host_bytes.cpp src/common/progress.cpp src/common/system_info.cpp
   src/common/worker_pool.cpp
-  tests/device/host_simd_test.cpp tests/device/vector_lanes_test.cpp tests/device/float_math_test.cpp
-  tests/interaction/table_2x2_test.cpp)
+  tests/device/host_simd_test.cpp tests/device/vector_lanes_test.cpp tests/device/float_math_test.cpp)
 objects=()
 for s in "${sources[@]}"; do
   o="$work/obj/$(echo "$s" | tr / _).o"

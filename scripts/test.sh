@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets everything up and runs the whole test suite: the host build, the Snakemake workflow and a
 # SLURM job array on a one-node cluster of this machine, the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, a compile of the CUDA flavour when nvcc is
-# present, and a short fuzzing run of the text readers (table scanner, fileset .fam/.bim, -pheno).
+# UndefinedBehaviorSanitizer, a compile of the CUDA flavour when nvcc is present, the host backend's
+# vector code cross-built for Arm and tested under qemu-user, and a short fuzzing run of the text
+# readers (table scanner, fileset .fam/.bim, -pheno).
 # Usage: scripts/test.sh [--quick]   (--quick: the host build's suite only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,6 +34,9 @@ if command -v nvcc >/dev/null || [ -x /usr/local/cuda/bin/nvcc ]; then
 else
   echo "== nvcc not found: CUDA build skipped"
 fi
+
+echo "== Arm (aarch64): the vector code and per-pair mathematics cross-built, their tests under qemu-user"
+scripts/arm-check.sh
 
 echo "== fuzzing the text readers"
 scripts/fuzz.sh 15
