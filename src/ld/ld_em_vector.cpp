@@ -15,7 +15,7 @@ namespace varpair::HWY_NAMESPACE {
 
 // The pairs' EMs in lanes, by em_start, em_round and em_converged of ld_math.h. A lane whose pair
 // stops (converged, or kEmRounds rounds) writes it out and takes the next waiting pair, so no lane
-// idles while another still runs: a pair needs about 8 rounds, the slowest of 16 nearer 15. The
+// idles while another still runs: a pair needs about 8 rounds, the slowest of 8 or 16 nearer 15. The
 // lanes' state goes through memory only in a round where some lane stops.
 void EstimateHaplotypesMany(const HaplotypeCounts* counts, int n, HaplotypeFrequencies* out) {
   using L = VectorLanes;
@@ -79,7 +79,7 @@ void EstimateHaplotypesMany(const HaplotypeCounts* counts, int n, HaplotypeFrequ
     for (int lane = 0; lane < lanes; ++lane) {
       if (done[lane] == 0) continue;
       out[pair[lane]] = HaplotypeFrequencies{pAB[lane], pAb[lane], paB[lane], pab[lane]};
-      active -= 1 - take_next(lane);
+      if (!take_next(lane)) --active;
     }
   }
 }
