@@ -39,9 +39,6 @@ constexpr std::size_t kMinVectors = ~std::size_t{0};
 constexpr std::size_t kMinVectors = 1;
 #endif
 
-// sums[m] = the bits set in the m-th of the M vectors that bits_of(v, out) gives for v < vectors.
-// The sums leave the lanes once a run of byte sums (nearly always once): M accumulators and the
-// vectors in flight stay in registers.
 // Bits of `bits` a byte, by the 16-entry table. Where only even positions can be set (code planes),
 // the four bits of a byte fold into one nibble, b | b >> 3, and one lookup counts them.
 template <bool kEvenOnly>
@@ -58,10 +55,41 @@ HWY_INLINE hn::Vec<D8> byte_counts(V bits) {
   }
 }
 
+// out[k] = the sum of the lanes of the k-th of four vectors, the four sums taken at once: lanes of
+// two vectors side by side in each 128-bit block, the blocks then folded onto each other (far fewer
+// steps than four reductions of their own).
+template <class D>  // DU: a template, so that only its width's branch is compiled
+HWY_INLINE void sum_lanes4(D du, V a, V b, V c, V d, std::uint64_t* out) {
+  const V ab = hn::Add(hn::InterleaveLower(du, a, b), hn::InterleaveUpper(du, a, b));
+  const V cd = hn::Add(hn::InterleaveLower(du, c, d), hn::InterleaveUpper(du, c, d));
+  if constexpr (hn::MaxLanes(du) == 2) {
+    hn::StoreU(ab, du, out);
+    hn::StoreU(cd, du, out + 2);
+  } else if constexpr (hn::MaxLanes(du) == 4) {
+    hn::StoreU(hn::Add(hn::ConcatLowerLower(du, cd, ab), hn::ConcatUpperUpper(du, cd, ab)), du, out);
+  } else {
+    static_assert(hn::MaxLanes(D()) == 8, "128- to 512-bit vectors");
+    const V halves = hn::Add(hn::ConcatLowerLower(du, cd, ab), hn::ConcatUpperUpper(du, cd, ab));
+    const hn::Half<D> dh;
+    const auto lo = hn::LowerHalf(dh, halves), hi = hn::UpperHalf(dh, halves);
+    hn::StoreU(hn::Add(hn::ConcatLowerLower(dh, hi, lo), hn::ConcatUpperUpper(dh, hi, lo)), dh, out);
+  }
+}
+
+// out[m] = the sum of the lanes of total[m], m < M.
+template <int M>
+HWY_INLINE void sum_lanes(const V (&total)[M], std::uint64_t (&out)[M]) {
+  int m = 0;
+  for (; m + 4 <= M; m += 4) sum_lanes4(DU(), total[m], total[m + 1], total[m + 2], total[m + 3], out + m);
+  for (; m < M; ++m) out[m] = hn::GetLane(hn::SumOfLanes(DU(), total[m]));
+}
+
+// sums[m] = the bits set in the m-th of the M vectors that bits_of(v, out) gives for v < vectors.
+// The sums leave the lanes once a run of byte sums (nearly always once): M accumulators and the
+// vectors in flight stay in registers.
 template <int M, bool kEvenOnly = false, class BitsOf>
 HWY_INLINE void count_bits(std::size_t vectors, BitsOf&& bits_of, std::uint64_t (&sums)[M]) {
   const DU du;
-  for (auto& sum : sums) sum = 0;
   if constexpr (kLanePopcount) {
     V total[M];
     for (auto& t : total) t = hn::Zero(du);
@@ -70,10 +98,10 @@ HWY_INLINE void count_bits(std::size_t vectors, BitsOf&& bits_of, std::uint64_t 
       bits_of(v, bits);
       for (int m = 0; m < M; ++m) total[m] = hn::Add(total[m], hn::PopulationCount(bits[m]));
     }
-    for (int m = 0; m < M; ++m) sums[m] = hn::GetLane(hn::SumOfLanes(du, total[m]));
+    sum_lanes(total, sums);
   } else {
     const D8 d8;
-    for (std::size_t v = 0; v < vectors;) {
+    for (std::size_t v = 0, run = 0; v < vectors || run == 0; ++run) {
       const std::size_t end = vectors - v < kByteRun ? vectors : v + kByteRun;
       hn::Vec<D8> bytes[M];
       for (auto& b : bytes) b = hn::Zero(d8);
@@ -82,7 +110,12 @@ HWY_INLINE void count_bits(std::size_t vectors, BitsOf&& bits_of, std::uint64_t 
         bits_of(v, bits);
         for (int m = 0; m < M; ++m) bytes[m] = hn::Add(bytes[m], byte_counts<kEvenOnly>(bits[m]));
       }
-      for (int m = 0; m < M; ++m) sums[m] += hn::GetLane(hn::SumOfLanes(du, hn::SumsOf8(bytes[m])));
+      V total[M];
+      for (int m = 0; m < M; ++m) total[m] = hn::SumsOf8(bytes[m]);
+      std::uint64_t run_sums[M];
+      sum_lanes(total, run == 0 ? sums : run_sums);
+      if (run > 0)
+        for (int m = 0; m < M; ++m) sums[m] += run_sums[m];
     }
   }
 }
@@ -126,25 +159,26 @@ std::int32_t CountSetCells(const std::uint64_t* const* first, const std::uint64_
   const std::size_t n = static_cast<std::size_t>(words);
   std::size_t vectors = n / lanes;
   if (vectors < kMinVectors) vectors = 0;
+  std::int32_t c[9];
   if (first_totals[3] != 0 && second_totals[3] != 0) {
     std::uint64_t four[2][2];
     count_words<2>(first, second, vectors, four);
     count_rest<2>(first, second, vectors * lanes, n, four);
     for (int x = 0; x < 2; ++x) {
-      cells[x][0] = static_cast<std::int32_t>(four[x][0]);
-      cells[x][1] = static_cast<std::int32_t>(four[x][1]);
-      cells[x][2] = first_totals[x] - cells[x][0] - cells[x][1];
+      c[3 * x] = static_cast<std::int32_t>(four[x][0]);
+      c[3 * x + 1] = static_cast<std::int32_t>(four[x][1]);
+      c[3 * x + 2] = first_totals[x] - c[3 * x] - c[3 * x + 1];
     }
-    for (int y = 0; y < 2; ++y) cells[2][y] = second_totals[y] - cells[0][y] - cells[1][y];
-    cells[2][2] = first_totals[2] - cells[2][0] - cells[2][1];
+    for (int y = 0; y < 2; ++y) c[6 + y] = second_totals[y] - c[y] - c[3 + y];
+    c[8] = first_totals[2] - c[6] - c[7];
+    for (int k = 0; k < 9; ++k) cells[k / 3][k % 3] = c[k];
     return first_totals[0] + first_totals[1] + first_totals[2];
   }
   std::uint64_t nine[3][3];
   count_words<3>(first, second, vectors, nine);
   count_rest<3>(first, second, vectors * lanes, n, nine);
   std::int32_t genotyped = 0;
-  for (int x = 0; x < 3; ++x)
-    for (int y = 0; y < 3; ++y) genotyped += cells[x][y] = static_cast<std::int32_t>(nine[x][y]);
+  for (int k = 0; k < 9; ++k) genotyped += cells[k / 3][k % 3] = static_cast<std::int32_t>(nine[k / 3][k % 3]);
   return genotyped;
 }
 
