@@ -89,22 +89,34 @@ HWY_INLINE void sum_lanes(const V (&total)[M], std::uint64_t (&out)[M]) {
 // vectors in flight stay in registers.
 template <int M, bool kEvenOnly = false, class BitsOf>
 HWY_INLINE void count_bits(std::size_t vectors, BitsOf&& bits_of, std::uint64_t (&sums)[M]) {
-  const DU du;
+  // Accumulators start from the first vector's counts, not from zeroed arrays (which the compiler
+  // zeroes in memory, a string store a call).
+  if (vectors == 0) {
+    for (auto& sum : sums) sum = 0;
+    return;
+  }
   if constexpr (kLanePopcount) {
     V total[M];
-    for (auto& t : total) t = hn::Zero(du);
-    for (std::size_t v = 0; v < vectors; ++v) {
+    {
+      V bits[M];
+      bits_of(0, bits);
+      for (int m = 0; m < M; ++m) total[m] = hn::PopulationCount(bits[m]);
+    }
+    for (std::size_t v = 1; v < vectors; ++v) {
       V bits[M];
       bits_of(v, bits);
       for (int m = 0; m < M; ++m) total[m] = hn::Add(total[m], hn::PopulationCount(bits[m]));
     }
     sum_lanes(total, sums);
   } else {
-    const D8 d8;
-    for (std::size_t v = 0, run = 0; v < vectors || run == 0; ++run) {
+    for (std::size_t v = 0, run = 0; v < vectors; ++run) {
       const std::size_t end = vectors - v < kByteRun ? vectors : v + kByteRun;
       hn::Vec<D8> bytes[M];
-      for (auto& b : bytes) b = hn::Zero(d8);
+      {
+        V bits[M];
+        bits_of(v++, bits);
+        for (int m = 0; m < M; ++m) bytes[m] = byte_counts<kEvenOnly>(bits[m]);
+      }
       for (; v < end; ++v) {
         V bits[M];
         bits_of(v, bits);
@@ -120,20 +132,46 @@ HWY_INLINE void count_bits(std::size_t vectors, BitsOf&& bits_of, std::uint64_t 
   }
 }
 
-// sums[i][j] = popcount(first[i][w] & second[j][w]) over the words of the first `vectors` vectors.
+// A loaded vector stays in a register: left to itself the compiler folds the load into each AND
+// that uses it, which loads every word once a cell instead of once (the loads then bound the loop).
+HWY_INLINE void keep_in_register(V& v) {
+#if HWY_ARCH_X86 && (HWY_COMPILER_GCC || HWY_COMPILER_CLANG)
+  asm("" : "+x"(v.raw));
+#else
+  (void)v;
+#endif
+}
+
+// Whether the target's masked loads read nothing past their lanes (AVX2's and AVX-512's do; the
+// others' read the whole vector and would cross the end of the masks).
+#if HWY_TARGET == HWY_AVX2 || HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+constexpr bool kMaskedTail = true;
+#else
+constexpr bool kMaskedTail = false;
+#endif
+
+// sums[i][j] = popcount(first[i][w] & second[j][w]) over the `words` words: whole vectors, then the
+// last words in a masked vector where the target has safe masked loads, else by the portable
+// loop's operations.
 template <int K>
 HWY_INLINE void count_words(const std::uint64_t* const* first, const std::uint64_t* const* second,
-                            std::size_t vectors, std::uint64_t (&sums)[K][K]) {
+                            std::size_t words, std::uint64_t (&sums)[K][K]) {
   const DU du;
-  const std::size_t lanes = hn::Lanes(du);
+  const std::size_t lanes = hn::Lanes(du), whole = words / lanes, left = words % lanes;
+  const bool tail = kMaskedTail && left != 0;
+  std::size_t vectors = whole + (tail ? 1 : 0);
+  if (vectors < kMinVectors) vectors = 0;
+  const auto in_tail = hn::FirstN(du, left);
   std::uint64_t flat[K * K];
   count_bits<K * K>(
       vectors,
       [&](std::size_t v, V(&bits)[K * K]) HWY_ATTR {
         V x[K], y[K];
         for (int k = 0; k < K; ++k) {
-          x[k] = hn::LoadU(du, first[k] + v * lanes);
-          y[k] = hn::LoadU(du, second[k] + v * lanes);
+          x[k] = v < whole ? hn::LoadU(du, first[k] + v * lanes) : hn::MaskedLoad(in_tail, du, first[k] + v * lanes);
+          y[k] = v < whole ? hn::LoadU(du, second[k] + v * lanes) : hn::MaskedLoad(in_tail, du, second[k] + v * lanes);
+          keep_in_register(x[k]);
+          keep_in_register(y[k]);
         }
         for (int i = 0; i < K; ++i)
           for (int j = 0; j < K; ++j) bits[i * K + j] = hn::And(x[i], y[j]);
@@ -141,13 +179,8 @@ HWY_INLINE void count_words(const std::uint64_t* const* first, const std::uint64
       flat);
   for (int i = 0; i < K; ++i)
     for (int j = 0; j < K; ++j) sums[i][j] = flat[i * K + j];
-}
-
-// The words after the vectors, by the portable loop's operations.
-template <int K>
-HWY_INLINE void count_rest(const std::uint64_t* const* first, const std::uint64_t* const* second, std::size_t from,
-                           std::size_t words, std::uint64_t (&sums)[K][K]) {
-  for (std::size_t w = from; w < words; ++w)
+  const std::size_t counted = vectors == 0 ? 0 : tail ? words : whole * lanes;
+  for (std::size_t w = counted; w < words; ++w)
     for (int i = 0; i < K; ++i)
       for (int j = 0; j < K; ++j) sums[i][j] += static_cast<std::uint64_t>(popcount64(first[i][w] & second[j][w]));
 }
@@ -155,15 +188,11 @@ HWY_INLINE void count_rest(const std::uint64_t* const* first, const std::uint64_
 std::int32_t CountSetCells(const std::uint64_t* const* first, const std::uint64_t* const* second, std::int32_t words,
                            const std::int32_t* first_totals, const std::int32_t* second_totals,
                            std::int32_t (&cells)[3][3]) {
-  const std::size_t lanes = hn::Lanes(DU());
   const std::size_t n = static_cast<std::size_t>(words);
-  std::size_t vectors = n / lanes;
-  if (vectors < kMinVectors) vectors = 0;
-  std::int32_t c[9];
   if (first_totals[3] != 0 && second_totals[3] != 0) {
     std::uint64_t four[2][2];
-    count_words<2>(first, second, vectors, four);
-    count_rest<2>(first, second, vectors * lanes, n, four);
+    count_words<2>(first, second, n, four);
+    std::int32_t c[9];
     for (int x = 0; x < 2; ++x) {
       c[3 * x] = static_cast<std::int32_t>(four[x][0]);
       c[3 * x + 1] = static_cast<std::int32_t>(four[x][1]);
@@ -175,8 +204,7 @@ std::int32_t CountSetCells(const std::uint64_t* const* first, const std::uint64_
     return first_totals[0] + first_totals[1] + first_totals[2];
   }
   std::uint64_t nine[3][3];
-  count_words<3>(first, second, vectors, nine);
-  count_rest<3>(first, second, vectors * lanes, n, nine);
+  count_words<3>(first, second, n, nine);
   std::int32_t genotyped = 0;
   for (int k = 0; k < 9; ++k) genotyped += cells[k / 3][k % 3] = static_cast<std::int32_t>(nine[k / 3][k % 3]);
   return genotyped;
