@@ -1,8 +1,8 @@
 // Where the interaction models' per-pair tests meet the host's vector lanes (interaction/
 // table_vector.cpp, on the target device/host_simd.h picks): the chi-square filter of a pair's
 // tables. On the GPU, and where the vector paths are off, it passes every table and the portable
-// test of each decides, with the same outcome either way. (MDR's one table is classified faster by
-// the portable loop than by lanes that must first be loaded.)
+// test of each decides, with the same outcome either way. (MDR's one table stays in the portable
+// loop: on AVX2, lanes that must first be loaded cost more than they save.)
 #pragma once
 
 #include <cstdint>
