@@ -94,6 +94,27 @@ TEST(Table2x2, AgreesWithADoublePrecisionComputation) {
   }
 }
 
+// A table is kept exactly when its chi-square reaches the threshold, also where test_table decides
+// without the division: thresholds at the table's own value and one float either side of it, on
+// small, large and empty tables.
+TEST(Table2x2, TheDivisionFreeTestKeepsExactlyTheTablesThatReachTheThreshold) {
+  std::mt19937 rng(9);
+  for (int round = 0; round < 20000; ++round) {
+    const int scale = round % 3 == 0 ? 6 : round % 3 == 1 ? 400 : 3000000;
+    const int a = static_cast<int>(rng() % scale), b = static_cast<int>(rng() % scale);
+    const int c = static_cast<int>(rng() % scale), d = static_cast<int>(rng() % scale);
+    const float chi = varpair::yates_chi_square(a, b, c, d);
+    for (float threshold : {chi, std::nextafter(chi, 1e30f), std::nextafter(chi, 0.0f), 0.0f, 3.841f}) {
+      InteractionRecord record{};
+      const bool kept = varpair::test_table(a, b, c, d, InteractionThresholds{threshold, 0.0f}, record);
+      ASSERT_EQ(kept, chi >= threshold) << a << " " << b << " " << c << " " << d << " at " << threshold;
+      if (kept) {
+        ASSERT_EQ(record.chi_square, chi);
+      }
+    }
+  }
+}
+
 TEST(ChiSquareDistribution, ThresholdsAndPValues) {
   EXPECT_EQ(static_cast<float>(varpair::chi_square_threshold(0.00001)), 19.511421f);
   EXPECT_NEAR(varpair::chi_square_threshold(0.05), 3.841459, 1e-6);
