@@ -9,6 +9,7 @@ Usage: bench/compare.py --sizes cc-2500-3k-m0,ld-1000-2k-m0 NAME=BINARY NAME=BIN
 import argparse
 import datetime
 import os
+import re
 import statistics
 import sys
 import tempfile
@@ -55,7 +56,7 @@ def main():
                             [path, command] + bench.inputs_of(kind, prefix, False) + ["-o", out] + extra, work)
                         walls[name].append(wall)
                         bench.BACKENDS.update("%s: %s" % (name, line) for line in
-                                              bench.re.findall(r"^Device backend: (.*)$", report, bench.re.M))
+                                              re.findall(r"^Device backend: (.*)$", report, re.M))
                 median = {n: statistics.median(w) for n, w in walls.items()}
                 lines.append("| %s | %s | %s | %s |" % (
                     size, label, " | ".join("%.2f" % median[n] for n in names),

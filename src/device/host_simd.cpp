@@ -9,10 +9,12 @@
 
 #include "device/bits.h"
 #include "device/host_simd.h"
+#include "device/vector_lanes-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace varpair::host_simd::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
+using varpair::HWY_NAMESPACE::kSafeMaskedLoads;
 
 using DU = hn::ScalableTag<std::uint64_t>;
 using D8 = hn::Repartition<std::uint8_t, DU>;
@@ -142,14 +144,6 @@ HWY_INLINE void keep_in_register(V& v) {
 #endif
 }
 
-// Whether the target's masked loads read nothing past their lanes (AVX2's and AVX-512's do; the
-// others' read the whole vector and would cross the end of the masks).
-#if HWY_TARGET == HWY_AVX2 || HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
-constexpr bool kMaskedTail = true;
-#else
-constexpr bool kMaskedTail = false;
-#endif
-
 // sums[i][j] = popcount(first[i][w] & second[j][w]) over the `words` words: whole vectors, then the
 // last words in a masked vector where the target has safe masked loads, else by the portable
 // loop's operations.
@@ -158,7 +152,7 @@ HWY_INLINE void count_words(const std::uint64_t* const* first, const std::uint64
                             std::size_t words, std::uint64_t (&sums)[K][K]) {
   const DU du;
   const std::size_t lanes = hn::Lanes(du), whole = words / lanes, left = words % lanes;
-  const bool tail = kMaskedTail && left != 0;
+  const bool tail = kSafeMaskedLoads && left != 0;
   std::size_t vectors = whole + (tail ? 1 : 0);
   if (vectors < kMinVectors) vectors = 0;
   const auto in_tail = hn::FirstN(du, left);

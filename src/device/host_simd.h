@@ -37,14 +37,14 @@ std::int32_t count_set_cells(const std::uint64_t* const* first, const std::uint6
                              const std::int32_t* first_totals, const std::int32_t* second_totals,
                              std::int32_t (&cells)[3][3]);
 
-// cells[x][y] = samples with code x in row0 and code y in row1 (2-bit codes, four to a byte; code 3
-// counts nowhere), over a leading run of whole vectors of the samples, read no further; returns how
-// many samples that run holds (a multiple of 32, 0 where the target counts no faster than the
-// portable loop).
+// cells[x][y] += samples with code x in row0 and code y in row1 (2-bit codes, four to a byte; code 3
+// counts nowhere; rows read no further than their ceil(samples / 4) bytes); returns how many samples
+// it counted: all of them, or none where the rows are shorter than a vector or the target counts no
+// faster than the portable loop.
 int count_packed_cells(const unsigned char* row0, const unsigned char* row1, int samples, std::int32_t (&cells)[3][3]);
 
-// both_a, one_a, both_het = the samples with code 0 in both rows, code 0 in one and 1 in the other,
-// code 1 in both, over a leading run as count_packed_cells; returns how many samples it holds.
+// both_a, one_a, both_het += the samples with code 0 in both rows, code 0 in one and 1 in the other,
+// code 1 in both; returns how many samples it counted, as count_packed_cells.
 int count_packed_phase(const unsigned char* row0, const unsigned char* row1, int samples, std::int32_t& both_a,
                        std::int32_t& one_a, std::int32_t& both_het);
 

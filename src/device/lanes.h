@@ -29,7 +29,6 @@ struct ScalarLanes {
   static __host__ __device__ __forceinline__ F Div(F a, F b) { return a / b; }
   static __host__ __device__ __forceinline__ F Abs(F a) { return fabsf(a); }
   static __host__ __device__ __forceinline__ M Lt(F a, F b) { return a < b; }
-  static __host__ __device__ __forceinline__ M Gt(F a, F b) { return a > b; }
   static __host__ __device__ __forceinline__ F IfThenElse(M m, F a, F b) { return m ? a : b; }
 
   static __host__ __device__ __forceinline__ D AddD(D a, D b) { return a + b; }
@@ -68,7 +67,6 @@ struct ScalarLanes {
     return x;
   }
 
-  static __host__ __device__ __forceinline__ M And(M a, M b) { return a && b; }
   static __host__ __device__ __forceinline__ M Or(M a, M b) { return a || b; }
   static __host__ __device__ __forceinline__ M AndNot(M not_a, M b) { return !not_a && b; }
 };

@@ -21,6 +21,14 @@ HWY_BEFORE_NAMESPACE();
 namespace varpair::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
+// Whether the target's masked loads read nothing past their lanes (AVX2's and AVX-512's do; the
+// others' read the whole vector, which may cross the end of an array).
+#if HWY_TARGET == HWY_AVX2 || HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+constexpr bool kSafeMaskedLoads = true;
+#else
+constexpr bool kSafeMaskedLoads = false;
+#endif
+
 struct VectorLanes {
   using DF = hn::ScalableTag<float>;
   using DI = hn::RebindToSigned<DF>;
@@ -40,7 +48,6 @@ struct VectorLanes {
   static inline F Div(F a, F b) { return hn::Div(a, b); }
   static inline F Abs(F a) { return hn::Abs(a); }
   static inline M Lt(F a, F b) { return hn::Lt(a, b); }
-  static inline M Gt(F a, F b) { return hn::Gt(a, b); }
   static inline F IfThenElse(M m, F a, F b) { return hn::IfThenElse(m, a, b); }
 
   static inline D AddD(D a, D b) { return hn::Add(a, b); }
@@ -63,7 +70,6 @@ struct VectorLanes {
   static inline I BitsOf(F x) { return hn::BitCast(DI(), x); }
   static inline F FloatOf(I i) { return hn::BitCast(DF(), i); }
 
-  static inline M And(M a, M b) { return hn::And(a, b); }
   static inline M Or(M a, M b) { return hn::Or(a, b); }
   static inline M AndNot(M not_a, M b) { return hn::AndNot(not_a, b); }
 };

@@ -14,13 +14,6 @@
 HWY_BEFORE_NAMESPACE();
 namespace varpair::HWY_NAMESPACE {
 
-// Whether the target's masked loads read nothing past their lanes (AVX2's and AVX-512's do).
-#if HWY_TARGET == HWY_AVX2 || HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
-constexpr bool kMaskedLoads = true;
-#else
-constexpr bool kMaskedLoads = false;
-#endif
-
 // Tables in double lanes: a and c are exact, and so is every product and sum of the chi-square's
 // parts while the samples stay below 2^26 (above that the scalar test takes every table).
 std::uint32_t ChiSquareCandidates(const std::int32_t* a, const std::int32_t* c, int tables, std::int32_t n_cases,
@@ -42,7 +35,7 @@ std::uint32_t ChiSquareCandidates(const std::int32_t* a, const std::int32_t* c, 
     if (in_lanes == lanes) {
       va = hn::PromoteTo(dd, hn::LoadU(di, a + first));
       vc = hn::PromoteTo(dd, hn::LoadU(di, c + first));
-    } else if constexpr (kMaskedLoads) {  // the last tables, fewer than the lanes: the rest empty
+    } else if constexpr (kSafeMaskedLoads) {  // the last tables, fewer than the lanes: the rest empty
       const auto in = hn::FirstN(di, static_cast<std::size_t>(in_lanes));
       va = hn::PromoteTo(dd, hn::MaskedLoad(in, di, a + first));
       vc = hn::PromoteTo(dd, hn::MaskedLoad(in, di, c + first));
