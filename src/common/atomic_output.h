@@ -28,6 +28,8 @@ class AtomicFile {
   // Removes the temporary file now.
   void discard();
   const std::string& path() const { return final_; }
+  // Where the file is until commit() (a scratch file that is never committed lives only there).
+  const std::string& temporary() const { return temporary_; }
 
  private:
   std::string final_;

@@ -92,7 +92,8 @@ class InteractionRun {
   bool run_one_batch(PassArgs& launch, bool between, std::uint64_t& records);
   void report_inputs();
   void upload_group(const Group& g, GroupMasks& masks);
-  void fail(const std::string& line, const char* problem) {
+  void table_failed(const std::runtime_error& e);
+  void fail(const std::string& line, const std::string& problem) {
     log_ << line << eol;
     problems_.add(problem);
   }
@@ -124,6 +125,7 @@ class InteractionRun {
   std::vector<std::uint32_t> host_words_;
   std::uint64_t valid_results_ = 0;
   std::uint64_t pairs_done_ = 0;  // for the progress line
+  bool table_unwritable_ = false;
 };
 
 bool InteractionRun::read_tables() {
@@ -253,8 +255,8 @@ bool InteractionRun::open_outputs() {
     log_ << "Error: Cannot create output file!" << reason(errno) << eol;
     return false;
   }
-  TableSetup setup{&output_.stream(), command_.header, ids_.empty() ? nullptr : &ids_, RecordTable::kRunLength,
-                   s_.alpha, cases_.rows, {}};
+  TableSetup setup{&output_.stream(), s_.output, command_.header, ids_.empty() ? nullptr : &ids_,
+                   table_run_length(), s_.alpha, cases_.rows, {}};
   setup.adjusted = s_.adjusted();
   setup.refit = refit_.get();
   for (auto& file : side_) {
@@ -448,7 +450,7 @@ void InteractionRun::run_batches(const PassArgs& base, std::uint64_t pairs, bool
   launch.snp_counts = snp_counts_.get<std::uint32_t>();
   launch.sample_ratio = static_cast<float>(controls_.samples) / static_cast<float>(cases_.samples);
   std::uint32_t batch = 0;
-  for (std::uint64_t start = 0; start < pairs;) {
+  for (std::uint64_t start = 0; start < pairs && !table_unwritable_;) {
     launch.batch_start = start;
     launch.batch_count = std::min(max_batch_items_, pairs - start);
     std::uint64_t records = 0;
@@ -510,13 +512,31 @@ bool InteractionRun::run_one_batch(PassArgs& launch, bool between, std::uint64_t
     fail("ERROR: cudaMemcpy results failed", problem);
     return false;
   }
-  table_->add_found(host_words_.data(), records);
+  try {
+    table_->add_found(host_words_.data(), records);
+  } catch (const std::runtime_error& e) {
+    table_failed(e);
+    return false;
+  }
   return true;
+}
+
+// A table that cannot spill its sorted runs cannot be written: the run stops, and its earlier
+// output stays where it is.
+void InteractionRun::table_failed(const std::runtime_error& e) {
+  table_unwritable_ = true;
+  fail(std::string("Error: ") + e.what(), (std::string("the table could not be written: ") + e.what()).c_str());
 }
 
 // The table's last lines and its side outputs, from the model's per-SNP counts.
 void InteractionRun::end_table() {
-  table_->flush();
+  if (table_unwritable_) return;
+  try {
+    table_->flush();
+  } catch (const std::runtime_error& e) {
+    table_failed(e);
+    return;
+  }
   std::vector<std::uint32_t> counts;
   if (model_.counts_per_snp && problems_.empty()) {
     counts.resize(static_cast<std::size_t>(cases_.rows));

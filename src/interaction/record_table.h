@@ -1,10 +1,12 @@
 // A model's result table on the host. The kernels append whatever record the model declares (its
 // "found" record); the table turns each into the record it keeps (its "stored" record: the 2x2
 // models keep theirs as found, or refitted with the covariates; BOOST fits each pair exactly first
-// and keeps the significant ones), buffers them, and writes them sorted by SNP0, SNP1 and label in
-// runs of kRunLength records. A shard also writes its stored records, as raw bytes, for the merge; the merge feeds them back in
-// SNP0, SNP1, label order. The driver, the shard records and the merge move records they do not
-// interpret: every record begins with its RecordKey, and its size is all they need to know.
+// and keeps the significant ones), and writes them sorted by SNP0, SNP1 and label across the whole
+// table, whatever its size: a full buffer is sorted and spilled as a run beside the output, and the
+// runs are merged at the end. So every run, plan, shard merge and backend writes the same file. A
+// shard also writes its stored records, as raw bytes in the same order, for the merge; the merge
+// feeds them back in that order. The driver, the shard records and the merge move records they do
+// not interpret: every record begins with its RecordKey, and its size is all they need to know.
 #pragma once
 
 #include <algorithm>
@@ -14,30 +16,16 @@
 #include <ostream>
 #include <span>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "common/run_log.h"
 #include "common/worker_pool.h"
+#include "interaction/record_key.h"
+#include "interaction/record_runs.h"
 
 namespace varpair {
 
 class CovariateRefit;
-
-// The first three words of every record, found or stored.
-struct RecordKey {
-  std::int32_t snp0, snp1, label;
-};
-
-inline RecordKey key_of(const void* record) {
-  RecordKey k;
-  std::memcpy(&k, record, sizeof k);
-  return k;
-}
-
-inline bool key_less(const RecordKey& x, const RecordKey& y) {
-  return std::tie(x.snp0, x.snp1, x.label) < std::tie(y.snp0, y.snp1, y.label);
-}
 
 // The texts of a model's record labels (genotype labels or models), by label index.
 using LabelTexts = std::span<const char* const>;
@@ -52,9 +40,10 @@ struct PairShare {
 // What a table is made with.
 struct TableSetup {
   std::ostream* out = nullptr;          // the result table, open and empty
+  std::string path;                     // its final name: sorted runs are spilled beside it
   const char* header = "";              // the command's header line, without the ID columns
   const std::vector<std::string>* ids;  // variant IDs (ID0 and ID1 end every line), or null
-  std::size_t run_length;               // records sorted together
+  std::size_t run_length;               // records sorted in memory before they are spilled
   double alpha;                         // the p-value cut-off
   std::int32_t rows;                    // the SNPs
   // The model's side outputs, open, in the order the model names them (side_output_suffixes).
@@ -65,8 +54,14 @@ struct TableSetup {
   const CovariateRefit* refit = nullptr;
 };
 
+// Records a run's table sorts in memory before it spills them: 2,000,000 (the memory of today's
+// tables), or what a test set.
+std::size_t table_run_length();
+
 class RecordTable {
  public:
+  // Also the runs of a shard's records file written before tables were sorted whole: the merge
+  // reads such a file as runs of this length (a file sorted whole reads the same).
   static constexpr std::size_t kRunLength = 2000000;
 
   virtual ~RecordTable() = default;
@@ -75,10 +70,11 @@ class RecordTable {
   // Writes the header line.
   virtual void begin() = 0;
   // `count` records of one batch, as the kernels appended them; those the model keeps are buffered.
+  // Throws std::runtime_error when a full buffer cannot be spilled (the file and the reason).
   virtual void add_found(const void* records, std::uint64_t count) = 0;
-  // One stored record of a shard, in key order (the merge).
+  // One stored record of a shard, in key order, written at once (the merge; never with add_found).
   virtual void add_stored(const void* record) = 0;
-  // Writes out whatever is buffered.
+  // Writes out the table: the buffer and the spilled runs, merged. Throws as add_found.
   virtual void flush() = 0;
   // Records kept so far.
   virtual std::uint64_t kept() const = 0;
@@ -113,8 +109,9 @@ class SortedTable : public RecordTable {
   using Found = typename Format::Found;
   using Stored = typename Format::Stored;
 
-  SortedTable(const TableSetup& setup, Format format) : setup_(setup), format_(std::move(format)) {
-    buffer_.reserve(setup_.run_length);
+  SortedTable(const TableSetup& setup, Format format)
+      : setup_(setup), format_(std::move(format)), spilled_(setup.path, sizeof(Stored)) {
+    setup_.run_length = std::max<std::size_t>(setup_.run_length, 1);
   }
 
   std::size_t stored_bytes() const override { return sizeof(Stored); }
@@ -145,10 +142,25 @@ class SortedTable : public RecordTable {
   void add_stored(const void* record) override {
     Stored s;
     std::memcpy(&s, record, sizeof s);
-    push(s);
+    format_.on_kept(s);
+    ++kept_;
+    write(s);
   }
 
-  void flush() override { write_out(); }
+  void flush() override {
+    sort_buffer();
+    if (spilled_.empty()) {
+      for (const Stored& r : buffer_) write(r);
+    } else {
+      spilled_.merge_with(buffer_.data(), buffer_.size(), [&](const char* record) {
+        Stored s;
+        std::memcpy(&s, record, sizeof s);
+        write(s);
+      });
+    }
+    buffer_.clear();
+    setup_.out->flush();
+  }
   std::uint64_t kept() const override { return kept_; }
   void copy_records_to(std::ostream* records) override { records_ = records; }
 
@@ -168,27 +180,29 @@ class SortedTable : public RecordTable {
   void push(const Stored& s) {
     format_.on_kept(s);
     ++kept_;
+    if (buffer_.capacity() == 0) buffer_.reserve(setup_.run_length);
     buffer_.push_back(s);
-    if (buffer_.size() >= setup_.run_length) write_out();
+    if (buffer_.size() < setup_.run_length) return;
+    sort_buffer();
+    spilled_.spill(buffer_.data(), buffer_.size());
+    buffer_.clear();
   }
 
-  void write_out() {
-    if (buffer_.empty()) return;
+  void sort_buffer() {
     std::sort(buffer_.begin(), buffer_.end(),
               [](const Stored& x, const Stored& y) { return key_less(key_of(&x), key_of(&y)); });
-    for (const Stored& r : buffer_) format_.write_line(*setup_.out, r, setup_.ids);
-    setup_.out->flush();
-    if (records_ != nullptr)
-      records_->write(reinterpret_cast<const char*>(buffer_.data()),
-                      static_cast<std::streamsize>(buffer_.size() * sizeof(Stored)));
-    buffer_.clear();
-    if (buffer_.capacity() < setup_.run_length) buffer_.reserve(setup_.run_length);
+  }
+
+  void write(const Stored& r) {
+    format_.write_line(*setup_.out, r, setup_.ids);
+    if (records_ != nullptr) records_->write(reinterpret_cast<const char*>(&r), sizeof r);
   }
 
   TableSetup setup_;
   Format format_;
   std::ostream* records_ = nullptr;
   std::vector<Stored> buffer_;
+  SpilledRuns spilled_;
   std::vector<Stored> staged_;
   std::vector<unsigned char> kept_flags_;
   std::uint64_t kept_ = 0;

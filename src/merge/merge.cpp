@@ -8,7 +8,6 @@
 #include <iomanip>
 #include <iostream>
 #include <map>
-#include <queue>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -20,6 +19,7 @@
 #include "common/run_id.h"
 #include "common/run_log.h"
 #include "common/shard.h"
+#include "interaction/record_runs.h"
 #include "ld/ld_outputs.h"
 
 namespace varpair {
@@ -229,38 +229,6 @@ void merge_distributions(const std::vector<ShardOutputs>& shards, const MergeSet
     throw MergeError("cannot write " + s.distribution);
 }
 
-// One sorted run of a shard's stored records (`bytes` each), read a block at a time.
-class RecordRun {
- public:
-  RecordRun(const std::string& path, std::size_t bytes, std::uint64_t first, std::uint64_t count)
-      : in_(path, std::ios::binary), bytes_(bytes), left_(count) {
-    in_.seekg(static_cast<std::streamoff>(first * bytes_));
-    refill();
-  }
-  bool empty() const { return at_ == held_; }
-  const char* top() const { return block_.data() + at_ * bytes_; }
-  RecordKey key() const { return key_of(top()); }
-  void pop() {
-    if (++at_ == held_) refill();
-  }
-
- private:
-  void refill() {
-    held_ = static_cast<std::size_t>(std::min<std::uint64_t>(left_, 4096));
-    block_.resize(held_ * bytes_);
-    if (held_ > 0 && !in_.read(block_.data(), static_cast<std::streamsize>(held_ * bytes_)))
-      throw MergeError("a shard's records file is cut short");
-    left_ -= held_;
-    at_ = 0;
-  }
-  std::ifstream in_;
-  std::size_t bytes_;
-  std::uint64_t left_;
-  std::vector<char> block_;
-  std::size_t held_ = 0;
-  std::size_t at_ = 0;
-};
-
 // Interaction tables: every shard's stored records, kept in sorted runs by its table, merged in
 // SNP0, SNP1, label order and written by the model's table as one run would have written them;
 // then the table's side outputs, joined from the shards'.
@@ -271,8 +239,8 @@ std::uint64_t merge_interaction(const std::vector<ShardOutputs>& shards, const M
   std::vector<std::string> ids;
   if (shards[0].manifest.ids) ids = read_ids(interaction_ids_path(shards[0].output), shards[0].manifest.rows0);
   AtomicFile& table_file = prepared.add(s.output);
-  TableSetup setup{&table_file.stream(), command.interaction->header, ids.empty() ? nullptr : &ids, 1 << 16, 0.0, rows,
-                   {}};
+  TableSetup setup{&table_file.stream(), s.output, command.interaction->header, ids.empty() ? nullptr : &ids, 0, 0.0,
+                   rows, {}};
   setup.adjusted = shards[0].manifest.adjusted;
   for (const char* suffix : command.model->side_outputs)
     setup.side.push_back(&prepared.add(side_output_path(s.output, suffix)).stream());
@@ -288,22 +256,19 @@ std::uint64_t merge_interaction(const std::vector<ShardOutputs>& shards, const M
     std::error_code ec;
     if (fs::file_size(path, ec) != records * bytes || ec)
       throw MergeError(path + " does not hold the " + std::to_string(records) + " records of its shard");
+    // Shards are in SNP0 order, so their records follow one another; a shard's own file is sorted
+    // whole, or (written before tables were) in runs of kRunLength that the k-way merge joins.
     std::vector<std::unique_ptr<RecordRun>> runs;
-    for (std::uint64_t first = 0; first < records; first += RecordTable::kRunLength)
+    std::vector<RecordRun*> order;
+    for (std::uint64_t first = 0; first < records; first += RecordTable::kRunLength) {
       runs.push_back(std::make_unique<RecordRun>(path, bytes, first,
                                                  std::min<std::uint64_t>(RecordTable::kRunLength, records - first)));
-    const auto later = [&](std::size_t a, std::size_t b) { return key_less(runs[b]->key(), runs[a]->key()); };
-    std::priority_queue<std::size_t, std::vector<std::size_t>, decltype(later)> next(later);
-    for (std::size_t r = 0; r < runs.size(); ++r)
-      if (!runs[r]->empty()) next.push(r);
-    while (!next.empty()) {
-      const std::size_t r = next.top();
-      next.pop();
-      table->add_stored(runs[r]->top());
-      ++written;
-      runs[r]->pop();
-      if (!runs[r]->empty()) next.push(r);
+      order.push_back(runs.back().get());
     }
+    merge_runs(order, [&](const char* record) {
+      table->add_stored(record);
+      ++written;
+    });
   }
   table->flush();
   std::vector<std::string> outputs;

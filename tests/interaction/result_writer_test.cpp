@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <random>
 #include <sstream>
 
 #include "models/pair_evaluations.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -14,13 +18,15 @@ InteractionRecord record(int snp0, int snp1, int label, float chi, float ratio) 
   return InteractionRecord{snp0, snp1, label, 30, 70, 10, 90, chi, ratio, ratio / 2, ratio * 2};
 }
 
-// The table's lines after its header.
-std::string write(const std::vector<InteractionRecord>& records, std::size_t run_length = 2000000) {
+// The table's lines after its header; sorted runs are spilled beside `path`.
+std::string write(const std::vector<InteractionRecord>& records, std::size_t run_length = 2000000,
+                  const std::string& path = "unused", std::size_t batch = 1000000) {
   std::ostringstream out;
-  const varpair::TableSetup setup{&out, "header", nullptr, run_length, 0.0, 10, {}};
+  const varpair::TableSetup setup{&out, path, "header", nullptr, run_length, 0.0, 10, {}};
   const auto table = varpair::make_two_by_two_table(setup, varpair::NineGenotypeEvaluation::kLabels, nullptr);
   table->begin();
-  table->add_found(records.data(), records.size());
+  for (std::size_t first = 0; first < records.size(); first += batch)
+    table->add_found(records.data() + first, std::min(batch, records.size() - first));
   table->flush();
   EXPECT_EQ(table->kept(), records.size());
   const std::string text = out.str();
@@ -38,15 +44,48 @@ TEST(ResultWriter, PValueNotationCarriesOverToTheNextNumbers) {
             "AA*Bb_vs_other\t4\t5\t30\t70\t10\t90\t0.000000\t1.000000\t1.000000\t0.500000\t2.000000\n");
 }
 
-TEST(ResultWriter, EachRunIsSortedBySnpsThenLabel) {
-  const std::string text =
-      write({record(5, 9, 2, 30, 3), record(2, 7, 0, 30, 3), record(5, 9, 1, 30, 3), record(0, 1, 0, 30, 3)}, 3);
-  std::istringstream lines(text);
-  std::vector<std::string> keys;
-  for (std::string line; std::getline(lines, line);) keys.push_back(line.substr(0, line.find("\t30\t")));
-  EXPECT_EQ(keys, (std::vector<std::string>{"AA*BB_vs_other\t2\t7", "AA*Bb_vs_other\t5\t9", "AA*bb_vs_other\t5\t9",
-                                            "AA*BB_vs_other\t0\t1"}))
-      << "a full run of three is written sorted; the fourth record follows at the flush";
+// Past its run length a table is spilled in sorted runs and merged: the same bytes as one sort in
+// memory, whatever the runs and batches, also past the merge's fan-in (combined runs), and nothing
+// left beside the output.
+TEST(ResultWriter, TheWholeTableIsSortedWhateverItsRunLength) {
+  std::vector<InteractionRecord> records;
+  std::mt19937 rng(5);
+  for (int snp0 = 0; snp0 < 40; ++snp0)
+    for (int snp1 = snp0 + 1; snp1 < 40; snp1 += 3)
+      for (int label = 0; label < 9; label += 1 + static_cast<int>(rng() % 4))
+        records.push_back(record(snp0, snp1, label, static_cast<float>(rng() % 4000) / 100.0f, 2.0f));
+  std::shuffle(records.begin(), records.end(), rng);
+  ASSERT_GT(records.size(), 1000u);
+  const std::string whole = write(records);
+  std::istringstream lines(whole);
+  std::vector<std::pair<int, int>> snps;
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    std::string label;
+    int snp0 = 0, snp1 = 0;
+    fields >> label >> snp0 >> snp1;
+    snps.emplace_back(snp0, snp1);
+  }
+  EXPECT_EQ(snps.size(), records.size());
+  EXPECT_TRUE(std::is_sorted(snps.begin(), snps.end()));
+  varpair::test::TempDir dir;
+  // 3 records a run: more runs than the merge opens at once.
+  for (const auto& [run_length, batch] : {std::pair<std::size_t, std::size_t>{3, 7}, {64, 1}, {500, 333}}) {
+    EXPECT_EQ(write(records, run_length, dir.file("out.txt"), batch), whole) << run_length << " " << batch;
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "a spilled run was left behind";
+  }
+}
+
+// A run that cannot be spilled is an error naming the file and the reason, not a shorter table.
+TEST(ResultWriter, ARunThatCannotBeSpilledIsAnError) {
+  const std::vector<InteractionRecord> records{record(5, 9, 2, 30, 3), record(2, 7, 0, 30, 3), record(5, 9, 1, 30, 3)};
+  try {
+    write(records, 2, "/nonexistent-directory/out.txt");
+    FAIL() << "no error";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("/nonexistent-directory/.out.txt.partial-"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos) << e.what();
+  }
 }
 
 TEST(ResultWriter, NothingToWriteWritesNothing) { EXPECT_EQ(write({}), ""); }
