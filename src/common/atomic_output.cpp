@@ -1,11 +1,14 @@
 #include "common/atomic_output.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -16,6 +19,8 @@
 #include <utility>
 
 #include "common/errors.h"
+#include "common/output_names.h"
+#include "common/run_log.h"
 
 namespace varpair {
 
@@ -191,6 +196,65 @@ void AtomicDirectory::discard() {
 
 CommitPhase::CommitPhase() { commit_mutex().lock(); }
 CommitPhase::~CommitPhase() { commit_mutex().unlock(); }
+
+namespace {
+
+// The process of a temporary's name "<pid>-<n>" or "<pid>-<n>.old" (a directory moved aside), or 0
+// when the name is not one.
+pid_t process_of(const std::string& tail) {
+  std::size_t at = 0;
+  pid_t pid = 0;
+  while (at < tail.size() && std::isdigit(static_cast<unsigned char>(tail[at])) && pid < 100000000)
+    pid = pid * 10 + (tail[at++] - '0');
+  if (at == 0 || at >= tail.size() || tail[at] != '-') return 0;
+  std::size_t digits = ++at;
+  while (at < tail.size() && std::isdigit(static_cast<unsigned char>(tail[at]))) ++at;
+  if (at == digits || (at != tail.size() && tail.substr(at) != ".old")) return 0;
+  return pid;
+}
+
+bool process_exists(pid_t pid) { return ::kill(pid, 0) == 0 || errno != ESRCH; }
+
+}  // namespace
+
+std::vector<std::string> remove_leftovers(const std::string& output, bool with_suffixes) {
+  const fs::path path(output);
+  const fs::path directory = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+  const std::string file = path.filename().string();
+  std::vector<std::string> prefixes{"." + file + ".partial-"};
+  if (with_suffixes)
+    for (const char* suffix : kOutputSuffixes) prefixes.push_back("." + file + suffix + ".partial-");
+  std::vector<fs::path> dead;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(directory, ec)) {
+    const std::string name = entry.path().filename().string();
+    for (const std::string& prefix : prefixes) {
+      if (name.rfind(prefix, 0) != 0) continue;
+      const pid_t pid = process_of(name.substr(prefix.size()));
+      if (pid > 0 && pid != ::getpid() && !process_exists(pid)) dead.push_back(path.parent_path() / name);
+    }
+  }
+  std::vector<std::string> removed;
+  for (const fs::path& p : dead) {
+    std::error_code removing;
+    fs::remove_all(p, removing);
+    if (!removing) removed.push_back(p.string());
+  }
+  return removed;
+}
+
+void remove_leftovers(RunLog& log, const std::string& output, const std::string& other) {
+  std::vector<std::string> removed = remove_leftovers(output, true);
+  if (!other.empty())
+    for (std::string& path : remove_leftovers(other, false)) removed.push_back(std::move(path));
+  if (removed.empty()) return;
+  std::sort(removed.begin(), removed.end());
+  log << "Removed " << removed.size() << " temporary file" << (removed.size() == 1 ? "" : "s")
+      << " left by an earlier run of this output that was killed:";
+  for (std::size_t i = 0; i < removed.size() && i < 3; ++i) log << (i ? ", " : " ") << removed[i];
+  if (removed.size() > 3) log << " ...";
+  log << eol;
+}
 
 void remove_uncommitted_outputs() {
   commit_mutex().lock();  // a run putting its outputs in place finishes that first; both kept locked

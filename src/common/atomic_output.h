@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace varpair {
 
@@ -70,6 +71,17 @@ class CommitPhase {
   CommitPhase(const CommitPhase&) = delete;
   CommitPhase& operator=(const CommitPhase&) = delete;
 };
+
+// Removes the temporaries that runs killed outright (SIGKILL, a node's failure) left of `output`:
+// ".NAME.partial-<pid>-<n>" of it, and of it with each suffix of kOutputSuffixes where
+// `with_suffixes`, whose process no longer exists. Call it only while holding the output's lock:
+// then no other run can be writing them. Returns the paths removed.
+std::vector<std::string> remove_leftovers(const std::string& output, bool with_suffixes);
+
+class RunLog;
+// remove_leftovers of a run's -o (with its suffixes) and of `other` (another output named on the
+// command line, or empty), said in the run log when there were any.
+void remove_leftovers(RunLog& log, const std::string& output, const std::string& other = "");
 
 // Removes every temporary output of this process that was not committed. Called from the signal
 // watcher before the process ends; waits for a CommitPhase in progress.

@@ -2,6 +2,7 @@
 // manifest and records, variant ID lists, the parts directory and its metadata, side outputs.
 #pragma once
 
+#include <array>
 #include <string>
 
 namespace varpair {
@@ -27,5 +28,9 @@ inline std::string ld_ids_path(const std::string& output, int table) {
 // A model's side output (its suffix, such as kSummarySuffix) beside the result table.
 constexpr const char* kSummarySuffix = ".summary";
 inline std::string side_output_path(const std::string& output, const char* suffix) { return output + suffix; }
+
+// Every suffix above: the files a run of -o OUT may write besides OUT itself (and its log).
+constexpr std::array<const char*, 8> kOutputSuffixes{".shard", ".records", ".ids", "_parts",
+                                                     ".meta",  ".ids0",    ".ids1", kSummarySuffix};
 
 }  // namespace varpair

@@ -608,6 +608,7 @@ int run_interaction(const InteractionCommand& command, const InteractionModel& m
   }
   RunLog log(settings.log_path);
   write_header(log, command, settings.command_line);
+  remove_leftovers(log, settings.output);
   const GpuSelection gpu = select_gpu(settings.device_index, log, command.report_device);
   if (gpu != GpuSelection::kSelected) return 1;
 

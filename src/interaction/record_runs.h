@@ -44,7 +44,8 @@ class RecordRun {
 };
 
 // Hands every record of the runs to `take`, in SNP0, SNP1, label order (on equal keys, the earlier
-// run's first).
+// run's first). A run goes on without the queue while it stays before every other run's next
+// record: a table's runs mostly cover rows of their own, so most records take no queue step.
 template <class Take>
 void merge_runs(const std::vector<RecordRun*>& runs, Take&& take) {
   const auto later = [&](std::size_t a, std::size_t b) {
@@ -57,8 +58,10 @@ void merge_runs(const std::vector<RecordRun*>& runs, Take&& take) {
   while (!next.empty()) {
     const std::size_t r = next.top();
     next.pop();
-    take(runs[r]->top());
-    runs[r]->pop();
+    do {
+      take(runs[r]->top());
+      runs[r]->pop();
+    } while (!runs[r]->empty() && (next.empty() || later(next.top(), r)));
     if (!runs[r]->empty()) next.push(r);
   }
 }

@@ -569,6 +569,7 @@ int run_ld(const LdCommand& command, const LdSettings& settings) {
   }
   RunLog log(ld_log_path(settings.output));
   write_header(log, command, settings);
+  remove_leftovers(log, settings.output, settings.distribution_on ? settings.distribution : "");
   RunProblems problems;
   {
     LdRun run(command, settings, log, problems);

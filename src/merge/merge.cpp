@@ -306,6 +306,7 @@ int run_merge(const MergeSettings& s, const MergeLookup& lookup) {
   log << "varpair merge" << eol;
   log << "Command line:" << s.command_line << eol;
   log << "Merging " << s.shards << " shards of" << shards[0].manifest.settings << eol;
+  remove_leftovers(log, s.output, s.distribution);
   const std::int64_t start = monotonic_ns();
   try {
     Prepared prepared;

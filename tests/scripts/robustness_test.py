@@ -100,6 +100,28 @@ class Robustness(unittest.TestCase):
     def test_an_interrupt_from_the_keyboard_exits_130(self):
         self.interrupt_rerun(signal.SIGINT, 130)
 
+    def test_a_rerun_removes_what_a_killed_run_left_and_nothing_else(self):
+        out = os.path.join(self.d, "o")
+        killed = subprocess.Popen([VARPAIR, "interChromLDdprime", *ld_inputs(self.big), "-o", out, "-dprime_cut", "0",
+                                   "-distribution", os.path.join(self.d, "dist.txt")], stdout=subprocess.DEVNULL)
+        self.assertTrue(wait_for(out + ".log", "Creating output directory", killed))
+        killed.kill()
+        killed.wait()
+        left = leftovers(self.d)
+        self.assertIn(".o_parts.partial-%d-0" % killed.pid, left)
+        # A live process's temporary and another output's stay.
+        ended = subprocess.Popen(["true"])
+        ended.wait()
+        keep = [".o.partial-%d-0" % os.getpid(), ".o2.partial-%d-0" % ended.pid, ".o.partial-x-1"]
+        for name in keep:
+            open(os.path.join(self.d, name), "w").close()
+        rerun = varpair("interChromLDdprime", *ld_inputs(os.path.join(EXAMPLES, "ld")), "-o", out,
+                        "-distribution", os.path.join(self.d, "dist.txt"))
+        self.assertEqual(rerun.returncode, 0, rerun.stderr)
+        self.assertEqual(sorted(leftovers(self.d)), sorted(keep))
+        self.assertRegex(rerun.stdout, r"Removed %d temporary files? left by an earlier run of this output that was "
+                         r"killed: .*/\.o_parts\.partial-%d-0" % (len(left), killed.pid))
+
     def test_a_second_run_with_the_same_output_is_refused(self):
         out = os.path.join(self.d, "o.txt")
         first = subprocess.Popen([VARPAIR, "interChromLDr2", *ld_inputs(self.big), "-o", out, "-r2_cut", "0.5"],
