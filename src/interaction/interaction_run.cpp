@@ -525,7 +525,7 @@ bool InteractionRun::run_one_batch(PassArgs& launch, bool between, std::uint64_t
 // output stays where it is.
 void InteractionRun::table_failed(const std::runtime_error& e) {
   table_unwritable_ = true;
-  fail(std::string("Error: ") + e.what(), (std::string("the table could not be written: ") + e.what()).c_str());
+  fail(std::string("Error: ") + e.what(), "the table could not be written");
 }
 
 // The table's last lines and its side outputs, from the model's per-SNP counts.

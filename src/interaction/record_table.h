@@ -54,8 +54,8 @@ struct TableSetup {
   const CovariateRefit* refit = nullptr;
 };
 
-// Records a run's table sorts in memory before it spills them: 2,000,000 (the memory of today's
-// tables), or what a test set.
+// Records a run's table sorts in memory before it spills them: 2,000,000 (88 to 160 MB), or what a
+// test set.
 std::size_t table_run_length();
 
 class RecordTable {

@@ -3,6 +3,7 @@ concurrent runs, CPU affinity, an address-space limit, a closed console pipe, an
 that would write where they must not. VARPAIR_BIN and SIMULATE_BIN name the programs."""
 import filecmp
 import os
+import re
 import resource
 import signal
 import subprocess
@@ -121,6 +122,26 @@ class Robustness(unittest.TestCase):
         self.assertEqual(sorted(leftovers(self.d)), sorted(keep))
         self.assertRegex(rerun.stdout, r"Removed %d temporary files? left by an earlier run of this output that was "
                          r"killed: .*/\.o_parts\.partial-%d-0" % (len(left), killed.pid))
+
+    def test_a_disk_that_fills_while_the_table_spills_stops_the_run(self):
+        # Past 2,000,000 records the table spills a sorted run; a file size limit stands in for a full disk.
+        cc = os.path.join(self.d, "cc")
+        subprocess.run([SIMULATE, "cc", "--snps", "2100", "--cases", "100", "--controls", "100", "--seed", "5",
+                        "--out", cc], check=True, stdout=subprocess.DEVNULL)
+        out = os.path.join(self.d, "out.txt")
+        with open(out, "w") as f:
+            f.write("an earlier table\n")
+        limited = ["bash", "-c", 'trap "" XFSZ; ulimit -f 40000; exec "$0" "$@"', VARPAIR]
+        r = subprocess.run(limited + ["genotype_interaction", "-file0", cc + ".cases.txt", "-file1",
+                                      cc + ".controls.txt", "-alpha_cut", "1", "-or_cut", "1", "-o", out],
+                           capture_output=True, text=True)
+        self.assertEqual(r.returncode, 1, r.stdout[-2000:])
+        self.assertRegex(r.stderr, "Error: cannot write a sorted run of the table to %s[0-9]+-[0-9]+: File too large\n"
+                         "Error: The results are incomplete: the table could not be written\n$" %
+                         re.escape(os.path.join(self.d, ".out.txt.partial-")))
+        with open(out) as f:
+            self.assertEqual(f.read(), "an earlier table\n")
+        self.assertEqual(leftovers(self.d), [])
 
     def test_a_second_run_with_the_same_output_is_refused(self):
         out = os.path.join(self.d, "o.txt")
