@@ -8,7 +8,6 @@
 #include <sstream>
 
 #include "common/errors.h"
-#include "common/path_guard.h"
 
 namespace varpair {
 
@@ -56,9 +55,6 @@ std::vector<std::string> split_fields(const std::string& line) {
 }  // namespace
 
 CovariateFile CovariateFile::read(const std::string& path, const std::vector<std::string>& keep) {
-  // Not opened unless a file: a directory reads as empty, and a FIFO's open waits for a writer.
-  if (const std::string what = not_a_file(path); !what.empty())
-    throw InputError("Failed to open file: " + path + ": " + what);
   std::ifstream in(path, std::ios::binary);
   if (!in.is_open()) throw InputError("Failed to open file: " + path + reason(errno));
   CovariateFile file;

@@ -6,7 +6,6 @@
 #include <sstream>
 
 #include "common/errors.h"
-#include "common/path_guard.h"
 
 namespace varpair {
 
@@ -67,9 +66,6 @@ SampleMatch match_samples(const GenotypeSource& first, const std::string& first_
 
 std::vector<Phenotype> read_phenotype_file(const std::string& path, const GenotypeSource& source,
                                            const std::string& source_path, std::int32_t& unmatched_lines) {
-  // Not opened unless a file: a directory reads as empty, and a FIFO's open waits for a writer.
-  if (const std::string what = not_a_file(path); !what.empty())
-    throw InputError("Failed to open file: " + path + ": " + what);
   std::ifstream in(path);
   if (!in.is_open()) throw InputError("Failed to open file: " + path + reason(errno));
   const bool plink = source.format() == GenotypeFormat::kPlink;

@@ -14,7 +14,6 @@
 
 #include "common/errors.h"
 #include "common/genotype_source.h"
-#include "common/path_guard.h"
 
 namespace varpair {
 
@@ -159,9 +158,6 @@ class VcfSource : public GenotypeSource {
 
  private:
   void open(HtsFile& f) const {
-    // htslib would call a directory unreadable and wait on a FIFO's open.
-    if (const std::string what = not_a_file(path_); !what.empty())
-      throw InputError("Failed to open file: " + path_ + ": " + what);
     HtsMessages messages;
     f.file = hts_open(path_.c_str(), "r");
     if (f.file == nullptr) {

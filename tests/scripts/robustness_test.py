@@ -177,6 +177,8 @@ class Robustness(unittest.TestCase):
             (gi + ["-or_cut", "0"], "Error: -or_cut must be above 0 (got 0)"),
             (gi + ["-or_cut", "1e-300"],
              "Error: -or_cut must be above 0, and at least 1e-45 in single precision (got 1e-300)"),
+            (gi + ["-or_cut", "1e300"],
+             "Error: -or_cut must be above 0, and at most 3.40282e+38 in single precision (got 1e300)"),
             (gi + ["-parallel", "1"],
              "Error: -parallel takes two values: -parallel K N runs shard K of N (got only '1')"),
         ]
