@@ -43,9 +43,15 @@ std::optional<InteractionSettings> read_interaction_settings(const InteractionCo
       return std::nullopt;
     }
     std::string names = options->get("-covar_name");
+    // Column names hold no white space (the file is split at it), so "PC1, AGE" means PC1 and AGE.
+    constexpr const char* kSpace = " \t\r\n";
     for (std::size_t start = 0; start <= names.size();) {
       const std::size_t comma = std::min(names.find(',', start), names.size());
-      if (comma > start) s.covariate_names.push_back(names.substr(start, comma - start));
+      const std::size_t first = names.find_first_not_of(kSpace, start);
+      if (first < comma) {
+        const std::size_t last = names.find_last_not_of(kSpace, comma - 1);
+        s.covariate_names.push_back(names.substr(first, last + 1 - first));
+      }
       start = comma + 1;
     }
     if (s.covariate_names.empty()) {
@@ -53,6 +59,12 @@ std::optional<InteractionSettings> read_interaction_settings(const InteractionCo
           << std::endl;
       return std::nullopt;
     }
+    for (std::size_t k = 0; k < s.covariate_names.size(); ++k)
+      if (std::find(s.covariate_names.begin(), s.covariate_names.begin() + static_cast<std::ptrdiff_t>(k),
+                    s.covariate_names[k]) != s.covariate_names.begin() + static_cast<std::ptrdiff_t>(k)) {
+        err << "Error: -covar_name names '" << s.covariate_names[k] << "' twice: '" << names << "'" << std::endl;
+        return std::nullopt;
+      }
   }
   const auto is_text = [](const std::string& path) {
     return classify_genotype_path(path).format == GenotypeFormat::kText;
@@ -75,14 +87,16 @@ std::optional<InteractionSettings> read_interaction_settings(const InteractionCo
   const std::string alpha_option = options->last_of({"-alpha_cut", "-chisq_cut"});
   const auto alpha = read_double_option(*options, alpha_option, 0.00001, err);
   if (!alpha) return std::nullopt;
-  const auto or_threshold = read_float_option(*options, "-or_cut", 2.0f, err);
+  const auto or_threshold = read_float_option(*options, "-or_cut", 2.0f, kAboveZero, err);
   if (!or_threshold) return std::nullopt;
   const auto threads = read_threads_option(*options, err);
   if (!threads) return std::nullopt;
   const auto device_index = read_int_option(*options, "-set_gpu", 0, err);
   if (!device_index) return std::nullopt;
   if (*alpha < 0.0 || *alpha > 1.0) {
-    err << "Error: chisq_cut must be between 0 and 1" << std::endl;
+    // The option the user gave first; then the words scripts have always read.
+    err << "Error: " << alpha_option << " must be between 0 and 1 (got " << options->get(alpha_option)
+        << "): chisq_cut must be between 0 and 1" << std::endl;
     return std::nullopt;
   }
   s.alpha = *alpha;
@@ -104,7 +118,9 @@ std::optional<InteractionSettings> read_interaction_settings(const InteractionCo
     outputs.push_back({"the shard's records", records_path(s.output)});
     outputs.push_back({"the shard's variant IDs", interaction_ids_path(s.output)});
   }
-  if (!check_distinct_paths(inputs, outputs, {}, err)) return std::nullopt;
+  if (!check_output_name({"-o", options->get("-o")}, err) || !check_input_files(inputs, err) ||
+      !check_distinct_paths(inputs, outputs, {}, err))
+    return std::nullopt;
   return s;
 }
 

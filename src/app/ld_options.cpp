@@ -51,7 +51,7 @@ std::optional<LdSettings> read_ld_settings(const LdCommand& command, int argc, c
   const auto threads = read_threads_option(*options, err);
   if (!threads) return std::nullopt;
   s.threads = *threads;
-  const auto cutoff = read_float_option(*options, command.cut_option, 0.8f, err);
+  const auto cutoff = read_float_option(*options, command.cut_option, 0.8f, kZeroToOne, err);
   if (!cutoff) return std::nullopt;
   s.cutoff = *cutoff;
   if (options->has("-estimate")) {
@@ -81,7 +81,10 @@ std::optional<LdSettings> read_ld_settings(const LdCommand& command, int argc, c
   std::vector<NamedPath> inputs;
   for (const std::string& f : kind0.files) inputs.push_back({"-file0", f});
   for (const std::string& f : kind1.files) inputs.push_back({"-file1", f});
-  if (!check_distinct_paths(inputs, outputs, directories, err)) return std::nullopt;
+  if (!check_output_name({"-o", options->get("-o")}, err) ||
+      (s.distribution_on && !check_output_name({"-distribution", options->get("-distribution")}, err)) ||
+      !check_input_files(inputs, err) || !check_distinct_paths(inputs, outputs, directories, err))
+    return std::nullopt;
   return s;
 }
 

@@ -27,6 +27,9 @@ int run_merge_command(int argc, const char* const* argv, const MergeLookup& look
   }
   s.shards = *shards;
   s.command_line = command_line_text(argc, argv);
+  if (!check_output_name({"-o", s.output}, std::cerr) ||
+      (options->has("-distribution") && !check_output_name({"-distribution", s.distribution}, std::cerr)))
+    return 1;
   if (!s.distribution.empty() && same_file(s.distribution, s.output)) {
     std::cerr << "Error: -distribution and -o are the same file: " << s.output << std::endl;
     return 1;

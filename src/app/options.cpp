@@ -7,15 +7,29 @@
 
 namespace varpair {
 
+namespace {
+
+bool is_accepted(std::string_view arg, std::span<const std::string_view> accepted) {
+  for (std::string_view name : accepted)
+    if (arg == name) return true;
+  return false;
+}
+
+}  // namespace
+
 std::optional<OptionValues> scan_options(int argc, const char* const* argv,
                                          std::span<const std::string_view> accepted, std::ostream& err,
                                          bool parallel_takes_one) {
   OptionValues values;
   for (int i = 1; i < argc;) {
     const std::string_view arg = argv[i];
-    bool known = false;
-    for (std::string_view name : accepted) known = known || arg == name;
+    const bool known = is_accepted(arg, accepted);
     const int taken = arg == kParallelOption && !parallel_takes_one ? 2 : 1;  // -parallel K N takes two values
+    if (known && taken == 2 && (i + 2 >= argc || is_accepted(argv[i + 2], accepted))) {
+      err << "Error: -parallel takes two values: -parallel K N runs shard K of N (got "
+          << (i + 1 < argc ? "only '" + std::string(argv[i + 1]) + "'" : "none") << ")" << std::endl;
+      return std::nullopt;
+    }
     if (!known || i + taken >= argc) {
       err << "Error: Undefined command-line arguments: " << arg << std::endl;
       return std::nullopt;
@@ -74,14 +88,25 @@ std::optional<double> read_double_option(const OptionValues& options, const std:
 
 // Read as a double and then rounded to single precision, the way the value was always read.
 std::optional<float> read_float_option(const OptionValues& options, const std::string& name, float fallback,
-                                       std::ostream& err) {
+                                       const ValueRange& range, std::ostream& err) {
   if (!options.has(name)) return fallback;
+  const std::string& text = options.get(name);
   double value = 0;
-  const bool parsed = parse_whole_double(options.get(name), value);
-  // Also no value that single precision turns into infinity or rounds to zero.
-  const auto single = static_cast<float>(value);
-  if (!parsed || !std::isfinite(single) || (value != 0.0 && single == 0.0f)) {
-    report_invalid(err, name, options.get(name), "expected a finite number");
+  if (!parse_whole_double(text, value) || !std::isfinite(value)) {
+    report_invalid(err, name, text, "expected a finite number");
+    return std::nullopt;
+  }
+  // The least and largest magnitudes single precision keeps (it rounds 1e-46 to 0).
+  constexpr double kLeast = 1e-45, kLargest = std::numeric_limits<float>::max();
+  const bool in_range = (range.above ? value > range.low : value >= range.low) && value <= range.high;
+  const double magnitude = std::fabs(value);
+  const bool too_small = value != 0.0 && magnitude < kLeast;
+  const bool too_large = magnitude > kLargest;
+  if (!in_range || too_small || too_large) {
+    err << "Error: " << name << " must be " << range.words;
+    if (in_range && too_small) err << ", and " << (range.above ? "" : "0 or ") << "at least " << kLeast;
+    if (in_range && too_large) err << ", and at most " << kLargest;
+    err << (in_range ? " in single precision" : "") << " (got " << text << ")" << std::endl;
     return std::nullopt;
   }
   return static_cast<float>(value);

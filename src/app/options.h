@@ -46,7 +46,8 @@ class OptionValues {
 // Scans argv[1 ...] (argv[0] is the command name) against the accepted option names. On the first
 // argument that is not an accepted option, or an option standing last without its value, writes
 // "Error: Undefined command-line arguments: <argument>" to `err` and returns nothing.
-// -parallel takes two values (K N) unless `parallel_takes_one` (the merge's -parallel N).
+// -parallel takes two values (K N) unless `parallel_takes_one` (the merge's -parallel N); given
+// one, it says so.
 std::optional<OptionValues> scan_options(int argc, const char* const* argv,
                                          std::span<const std::string_view> accepted, std::ostream& err,
                                          bool parallel_takes_one = false);
@@ -57,13 +58,25 @@ inline std::optional<OptionValues> scan_options(int argc, const char* const* arg
                       parallel_takes_one);
 }
 
-// Numbers must be numbers in full: leading white space is allowed, nothing may follow, and
-// floating values must be finite in the type that keeps them. On failure the reader writes
+// The values a cut-off may take: from `low` to `high`, `low` itself left out when `above`.
+struct ValueRange {
+  double low, high;
+  bool above;
+  const char* words;  // "between 0 and 1", "above 0"
+};
+inline constexpr ValueRange kZeroToOne{0.0, 1.0, false, "between 0 and 1"};
+inline constexpr ValueRange kAboveZero{0.0, 1e300, true, "above 0"};
+
+// Numbers must be numbers in full: leading white space is allowed, nothing may follow, and the
+// value must be finite in double precision. On failure the reader writes
 // "Error: Invalid value for <option>: <text> (...)" to `err` and returns nothing.
 std::optional<int> read_int_option(const OptionValues& options, const std::string& name, int fallback,
                                    std::ostream& err);
+// A number out of `range`, or one that single precision would turn into infinity or round to 0,
+// is refused with "Error: <option> must be <range> (got <text>)", the single-precision bounds
+// added where they are what the value misses.
 std::optional<float> read_float_option(const OptionValues& options, const std::string& name, float fallback,
-                                       std::ostream& err);
+                                       const ValueRange& range, std::ostream& err);
 std::optional<double> read_double_option(const OptionValues& options, const std::string& name, double fallback,
                                          std::ostream& err);
 

@@ -15,13 +15,34 @@ namespace {
 
 bool is_missing(const std::string& token) { return token == "NA" || token == "." || token == "-9"; }
 
-// A number in full and finite, as the option values are read.
-bool parse_number(const std::string& token, double& value) {
-  const char* begin = token.c_str();
-  char* end = nullptr;
+// Decimal notation only: [+-] digits [. digits] [e [+-] digits], at least one digit before the
+// exponent. strtod would also take hexadecimal (0x10), "inf" and "nan".
+bool is_decimal(const std::string& token) {
+  std::size_t k = token[0] == '+' || token[0] == '-' ? 1 : 0, digits = 0;
+  const auto run = [&] {
+    std::size_t n = 0;
+    while (k < token.size() && token[k] >= '0' && token[k] <= '9') ++k, ++n;
+    return n;
+  };
+  digits += run();
+  if (k < token.size() && token[k] == '.') ++k, digits += run();
+  if (digits == 0) return false;
+  if (k < token.size() && (token[k] == 'e' || token[k] == 'E')) {
+    ++k;
+    if (k < token.size() && (token[k] == '+' || token[k] == '-')) ++k;
+    if (run() == 0) return false;
+  }
+  return k == token.size();
+}
+
+enum class Number { kGood, kNotANumber, kOutOfRange };
+
+// A number in decimal notation whose value double precision holds (no overflow, no underflow).
+Number parse_number(const std::string& token, double& value) {
+  if (!is_decimal(token)) return Number::kNotANumber;
   errno = 0;
-  value = std::strtod(begin, &end);
-  return end != begin && *end == '\0' && errno != ERANGE && std::isfinite(value);
+  value = std::strtod(token.c_str(), nullptr);
+  return errno == ERANGE ? Number::kOutOfRange : Number::kGood;
 }
 
 std::vector<std::string> split_fields(const std::string& line) {
@@ -57,6 +78,12 @@ CovariateFile CovariateFile::read(const std::string& path, const std::vector<std
         id_fields = first == "#IID" || first == "IID" ? 1 : 2;
         if (id_fields == 2 && (f.size() < 2 || f[1] != "IID"))
           throw InputError(at(number) + ": a header that starts with FID names IID second");
+        // -covar_name picks columns by name, so each name must be its own.
+        for (std::size_t c = 1; c < f.size(); ++c)
+          for (std::size_t e = 0; e < c; ++e)
+            if (f[c] == f[e])
+              throw InputError(at(number) + ": columns " + std::to_string(e + 1) + " and " + std::to_string(c + 1) +
+                               " have the same name, '" + f[c] + "'; each column needs its own");
         header = f;
       } else {
         if (f.size() < 3) throw InputError(at(number) + ": a line is FID IID and at least one covariate");
@@ -89,12 +116,17 @@ CovariateFile CovariateFile::read(const std::string& path, const std::vector<std
     bool complete = true;
     for (std::size_t c : kept) {
       double value = 0.0;
-      if (is_missing(f[c])) {
+      const Number read = is_missing(f[c]) ? Number::kGood : parse_number(f[c], value);
+      const auto refused = [&](const char* why) {
+        return InputError(at(number) + ", column " + std::to_string(c + 1) + " (" + header[c] + "): '" + f[c] + "' " +
+                          why);
+      };
+      if (is_missing(f[c]))
         complete = false;
-      } else if (!parse_number(f[c], value)) {
-        throw InputError(at(number) + ", column " + std::to_string(c + 1) + " (" + header[c] + "): '" + f[c] +
-                         "' is not a number (NA, . and -9 are missing values)");
-      }
+      else if (read == Number::kNotANumber)
+        throw refused("is not a number (NA, . and -9 are missing values)");
+      else if (read == Number::kOutOfRange)
+        throw refused("lies beyond double precision (0, or a magnitude of about 2.2e-308 to 1.8e308)");
       file.values_.push_back(value);
     }
     file.ids_.push_back(id);

@@ -1,6 +1,7 @@
 // A covariate file (-covar), read as PLINK 2 reads one: whitespace-separated columns; a first line
 // that starts with #FID, FID, #IID or IID names them (FID IID or IID, then the covariates); without
-// one the columns are FID IID COV1 COV2 ... Values are numbers; NA, . and -9 are missing. Samples
+// one the columns are FID IID COV1 COV2 ... Values are decimal numbers that double precision holds;
+// NA, . and -9 are missing. Samples
 // are matched by ID as -pheno matches them: FID and IID for a PLINK fileset when the file has both,
 // the IID (or VCF sample name) otherwise.
 #pragma once
@@ -17,8 +18,8 @@ class CovariateFile {
  public:
   // Reads the file and keeps the named columns (`keep`; empty: all), in the file's order. Throws
   // InputError naming the file, the line and the column of anything that is not a number or a
-  // missing value, a named column the header lacks, a line of the wrong length and an ID that
-  // appears twice.
+  // missing value, a named column the header lacks, two columns of one name, a line of the wrong
+  // length and an ID that appears twice.
   static CovariateFile read(const std::string& path, const std::vector<std::string>& keep);
 
   const std::vector<std::string>& names() const { return names_; }

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <string_view>
+#include <unordered_map>
 
 #include "common/errors.h"
 #include "common/mapped_file.h"
@@ -93,6 +95,22 @@ Phenotype phenotype_of(const std::string& text) {
   if (text == "2") return Phenotype::kCase;
   if (text == "1") return Phenotype::kControl;
   return Phenotype::kNone;
+}
+
+std::string repeated_id_warning(const std::vector<std::string>& ids, const std::string& path) {
+  std::unordered_map<std::string_view, std::size_t> first_at;
+  first_at.reserve(ids.size());
+  std::size_t repeats = 0, example = 0, earlier = 0;
+  for (std::size_t k = 0; k < ids.size(); ++k) {
+    const auto [at, fresh] = first_at.emplace(ids[k], k);
+    if (fresh) continue;
+    if (repeats++ == 0) example = k, earlier = at->second;
+  }
+  if (repeats == 0) return "";
+  return "Warning: " + path + ": " + std::to_string(repeats) +
+         (repeats == 1 ? " variant repeats" : " variants repeat") + " the ID of an earlier one (" + ids[example] +
+         " is variant " + std::to_string(earlier) + " and " + std::to_string(example) +
+         "); ID0 and ID1 do not tell them apart, SNP0 and SNP1 do";
 }
 
 bool same_chromosome(const std::string& a, const std::string& b) {

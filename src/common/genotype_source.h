@@ -58,6 +58,11 @@ class GenotypeSource {
   virtual std::vector<std::string> notes() const { return {}; }
 };
 
+// A run-log warning when variants of `path` share an ID ("Warning: PATH: 2 variants repeat the ID of
+// an earlier one ..."), naming the first such ID and both positions; empty when every ID is its own.
+// The tables then tell such variants apart by SNP0 and SNP1 only.
+std::string repeated_id_warning(const std::vector<std::string>& ids, const std::string& path);
+
 // The chromosome names of a fileset or VCF compare without a leading "chr" ("chr1" is "1").
 bool same_chromosome(const std::string& a, const std::string& b);
 

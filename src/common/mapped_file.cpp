@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "common/errors.h"
+#include "common/path_guard.h"
 
 namespace varpair {
 
@@ -24,7 +25,8 @@ MappedFile::MappedFile(const std::string& path) {
   // Directories, FIFOs and devices cannot be mapped as a whole: they are not tables.
   if (!S_ISREG(info.st_mode)) {
     close();
-    throw InputError("Failed to open file: " + path + reason(S_ISDIR(info.st_mode) ? EISDIR : EINVAL));
+    throw InputError("Failed to open file: " + path +
+                     (S_ISDIR(info.st_mode) ? reason(EISDIR) : ": " + not_a_file(path)));
   }
   size_ = static_cast<std::uint64_t>(info.st_size);
   if (size_ == 0) {

@@ -1,5 +1,7 @@
 #include "common/path_guard.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 namespace varpair {
@@ -59,6 +61,43 @@ bool check_distinct_paths(const std::vector<NamedPath>& inputs, const std::vecto
     }
   }
   return true;
+}
+
+std::string not_a_file(const std::string& path) {
+  struct stat info {};
+  if (path.empty() || ::stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return "";
+  if (S_ISDIR(info.st_mode)) return "is a directory";
+  const char* kind = S_ISFIFO(info.st_mode)                           ? " (a FIFO)"
+                     : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ? " (a device)"
+                     : S_ISSOCK(info.st_mode)                         ? " (a socket)"
+                                                                      : "";
+  return std::string("is not a regular file") + kind;
+}
+
+bool check_input_files(const std::vector<NamedPath>& inputs, std::ostream& err) {
+  for (const NamedPath& input : inputs) {
+    const std::string what = not_a_file(input.path);
+    if (!what.empty()) {
+      err << "Error: " << input.role << " " << what << ": " << input.path << std::endl;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool check_output_name(const NamedPath& output, std::ostream& err) {
+  const std::string& path = output.path;
+  std::error_code ec;
+  if (path.empty())
+    err << "Error: " << output.role << " is empty: give the name of a file" << std::endl;
+  else if (path.back() == '/')
+    err << "Error: " << output.role << " ends in '/': " << path << " (give the name of a file, not a directory)"
+        << std::endl;
+  else if (std::filesystem::is_directory(path, ec))
+    err << "Error: " << output.role << " is a directory: " << path << " (give the name of a file in it)" << std::endl;
+  else
+    return true;
+  return false;
 }
 
 }  // namespace varpair

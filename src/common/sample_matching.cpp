@@ -75,6 +75,8 @@ std::vector<Phenotype> read_phenotype_file(const std::string& path, const Genoty
     by_individual[source.sample_ids()[s].individual] = static_cast<std::int32_t>(s);
   }
   std::vector<Phenotype> phenotypes(static_cast<std::size_t>(source.samples()), Phenotype::kNone);
+  std::vector<std::int32_t> line_of(phenotypes.size(), 0);  // the line that gave each sample's phenotype
+  std::map<std::string, std::int32_t> listed;               // each line's ID, as written
   unmatched_lines = 0;
   std::int32_t matched = 0, number = 0;
   for (std::string line; std::getline(in, line);) {
@@ -90,11 +92,23 @@ std::vector<Phenotype> read_phenotype_file(const std::string& path, const Genoty
     if (number == 1 && value.find_first_not_of("-+.0123456789eE") != std::string::npos) continue;  // a header
     const auto& table = f.size() == 3 && plink ? by_family : by_individual;
     const std::string key = f.size() == 3 && plink ? f[0] + "\t" + f[1] : f[f.size() - 2];
+    // A sample listed twice would take its last line: refused, as in -covar and the .fam.
+    const auto twice = [&](std::int32_t earlier) {
+      return InputError(path + ": line " + std::to_string(number) + ": sample " +
+                        (f.size() == 3 ? f[0] + " " + f[1] : f[0]) + " appears twice (also line " +
+                        std::to_string(earlier) + ")");
+    };
+    if (const auto [seen, first] = listed.emplace((f.size() == 3 ? f[0] + "\t" : "\t") + f[f.size() - 2], number);
+        !first)
+      throw twice(seen->second);
     const auto it = table.find(key);
     if (it == table.end()) {
       ++unmatched_lines;
       continue;
     }
+    std::int32_t& given = line_of[static_cast<std::size_t>(it->second)];
+    if (given != 0) throw twice(given);  // the same sample by another form of its ID
+    given = number;
     phenotypes[static_cast<std::size_t>(it->second)] = phenotype_of(value);
     ++matched;
   }
@@ -102,7 +116,7 @@ std::vector<Phenotype> read_phenotype_file(const std::string& path, const Genoty
   return phenotypes;
 }
 
-CaseControlSplit split_by_phenotype(const std::vector<Phenotype>& phenotypes, const std::string& source_path) {
+CaseControlSplit split_by_phenotype(const std::vector<Phenotype>& phenotypes, const std::string& phenotype_path) {
   CaseControlSplit split;
   std::vector<std::int32_t> cases, controls;
   for (std::size_t s = 0; s < phenotypes.size(); ++s) {
@@ -116,9 +130,10 @@ CaseControlSplit split_by_phenotype(const std::vector<Phenotype>& phenotypes, co
   split.cases = select_listed(std::move(cases));
   split.controls = select_listed(std::move(controls));
   if (split.cases.samples.empty() || split.controls.samples.empty())
-    throw InputError(source_path + ": " + std::to_string(split.cases.samples.size()) + " cases and " +
+    throw InputError(phenotype_path + ": " + std::to_string(split.cases.samples.size()) + " cases and " +
                      std::to_string(split.controls.samples.size()) +
-                     " controls by phenotype (2 case, 1 control); both are needed");
+                     " controls by phenotype (2 case, 1 control); both are needed (phenotypes coded 0/1 read as "
+                     "missing and control: code cases 2 and controls 1)");
   return split;
 }
 

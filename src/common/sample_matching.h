@@ -25,7 +25,8 @@ SampleMatch match_samples(const GenotypeSource& first, const std::string& first_
 
 // Phenotypes from a -pheno file ("FID IID PHENO" or "IID PHENO" lines, 2 case, 1 control, anything
 // else none; a first line whose phenotype is no number is a header): one a sample of `source`,
-// kNone for the samples the file does not list. Throws InputError when no line matches a sample.
+// kNone for the samples the file does not list. Throws InputError when no line matches a sample
+// and when a sample is listed twice.
 std::vector<Phenotype> read_phenotype_file(const std::string& path, const GenotypeSource& source,
                                            const std::string& source_path, std::int32_t& unmatched_lines);
 
@@ -34,7 +35,8 @@ struct CaseControlSplit {
   std::int32_t left_out = 0;  // samples with no phenotype of 1 or 2
 };
 
-// Cases (2) and controls (1) in the source's order. Throws InputError when either set is empty.
-CaseControlSplit split_by_phenotype(const std::vector<Phenotype>& phenotypes, const std::string& source_path);
+// Cases (2) and controls (1) in the source's order. Throws InputError naming `phenotype_path` (the
+// file the phenotypes came from) when either set is empty.
+CaseControlSplit split_by_phenotype(const std::vector<Phenotype>& phenotypes, const std::string& phenotype_path);
 
 }  // namespace varpair

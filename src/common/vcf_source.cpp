@@ -1,6 +1,7 @@
 // VCF and BCF through htslib: each site's GT calls give the count of its first ALT allele (0/0 ->
 // 0, 0/1, 1/0 and phased forms -> 1, 1/1 -> 2, any missing allele -> missing). Sites with more than
-// one ALT allele are skipped; calls that are not diploid are missing; the log says how many of each.
+// one ALT allele are skipped; calls that are not diploid, and calls naming an allele the site does
+// not have (0/2 where ALT has one), are missing; the log says how many of each.
 #include <htslib/hts.h>
 #include <htslib/vcf.h>
 
@@ -120,7 +121,8 @@ class VcfSource : public GenotypeSource {
     g.stride = packed_stride(g.samples);
     std::vector<std::uint8_t> all(packed_stride(samples()));
     std::vector<std::uint8_t> rows;
-    std::uint64_t multiallelic = 0, not_diploid = 0, sites = 0;
+    std::uint64_t multiallelic = 0, sites = 0;
+    CallCounts odd;
     int status = 0;
     while ((status = bcf_read(f.file, f.header, f.record)) == 0) {
       ++sites;
@@ -130,7 +132,7 @@ class VcfSource : public GenotypeSource {
         ++multiallelic;
         continue;
       }
-      not_diploid += codes_of_site(f, all.data());
+      codes_of_site(f, all.data(), odd);
       rows.resize(rows.size() + g.stride);
       select_samples(all.data(), samples(), selection, rows.data() + rows.size() - g.stride);
       g.variant_ids.push_back(variant_id(f));
@@ -146,7 +148,11 @@ class VcfSource : public GenotypeSource {
     notes_.clear();
     if (multiallelic > 0)
       notes_.push_back(std::to_string(multiallelic) + " sites with more than one ALT allele skipped");
-    if (not_diploid > 0) notes_.push_back(std::to_string(not_diploid) + " calls that are not diploid set missing");
+    if (odd.not_diploid > 0)
+      notes_.push_back(std::to_string(odd.not_diploid) + " calls that are not diploid set missing");
+    if (odd.no_such_allele > 0)
+      notes_.push_back(std::to_string(odd.no_such_allele) +
+                       " calls naming an allele their site does not have (such as 0/2 where ALT has one) set missing");
     return g;
   }
 
@@ -180,13 +186,18 @@ class VcfSource : public GenotypeSource {
     header_shown_ = true;
   }
 
-  // The site's codes for every sample into `out` (two bits each); returns the calls not diploid.
-  std::uint64_t codes_of_site(HtsFile& f, std::uint8_t* out) const {
+  // Calls read as missing for what they are.
+  struct CallCounts {
+    std::uint64_t not_diploid = 0, no_such_allele = 0;
+  };
+
+  // The site's codes for every sample into `out` (two bits each).
+  void codes_of_site(HtsFile& f, std::uint8_t* out, CallCounts& odd) const {
     const int n = samples();
     std::memset(out, 0, packed_stride(n));
     const int values = bcf_get_genotypes(f.header, f.record, &f.gt, &f.gt_capacity);
     const int ploidy = values > 0 ? values / n : 0;
-    std::uint64_t not_diploid = 0;
+    const int alleles = f.record->n_allele;
     for (int s = 0; s < n; ++s) {
       unsigned code = 3;
       if (ploidy >= 2) {
@@ -195,15 +206,17 @@ class VcfSource : public GenotypeSource {
         // "." alone is a missing call, not a haploid one.
         const bool missing_call = bcf_gt_is_missing(a) && b == bcf_int32_vector_end;
         if (!diploid && !missing_call)
-          ++not_diploid;
+          ++odd.not_diploid;
+        else if (!bcf_gt_is_missing(a) && !bcf_gt_is_missing(b) &&
+                 (bcf_gt_allele(a) >= alleles || bcf_gt_allele(b) >= alleles))
+          ++odd.no_such_allele;
         else if (!bcf_gt_is_missing(a) && !bcf_gt_is_missing(b))
           code = static_cast<unsigned>((bcf_gt_allele(a) > 0) + (bcf_gt_allele(b) > 0));
       } else if (ploidy == 1 && f.gt[s] != bcf_int32_vector_end && !bcf_gt_is_missing(f.gt[s])) {
-        ++not_diploid;
+        ++odd.not_diploid;
       }
       out[s >> 2] |= static_cast<std::uint8_t>(code << (2 * (s & 3)));
     }
-    return not_diploid;
   }
 
   // The ID column, or CHROM:POS:REF:ALT where it is ".".

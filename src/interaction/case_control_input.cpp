@@ -105,6 +105,9 @@ bool Reader::read_table(const TableTexts& texts, const std::string& path, MaskSt
       store = build_genotype_masks(packed);
       ids = std::move(packed.variant_ids);
       for (const std::string& note : source->notes()) log_ << "  " << path << ": " << note << eol;
+      // Once: the controls' variants must be the cases'.
+      const std::string repeated = &store == &in_.cases ? repeated_id_warning(ids, path) : "";
+      if (!repeated.empty()) log_ << repeated << eol;
     }
     const std::string warning = check_calls(genotyped_calls(store), store.rows, store.samples, path);
     log_ << texts.done << store.rows << " SNPs, " << store.samples << " samples" << eol;
@@ -128,7 +131,8 @@ bool Reader::read_split() {
       phenotypes = read_phenotype_file(s_.phenotype_path, *source, s_.case_path, unmatched);
     else if (phenotypes.empty())
       throw InputError(s_.case_path + ": a VCF carries no phenotypes; give them with -pheno FILE");
-    const CaseControlSplit split = split_by_phenotype(phenotypes, s_.case_path);
+    const CaseControlSplit split = split_by_phenotype(
+        phenotypes, s_.phenotype_path.empty() ? classify_genotype_path(s_.case_path).files.back() : s_.phenotype_path);
     log_ << "Cases and controls by the phenotypes of "
          << (s_.phenotype_path.empty() ? "the .fam file" : s_.phenotype_path) << ": " << split.cases.samples.size()
          << " cases, " << split.controls.samples.size() << " controls; " << split.left_out
@@ -151,6 +155,8 @@ bool Reader::read_split() {
     log_ << "Control file: " << in_.controls.rows << " SNPs, " << in_.controls.samples << " samples" << eol;
     if (!control_warning.empty()) log_ << control_warning << eol;
     for (const std::string& note : source->notes()) log_ << "  " << s_.case_path << ": " << note << eol;
+    if (const std::string repeated = repeated_id_warning(in_.ids, s_.case_path); !repeated.empty())
+      log_ << repeated << eol;
     return true;
   } catch (const std::exception& e) {
     if (command_.read_errors_escape) throw;

@@ -66,7 +66,13 @@ RunCovariates prepare_covariates(RunCovariates raw, std::vector<std::string>& dr
   }
   Eigen::MatrixXd z(n, static_cast<Eigen::Index>(kept.size()));
   for (std::size_t k = 0; k < kept.size(); ++k) {
-    const Eigen::VectorXd column = all.col(kept[k]);
+    // First brought to magnitudes about 1 by a power of two, so that no sum or square over- or
+    // underflows (1e160 or 1e-300 would, and then read as constant); multiplying by a power of two
+    // is exact, so the standardised values are the same bits as without it wherever those fit.
+    int exponent = 0;
+    std::frexp(all.col(kept[k]).cwiseAbs().maxCoeff(), &exponent);
+    const Eigen::VectorXd column =
+        all.col(kept[k]).unaryExpr([exponent](double v) { return std::ldexp(v, -exponent); });
     const double mean = column.mean();
     const double sd = std::sqrt((column.array() - mean).square().sum() / static_cast<double>(n));
     z.col(static_cast<Eigen::Index>(k)) = (column.array() - mean) / sd;

@@ -99,6 +99,8 @@ bool load_input(RunLog& log, LdInput& in, const SampleSelection& selection, cuda
     if (!warning.empty()) log << warning << eol;
     if (!in.chromosome.empty()) log << "  chromosome " << in.chromosome << " of " << in.path << eol;
     for (const std::string& note : in.source->notes()) log << "  " << in.which << ": " << note << eol;
+    if (const std::string repeated = repeated_id_warning(in.variant_ids, in.path); !repeated.empty())
+      log << repeated << eol;
     return true;
   } catch (const std::exception& e) {
     log << "Error processing " << in.which << ": " << e.what() << eol;

@@ -119,10 +119,15 @@ TEST(Options, AlphaMustLieBetweenZeroAndOneInclusive) {
     const auto r =
         run_varpair({"genotype_interaction", "-file0", a, "-file1", b, "-o", dir.file("o.txt"), "-alpha_cut", alpha});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Error: chisq_cut must be between 0 and 1\n");
+    EXPECT_EQ(r.err,
+              "Error: -alpha_cut must be between 0 and 1 (got " + alpha + "): chisq_cut must be between 0 and 1\n");
     EXPECT_FALSE(varpair::test::file_exists(dir.file("o.log"))) << "no log before the checks pass";
   }
-  for (const std::string alpha : {"0", "1"}) {
+  const auto r = run_varpair({"domrec_interaction", "-file0", a, "-file1", b, "-o", dir.file("o.txt"), "-alpha_cut",
+                              "0.1", "-chisq_cut", "2"});
+  EXPECT_EQ(r.err, "Error: -chisq_cut must be between 0 and 1 (got 2): chisq_cut must be between 0 and 1\n")
+      << "the option given last names itself";
+  for (const std::string alpha : {"0", "1", "1e-300"}) {
     const auto r =
         run_varpair({"mdr_interaction", "-file0", a, "-file1", b, "-o", dir.file("o.txt"), "-alpha_cut", alpha});
     EXPECT_EQ(r.err.find("chisq_cut"), std::string::npos) << alpha << " is accepted";
@@ -143,7 +148,7 @@ TEST(Options, NumbersMustBeNumbersInFull) {
       {ld, "-r2_cut", "abc", "(expected a finite number)"},
       {ld, "-r2_cut", "0.5x", "(expected a finite number)"},
       {ld, "-r2_cut", "nan", "(expected a finite number)"},
-      {ld, "-r2_cut", "1e39", "(expected a finite number)"},
+      {ld, "-r2_cut", "1e400", "(expected a finite number)"},
       {ld, "-threads", "12.5", "(expected a whole number)"},
       {ld, "-threads", "", "(expected a whole number)"},
       {gi, "-alpha_cut", "0.05.", "(expected a finite number)"},

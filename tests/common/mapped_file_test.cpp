@@ -44,7 +44,7 @@ TEST(MappedFile, AFifoFailsAtOnceInsteadOfHanging) {
   TempDir dir;
   const std::string fifo = dir.file("pipe");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_EQ(open_error(fifo), "Failed to open file: " + fifo + ": Invalid argument");
+  EXPECT_EQ(open_error(fifo), "Failed to open file: " + fifo + ": is not a regular file (a FIFO)");
 }
 
 TEST(MappedFile, AnUnreadableFileFailsToOpen) {

@@ -344,8 +344,10 @@ TEST_F(LdRunFailure, OutputsThatCannotBeCreatedStopTheRun) {
                               " (Error: 2): No such file or directory\n"))
       << r.out;
   std::filesystem::create_directory(dir.file("o_dir"));
-  expect_failure(run("interChromLDr2", dir.file("o_dir"), {}), dir.file("o_dir"),
-                 "Error opening text output file!: Is a directory\n");
+  const auto refused = run("interChromLDr2", dir.file("o_dir"), {});
+  EXPECT_EQ(refused.err, "Error: -o is a directory: " + dir.file("o_dir") + " (give the name of a file in it)\n")
+      << "refused before anything is read";
+  EXPECT_FALSE(varpair::test::file_exists(dir.file("o_dir.log")));
   dir.write("p_parts", "a file where the directory would go");
   expect_failure(run("interChromLDr2", dir.file("p"), {"-r2_cut", "0"}), dir.file("p"),
                  "Failed to create directory: " + dir.file("p_parts") + " (Error: 17): Not a directory\n");

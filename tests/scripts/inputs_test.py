@@ -2,7 +2,9 @@
 names read as what they are; a VCF, a compressed file, a .bed, .bim or .fam given where a text table
 would be read is refused with what it looks like; failures shown on standard error; VCF header
 problems with htslib's reason; inputs without any genotype refused and mostly missing ones warned
-about. VARPAIR_BIN and SIMULATE_BIN name the programs."""
+about; nothing read as something else: calls naming an allele the site lacks are missing, repeated
+variant IDs warned about, directories and FIFOs and -pheno files with a sample twice or coded 0/1
+refused, an earlier output kept. VARPAIR_BIN and SIMULATE_BIN name the programs."""
 import filecmp
 import gzip
 import os
@@ -18,7 +20,13 @@ EXAMPLES = os.path.join(ROOT, "examples")
 
 
 def varpair(*args):
-    return subprocess.run([VARPAIR] + list(args), capture_output=True, text=True)
+    # A bounded wait: an input that hangs the run (a FIFO opened for reading) fails the test.
+    return subprocess.run([VARPAIR] + list(args), capture_output=True, text=True, timeout=120)
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 @unittest.skipUnless(VARPAIR and SIMULATE, "VARPAIR_BIN and SIMULATE_BIN not set")
@@ -49,6 +57,17 @@ class InputKinds(unittest.TestCase):
         self.assertIn(message, r.stdout, args)
         self.assertIn(message, r.stderr, "the failure shows on standard error too")
         self.assertFalse(os.path.exists(out))
+        return r
+
+    def refused_keeping(self, args, message):
+        """Refused with `message` on standard error; an earlier output under -o stays as it was."""
+        out = self.path("earlier.txt")
+        with open(out, "w") as f:
+            f.write("an earlier table\n")
+        r = varpair(*args, "-o", out)
+        self.assertEqual(r.returncode, 1, args)
+        self.assertIn(message, r.stderr, args)
+        self.assertEqual(read_bytes(out), b"an earlier table\n", args)
         return r
 
     def test_names_match_without_regard_to_case_and_bgz_is_a_compressed_vcf(self):
@@ -177,6 +196,111 @@ class InputKinds(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stdout)
         self.assertIn("Warning: %s: 66." % self.path("sparse.txt"), r.stdout)
         self.assertIn("% of its 48000 calls are missing", r.stdout)
+
+    def test_calls_naming_an_allele_the_site_lacks_are_missing_and_counted(self):
+        if not self.vcf:
+            self.skipTest("built without htslib")
+        odd, missing, k = [], [], 0
+        for line in read_bytes(self.path("cc.vcf")).decode().split("\n"):
+            if line.startswith("#") or not line:
+                odd.append(line)
+                missing.append(line)
+                continue
+            f = line.split("\t")
+            g, m = list(f), list(f)
+            for s in range(9, len(f), 7):  # every seventh sample, every site (ALT has one allele)
+                g[s], m[s] = ("0/2", "2/2", "2|1")[k % 3], "./."
+                k += 1
+            odd.append("\t".join(g))
+            missing.append("\t".join(m))
+        tables = {}
+        for name, lines in (("odd.vcf", odd), ("missing.vcf", missing)):
+            with open(self.path(name), "w") as f:
+                f.write("\n".join(lines))
+            out = self.path(name + ".txt")
+            r = varpair("boost_interaction", "-file0", self.path(name), "-pheno", self.path("cc.pheno"), "-o", out,
+                        "-alpha_cut", "1")
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+            tables[name] = (out, r.stdout)
+        self.assertEqual(read_bytes(tables["odd.vcf"][0]), read_bytes(tables["missing.vcf"][0]),
+                         "0/2, 2/2 and 2|1 read as ./.")
+        note = "%d calls naming an allele their site does not have (such as 0/2 where ALT has one) set missing" % k
+        self.assertIn(self.path("odd.vcf") + ": " + note, tables["odd.vcf"][1])
+        with open(self.path("odd.vcf.log"), encoding="utf-8-sig") as log:
+            self.assertIn(note, log.read())
+        self.assertNotIn("naming an allele", tables["missing.vcf"][1])
+
+    def test_repeated_variant_ids_are_warned_about(self):
+        for part in ("bed", "fam"):
+            shutil.copy(os.path.join(EXAMPLES, "cc." + part), self.path("dup." + part))
+        with open(os.path.join(EXAMPLES, "cc.bim")) as f:
+            bim = [line.split("\t") for line in f]
+        first = bim[2][1]
+        for k in (5, 9):
+            bim[k][1] = first
+        with open(self.path("dup.bim"), "w") as f:
+            f.write("".join("\t".join(line) for line in bim))
+        warning = ("Warning: %s: 2 variants repeat the ID of an earlier one (%s is variant 2 and 5); ID0 and ID1 do "
+                   "not tell them apart, SNP0 and SNP1 do" % (self.path("dup.bed"), first))
+        for args, log in ((["genotype_interaction", "-file0", self.path("dup.bed"), "-o", self.path("dup.txt")],
+                           self.path("dup.log")),
+                          (["interChromLDr2", "-file0", self.path("dup.bed"), "-file1",
+                            os.path.join(EXAMPLES, "cc.bed"), "-o", self.path("dup-ld.txt")],
+                           self.path("dup-ld.txt.log"))):
+            r = varpair(*args)
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+            self.assertEqual(r.stdout.count(warning), 1, r.stdout)
+            with open(log, encoding="utf-8-sig") as f:
+                self.assertIn(warning, f.read())
+        r = varpair("genotype_interaction", "-file0", os.path.join(EXAMPLES, "cc.bed"), "-o", self.path("clean.txt"))
+        self.assertNotIn("repeat the ID", r.stdout)
+
+    def test_directories_and_fifos_are_refused_by_what_they_are(self):
+        a_dir, dir_vcf, dir_bed = self.path("a_dir"), self.path("dir.vcf"), self.path("dir.bed")
+        a_fifo, fifo_vcf = self.path("a_fifo"), self.path("fifo.vcf")
+        for d in (a_dir, dir_vcf, dir_bed):
+            os.makedirs(d, exist_ok=True)
+        for f in (a_fifo, fifo_vcf):
+            if not os.path.exists(f):
+                os.mkfifo(f)
+        cc, controls = os.path.join(EXAMPLES, "cc.bed"), os.path.join(EXAMPLES, "cc.controls.txt")
+        ld0 = os.path.join(EXAMPLES, "ld.file0.txt")
+        for args, message in (
+                (["genotype_interaction", "-file0", a_dir, "-file1", controls],
+                 "Error: -file0 is a directory: " + a_dir),
+                (["interChromLDr2", "-file0", ld0, "-file1", a_fifo],
+                 "Error: -file1 is not a regular file (a FIFO): " + a_fifo),
+                (["boost_interaction", "-file0", dir_vcf, "-pheno", controls],
+                 "Error: -file0 is a directory: " + dir_vcf),
+                (["boost_interaction", "-file0", fifo_vcf, "-pheno", controls],
+                 "Error: -file0 is not a regular file (a FIFO): " + fifo_vcf),
+                (["mdr_interaction", "-file0", dir_bed], "Error: -file0 is a directory: " + dir_bed),
+                (["genotype_interaction", "-file0", cc, "-pheno", a_fifo],
+                 "Error: -pheno is not a regular file (a FIFO): " + a_fifo),
+                (["domrec_interaction", "-file0", cc, "-covar", a_dir], "Error: -covar is a directory: " + a_dir)):
+            self.refused_keeping(args, message)
+
+    def test_phenotype_files_that_would_be_misread_are_refused(self):
+        with open(os.path.join(EXAMPLES, "cc.fam")) as f:
+            fam = [line.split() for line in f]
+        lines = ["%s %s %s" % (f[0], f[1], f[5]) for f in fam]
+        cases = [
+            # The third sample again, as a control: it would take its last line.
+            (lines + ["%s %s 1" % tuple(fam[2][:2])],
+             ": line %d: sample %s %s appears twice (also line 3)" % (len(lines) + 1, fam[2][0], fam[2][1])),
+            (lines + ["%s 1" % fam[2][1]], ": line %d: sample %s appears twice (also line 3)" %
+             (len(lines) + 1, fam[2][1])),  # the same sample by its IID alone
+            (["%s %s %d" % (f[0], f[1], int(f[5]) - 1) for f in fam],
+             ": 0 cases and 300 controls by phenotype (2 case, 1 control); both are needed (phenotypes coded 0/1 "
+             "read as missing and control: code cases 2 and controls 1)"),
+        ]
+        for k, (text, message) in enumerate(cases):
+            pheno = self.path("p%d.pheno" % k)
+            with open(pheno, "w") as f:
+                f.write("\n".join(text) + "\n")
+            self.refused_keeping(
+                ["genotype_interaction", "-file0", os.path.join(EXAMPLES, "cc.bed"), "-pheno", pheno],
+                "Error reading case file: " + pheno + message)
 
 
 if __name__ == "__main__":

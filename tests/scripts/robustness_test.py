@@ -200,12 +200,46 @@ class Robustness(unittest.TestCase):
                          "-distribution", q + "_parts/part_0.bin")
         self.assertEqual(inside.returncode, 1)
         self.assertIn("-distribution lies inside the parts directory", inside.stderr)
-        for value in ("1e-400", "1e400", "1e-50"):
-            r = varpair("interChromLDr2", *ld_inputs(os.path.join(EXAMPLES, "ld")), "-o", q, "-r2_cut", value)
-            self.assertEqual(r.returncode, 1, value)
-            self.assertIn("Error: Invalid value for -r2_cut: '%s'" % value, r.stderr)
         self.assertEqual(os.listdir(self.d), [])
-
+        # Values that are no number or out of range, -parallel short of a value, outputs that name no
+        # file: refused before anything is read, each naming the option; an earlier output stays.
+        with open(q, "w") as f:
+            f.write("an earlier table\n")
+        ld = ["interChromLDr2", *ld_inputs(os.path.join(EXAMPLES, "ld"))]
+        gi = ["genotype_interaction", "-file0", os.path.join(EXAMPLES, "cc.bed")]
+        cases = [
+            (ld + ["-r2_cut", "1e-400"], "Error: Invalid value for -r2_cut: '1e-400' (expected a finite number)"),
+            (ld + ["-r2_cut", "1e400"], "Error: Invalid value for -r2_cut: '1e400' (expected a finite number)"),
+            (ld + ["-r2_cut", "1e-300"],
+             "Error: -r2_cut must be between 0 and 1, and 0 or at least 1e-45 in single precision (got 1e-300)"),
+            (ld + ["-r2_cut", "-0.2"], "Error: -r2_cut must be between 0 and 1 (got -0.2)"),
+            (["interChromLDdprime"] + ld[1:] + ["-dprime_cut", "1.5"],
+             "Error: -dprime_cut must be between 0 and 1 (got 1.5)"),
+            (gi + ["-alpha_cut", "2"],
+             "Error: -alpha_cut must be between 0 and 1 (got 2): chisq_cut must be between 0 and 1"),
+            (gi + ["-or_cut", "0"], "Error: -or_cut must be above 0 (got 0)"),
+            (gi + ["-or_cut", "1e-300"],
+             "Error: -or_cut must be above 0, and at least 1e-45 in single precision (got 1e-300)"),
+            (gi + ["-or_cut", "1e300"],
+             "Error: -or_cut must be above 0, and at most 3.40282e+38 in single precision (got 1e300)"),
+            (gi + ["-parallel", "1"],
+             "Error: -parallel takes two values: -parallel K N runs shard K of N (got only '1')"),
+        ]
+        for args, message in cases:
+            r = varpair(*args, "-o", q)
+            self.assertEqual(r.returncode, 1, args)
+            self.assertEqual(r.stderr, message + "\n")
+        for out, message in ((self.d, "Error: -o is a directory: %s (give the name of a file in it)" % self.d),
+                             (self.d + "/",
+                              "Error: -o ends in '/': %s/ (give the name of a file, not a directory)" % self.d),
+                             ("", "Error: -o is empty: give the name of a file")):
+            for args in (ld, gi, ["merge", "-parallel", "2"]):
+                r = varpair(*args, "-o", out)
+                self.assertEqual(r.returncode, 1, args)
+                self.assertEqual(r.stderr, message + "\n", args)
+        self.assertEqual(os.listdir(self.d), ["q.txt"])
+        with open(q) as f:
+            self.assertEqual(f.read(), "an earlier table\n")
 
 if __name__ == "__main__":
     unittest.main()

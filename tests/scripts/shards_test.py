@@ -1,8 +1,8 @@
 """-parallel K N and `varpair merge`: for every command and N in 1, 2, 3 and 7, the merged shards
 equal one run byte for byte (text tables, distributions, decoded part files with their IDs,
 interaction tables and the BOOST summary), including shard counts that do not divide the rows and shards that hold no
-complete group; and a merge refuses missing or unfinished shards without writing anything.
-VARPAIR_BIN names the program."""
+complete group; and a merge refuses missing, unfinished or damaged shards without writing anything,
+saying why on standard error. VARPAIR_BIN names the program."""
 import filecmp
 import io
 import os
@@ -106,10 +106,15 @@ class Shards(unittest.TestCase):
         out = os.path.join(self.d, "o.txt")
         ok("interChromLDr2", *LD, "-o", out, "-parallel", "2", "3", "-distribution", os.path.join(self.d, "d.txt"))
         self.assertEqual(sorted(os.listdir(self.d)), ["d.2.txt", "o.2.txt", "o.2.txt.log", "o.2.txt.shard"])
-        for value in (["4", "3"], ["0", "3"], ["1", "x"], ["2"]):
+        for value in (["4", "3"], ["0", "3"], ["1", "x"]):
             r = varpair("genotype_interaction", *CC, "-o", out, "-parallel", *value)
             self.assertEqual(r.returncode, 1, value)
-            self.assertTrue("Invalid value for -parallel" in r.stderr or "Undefined" in r.stderr, r.stderr)
+            self.assertIn("Invalid value for -parallel", r.stderr)
+        for tail in (["2"], ["2", "-alpha_cut", "0.1"]):  # one value, last or before another option
+            r = varpair("genotype_interaction", *CC, "-o", out, "-parallel", *tail)
+            self.assertEqual(r.returncode, 1, tail)
+            self.assertEqual(r.stderr, "Error: -parallel takes two values: -parallel K N runs shard K of N "
+                                       "(got only '2')\n")
         r = varpair("interChromLDr2", *LD, "-o", os.path.join(self.d, "many.txt"), "-parallel", "1", "121")
         self.assertEqual(r.returncode, 1)
         self.assertIn("file0 has 120 rows, fewer than the 121 shards", r.stdout)
@@ -139,7 +144,7 @@ class Shards(unittest.TestCase):
         self.assertEqual(r.returncode, 1)
         self.assertIn("shard 2 of 2 read other input files than shard 1", r.stderr)
 
-    def test_a_failing_merge_puts_nothing_in_place(self):
+    def test_a_failing_merge_puts_nothing_in_place_and_says_why(self):
         out, dist = os.path.join(self.d, "o.txt"), os.path.join(self.d, "d.txt")
         for k in (1, 2):
             ok("interChromLDr2", *LD, "-o", out, "-distribution", dist, "-parallel", str(k), "2")
@@ -148,10 +153,29 @@ class Shards(unittest.TestCase):
         os.remove(os.path.join(self.d, "d.2.txt"))  # the second shard's distribution is gone
         r = varpair("merge", "-o", out, "-parallel", "2", "-distribution", dist)
         self.assertEqual(r.returncode, 1)
+        self.assertIn(os.path.join(self.d, "d.2.txt"), r.stderr)
         with open(out) as f:
             self.assertEqual(f.read(), "an earlier table\n")
         self.assertFalse(os.path.exists(dist))
         self.assertEqual([n for n in os.listdir(self.d) if ".partial-" in n], [])
+        # An interaction shard's records cut short, then gone: the reason on standard error, not
+        # only that the merge is incomplete.
+        gi = os.path.join(self.d, "gi.txt")
+        for k in (1, 2):
+            ok("genotype_interaction", *CC, "-o", gi, "-parallel", str(k), "2", "-alpha_cut", "0.5", "-or_cut", "1.2")
+        with open(gi, "w") as f:
+            f.write("an earlier table\n")
+        records = os.path.join(self.d, "gi.2.txt.records")
+        os.truncate(records, os.path.getsize(records) - 10)
+        for damage in ("cut short", "gone"):
+            if damage == "gone":
+                os.remove(records)
+            r = varpair("merge", "-o", gi, "-parallel", "2")
+            self.assertEqual(r.returncode, 1, damage)
+            self.assertIn("Error: %s does not hold the " % records, r.stderr, damage)
+            self.assertIn("Error: The merge is incomplete; no output was put in place", r.stderr, damage)
+            with open(gi) as f:
+                self.assertEqual(f.read(), "an earlier table\n", damage)
 
     def test_a_merge_refuses_missing_and_unfinished_shards(self):
         out = os.path.join(self.d, "o.txt")
