@@ -48,13 +48,6 @@ class RunLog {
   // A line end on both; flushes both.
   RunLog& end_line();
 
-  // True while the current line has text and no end yet: a failure written now does not start a
-  // line, so it does not reach standard error by itself.
-  bool mid_line() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return line_.tellp() > 0;
-  }
-
  private:
   template <class Write>
   void write(Write&& w) {

@@ -317,7 +317,8 @@ int run_merge(const MergeSettings& s, const MergeLookup& lookup) {
         merge_ld_tables(shards, s.output, prepared);
       if (!s.distribution.empty()) merge_distributions(shards, s, log, prepared);
     } else {
-      log << "Records: " << merge_interaction(shards, s, *command, log, prepared) << eol;
+      const std::uint64_t records = merge_interaction(shards, s, *command, log, prepared);
+      log << "Records: " << records << eol;
     }
     // Every output is complete: now they go into place, together.
     const CommitPhase all_together;
@@ -332,8 +333,6 @@ int run_merge(const MergeSettings& s, const MergeLookup& lookup) {
       log << "Metadata saved to: " << metadata_path(s.output) << eol;
     if (!s.distribution.empty()) log << "Distribution saved to: " << s.distribution << eol;
   } catch (const std::exception& e) {
-    // The reason on standard error too where it lands inside a started line ("Records: ").
-    if (log.mid_line()) std::cerr << "Error: " << e.what() << std::endl;
     log << "Error: " << e.what() << eol;
     log << "Error: The merge is incomplete; no output was put in place" << eol;
     return 1;
