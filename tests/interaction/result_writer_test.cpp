@@ -76,18 +76,6 @@ TEST(ResultWriter, TheWholeTableIsSortedWhateverItsRunLength) {
   }
 }
 
-// A run that cannot be spilled is an error naming the file and the reason, not a shorter table.
-TEST(ResultWriter, ARunThatCannotBeSpilledIsAnError) {
-  const std::vector<InteractionRecord> records{record(5, 9, 2, 30, 3), record(2, 7, 0, 30, 3), record(5, 9, 1, 30, 3)};
-  try {
-    write(records, 2, "/nonexistent-directory/out.txt");
-    FAIL() << "no error";
-  } catch (const std::runtime_error& e) {
-    EXPECT_NE(std::string(e.what()).find("/nonexistent-directory/.out.txt.partial-"), std::string::npos) << e.what();
-    EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos) << e.what();
-  }
-}
-
 TEST(ResultWriter, NothingToWriteWritesNothing) { EXPECT_EQ(write({}), ""); }
 
 }  // namespace
