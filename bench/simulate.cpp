@@ -8,10 +8,22 @@
 //       PREFIX.cases.txt and PREFIX.controls.txt over the same SNPs, with planted interacting pairs:
 //       homozygote x homozygote (aa*bb), dominant x dominant of the first alleles ((AA+Aa)*(BB+Bb)) and
 //       heterozygote x heterozygote (Aa*Bb).
+//   varpair-simulate qt --snps N --samples S --out PREFIX [options]
+//       PREFIX.txt, the genotypes of all samples, and PREFIX.pheno, quantitative traits Q1 ... QP
+//       ("FID IID Q1 ...", about 3 % of each trait missing, written NA). The samples come from two
+//       ancestry groups; every tenth SNP (index 7, 17, ...) has allele frequency +0.4 in the second.
+//       Q1 = 10 + 0.7 A*B + PC1 + 0.02 (AGE - 50) + N(0, 1), A and B the allele counts of SNPs N/10
+//       and 6N/10 (frequencies 0.4 and 0.6, never rare); Q2 has the same form with 0.35 C*D, C and D
+//       SNPs N/4 and 3N/4 (frequencies 0.5 and 0.3); Q3 ... are noise, 10 + N(0, 1). PC1 is the group
+//       (0 or 1) plus N(0, 0.3^2) noise, so that a test of an ancestry-informative SNP that ignores
+//       it is confounded. Every third SNP (2, 5, 8, ...) but the planted ones counts its major allele. With
+//       --covariates K, PREFIX.covar ("FID IID PC1 AGE NOISE1 ...", K columns): PC1, AGE (30 to 69,
+//       about 1 % missing) and noise covariates N(0, 1). With --plink the .fam's sixth column is Q1
+//       (-9 where missing).
 //
-// Options: --seed X (1), --missing RATE (0), --rare FRACTION (0: case/control SNPs of that share, not
-// the planted ones, get a minor allele frequency of 0 to 0.05, so that some are monomorphic among the
-// cases or the controls, or in all), --plink (also write PREFIX.bed/.bim/.fam), --vcf EXT
+// Options: --seed X (1), --missing RATE (0), --rare FRACTION (0: case/control and quantitative-trait SNPs
+// of that share, not the planted ones, get a minor allele frequency of 0 to 0.05, so that some are
+// monomorphic among the cases or the controls, or in all), --plink (also write PREFIX.bed/.bim/.fam), --vcf EXT
 // (also write PREFIX.EXT, EXT one of vcf, vcf.gz, bcf), --shuffle-samples (the fileset and the VCF
 // list the samples in a shuffled order; the text tables keep theirs), --populations (case/control:
 // two subpopulations, the second with three times the case rate and other allele frequencies at
@@ -23,12 +35,15 @@
 // Samples are named s0, s1, ... in text-table order (FID = IID). In the LD fileset and VCF file0's
 // SNPs are on chromosome 1 and file1's on chromosome 2; in the case/control ones the cases come
 // first (phenotype 2), then the controls (phenotype 1), and PREFIX.pheno lists them ("FID IID PHENO").
+// In the quantitative ones all SNPs are on chromosome 1 and every file lists the samples in the same
+// order as the text table.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <random>
 #include <stdexcept>
@@ -48,6 +63,8 @@ using Table = std::vector<Row>;
 struct Options {
   std::string mode, out;
   long rows0 = 0, rows1 = 0, samples = 0, snps = 0, cases = 0, controls = 0;
+  long phenotypes = 1, covariates = 0;
+  bool trait_options = false;  // --phenotypes or --covariates given
   std::uint64_t seed = 1;
   double missing = 0.0;
   double rare = 0.0;
@@ -63,7 +80,9 @@ struct Options {
                "usage: varpair-simulate ld --rows0 N --rows1 M --samples S --out PREFIX [--seed X] [--missing R] "
                "[--plink] [--vcf vcf|vcf.gz|bcf] [--shuffle-samples]\n"
                "       varpair-simulate cc --snps N --cases A --controls B --out PREFIX [--seed X] [--missing R] "
-               "[--rare F] [--populations] [--plink] [--vcf vcf|vcf.gz|bcf] [--shuffle-samples]\n",
+               "[--rare F] [--populations] [--plink] [--vcf vcf|vcf.gz|bcf] [--shuffle-samples]\n"
+               "       varpair-simulate qt --snps N --samples S --out PREFIX [--seed X] [--missing R] [--rare F] "
+               "[--phenotypes P] [--covariates K] [--plink] [--vcf vcf|vcf.gz|bcf]\n",
                why.c_str());
   std::exit(2);
 }
@@ -75,11 +94,18 @@ long positive(const char* text, const char* name) {
   return v;
 }
 
+long whole(const char* text, const char* name) {
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (*text == '\0' || *end != '\0' || v < 0) usage(std::string(name) + " must be a whole number, 0 or more");
+  return v;
+}
+
 Options parse(int argc, char** argv) {
   if (argc < 2) usage("no mode");
   Options o;
   o.mode = argv[1];
-  if (o.mode != "ld" && o.mode != "cc") usage("the mode is ld or cc");
+  if (o.mode != "ld" && o.mode != "cc" && o.mode != "qt") usage("the mode is ld, cc or qt");
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--plink" || a == "--shuffle-samples" || a == "--populations") {
@@ -100,7 +126,14 @@ Options parse(int argc, char** argv) {
       o.cases = positive(v, "--cases");
     else if (a == "--controls")
       o.controls = positive(v, "--controls");
-    else if (a == "--seed")
+    else if (a == "--phenotypes" || a == "--covariates") {
+      // Zero covariates is a choice (no PREFIX.covar); zero phenotypes is not.
+      if (a == "--phenotypes")
+        o.phenotypes = positive(v, "--phenotypes");
+      else
+        o.covariates = whole(v, "--covariates");
+      o.trait_options = true;
+    } else if (a == "--seed")
       o.seed = static_cast<std::uint64_t>(positive(v, "--seed"));
     else if (a == "--missing")
       o.missing = std::atof(v);
@@ -117,6 +150,9 @@ Options parse(int argc, char** argv) {
   if (o.mode == "ld" && (o.rows0 == 0 || o.rows1 == 0 || o.samples == 0)) usage("ld needs --rows0, --rows1, --samples");
   if (o.mode == "cc" && (o.snps < 10 || o.cases == 0 || o.controls == 0))
     usage("cc needs --snps (at least 10), --cases, --controls");
+  if (o.mode == "qt" && (o.snps < 10 || o.samples == 0)) usage("qt needs --snps (at least 10), --samples");
+  if (o.trait_options && o.mode != "qt") usage("--phenotypes and --covariates are for quantitative traits");
+  if (o.mode == "qt" && o.shuffle) usage("--shuffle-samples is for ld and cc tables");
   if (o.missing < 0 || o.missing >= 1) usage("--missing is a rate from 0 to below 1");
   if (o.rare < 0 || o.rare > 1) usage("--rare is a share from 0 to 1");
   if (o.populations && o.mode != "cc") usage("--populations is for case/control tables");
@@ -131,6 +167,12 @@ class Random {
   double uniform() { return static_cast<double>(engine_() >> 11) * 0x1.0p-53; }
   std::uint64_t below(std::uint64_t n) { return engine_() % n; }
   bool chance(double p) { return uniform() < p; }
+  // Standard normal (Box-Muller), the two uniforms drawn in a fixed order.
+  double normal() {
+    const double u = uniform();
+    const double v = uniform();
+    return std::sqrt(-2.0 * std::log(1.0 - u)) * std::cos(6.283185307179586 * v);
+  }
   // Genotype under Hardy-Weinberg proportions for allele frequency p.
   std::int8_t genotype(double p) { return static_cast<std::int8_t>(chance(p) + chance(p)); }
 
@@ -166,8 +208,9 @@ std::vector<std::size_t> sample_order(std::size_t samples, bool shuffle, std::ui
 }
 
 // PLINK 1 binary fileset, SNP-major; table t's SNPs on chromosome t + 1.
-void write_plink(const std::string& prefix, const std::vector<const Table*>& tables, const std::vector<int>& phenotypes,
-                 const std::vector<std::size_t>& order) {
+// The .fam's sixth column comes as text: case/control codes, -9, or quantitative values.
+void write_plink(const std::string& prefix, const std::vector<const Table*>& tables,
+                 const std::vector<std::string>& phenotypes, const std::vector<std::size_t>& order) {
   const std::size_t samples = phenotypes.size();
   std::FILE* bed = std::fopen((prefix + ".bed").c_str(), "wb");
   std::FILE* bim = std::fopen((prefix + ".bim").c_str(), "wb");
@@ -190,7 +233,7 @@ void write_plink(const std::string& prefix, const std::vector<const Table*>& tab
     }
   }
   for (std::size_t k = 0; k < samples; ++k)
-    std::fprintf(fam, "s%zu s%zu 0 0 0 %d\n", order[k], order[k], phenotypes[order[k]]);
+    std::fprintf(fam, "s%zu s%zu 0 0 0 %s\n", order[k], order[k], phenotypes[order[k]].c_str());
   if (std::fclose(bed) != 0 || std::fclose(bim) != 0 || std::fclose(fam) != 0)
     throw std::runtime_error("cannot write " + prefix + ".*");
 }
@@ -314,7 +357,7 @@ int simulate_ld(const Options& o) {
   write_text(o.out + ".file0.txt", t0, 0, o.samples);
   write_text(o.out + ".file1.txt", t1, 0, o.samples);
   const auto order = sample_order(static_cast<std::size_t>(o.samples), o.shuffle, o.seed);
-  if (o.plink) write_plink(o.out, {&t0, &t1}, std::vector<int>(o.samples, -9), order);
+  if (o.plink) write_plink(o.out, {&t0, &t1}, std::vector<std::string>(o.samples, "-9"), order);
   if (!o.vcf.empty()) write_vcf(o.out + "." + o.vcf, {&t0, &t1}, static_cast<std::size_t>(o.samples), order);
   std::printf("wrote %s.file0.txt, %s.file1.txt%s%s\n", o.out.c_str(), o.out.c_str(),
               o.plink ? " and the PLINK fileset" : "", o.vcf.empty() ? "" : (" and " + o.out + "." + o.vcf).c_str());
@@ -339,6 +382,34 @@ void write_covariates(const std::string& path, const std::vector<std::int8_t>& p
   if (std::fclose(f) != 0) throw std::runtime_error("cannot write " + path);
 }
 
+// Allele frequencies of the counted allele: 0.1 to 0.5, the fixed ones as given; with --rare, that
+// share of the other SNPs gets 0 to 0.05 (some monomorphic in a sample of hundreds).
+std::vector<double> allele_frequencies(long snps, const std::map<long, double>& fixed, double rare_share,
+                                       std::uint64_t seed, Random& rng) {
+  std::vector<double> freq(snps);
+  for (auto& p : freq) p = 0.1 + 0.4 * rng.uniform();
+  for (const auto& [snp, p] : fixed) freq[snp] = p;
+  if (rare_share > 0) {
+    // A stream of its own, so that the genotypes of the other SNPs stay those of a run without.
+    Random rare(seed * 104729 + 17);
+    for (long snp = 0; snp < snps; ++snp)
+      if (!fixed.count(snp) && rare.chance(rare_share)) freq[snp] = 0.05 * rare.uniform() * rare.uniform();
+  }
+  return freq;
+}
+
+// Hardy-Weinberg genotypes of every SNP not in skip, SNP by SNP; an ancestry-informative SNP has
+// allele frequency +0.4 (at most 0.95) in the samples of group 1.
+void draw_genotypes(Table& table, const std::vector<double>& freq, const std::map<long, double>& skip,
+                    const std::vector<std::int8_t>& group, const std::vector<bool>& informative, Random& rng) {
+  for (std::size_t snp = 0; snp < table.size(); ++snp)
+    if (!skip.count(static_cast<long>(snp)))
+      for (std::size_t s = 0; s < table[snp].size(); ++s) {
+        const double shift = informative[snp] && group[s] == 1 ? 0.4 : 0.0;
+        table[snp][s] = rng.genotype(std::min(0.95, freq[snp] + shift));
+      }
+}
+
 struct PlantedPair {
   const char* kind;
   long snp0, snp1;
@@ -357,17 +428,9 @@ int simulate_cc(const Options& o) {
       {"heterozygote x heterozygote (Aa*Bb)", n * 4 / 10, n * 9 / 10, 0.5,
        [](int a, int b) { return a == 1 && b == 1; }, 3.0},
   };
-  std::vector<double> freq(n);
-  for (auto& p : freq) p = 0.1 + 0.4 * rng.uniform();
   std::map<long, double> planted_freq;
   for (const auto& p : planted) planted_freq[p.snp0] = planted_freq[p.snp1] = p.freq;
-  for (const auto& [snp, p] : planted_freq) freq[snp] = p;
-  if (o.rare > 0) {
-    // A stream of its own, so that the genotypes of the other SNPs stay those of a run without.
-    Random rare(o.seed * 104729 + 17);
-    for (long snp = 0; snp < n; ++snp)
-      if (!planted_freq.count(snp) && rare.chance(o.rare)) freq[snp] = 0.05 * rare.uniform() * rare.uniform();
-  }
+  const std::vector<double> freq = allele_frequencies(n, planted_freq, o.rare, o.seed, rng);
 
   // People are drawn at the planted SNPs until both quotas are full; a carrier of a planted pattern
   // is more likely a case. The other SNPs are independent of the status.
@@ -396,13 +459,9 @@ int simulate_cc(const Options& o) {
     population[static_cast<std::size_t>(slot)] = u;
     for (const auto& [snp, p] : planted_freq) table[snp][slot] = g[snp];
   }
-  const auto informative = [&](long snp) { return o.populations && snp % 20 == 7 && !planted_freq.count(snp); };
-  for (long snp = 0; snp < n; ++snp)
-    if (!planted_freq.count(snp))
-      for (long s = 0; s < total; ++s) {
-        const double shift = informative(snp) && population[static_cast<std::size_t>(s)] == 1 ? 0.4 : 0.0;
-        table[snp][s] = rng.genotype(std::min(0.95, freq[snp] + shift));
-      }
+  std::vector<bool> informative(n);
+  for (long snp = 0; snp < n; ++snp) informative[snp] = o.populations && snp % 20 == 7 && !planted_freq.count(snp);
+  draw_genotypes(table, freq, planted_freq, population, informative, rng);
   add_missing(table, o.missing, rng);
 
   std::printf("case/control tables: %ld SNPs, %ld cases, %ld controls\n", n, o.cases, o.controls);
@@ -412,7 +471,7 @@ int simulate_cc(const Options& o) {
     std::printf("two subpopulations, the second with 3x the case rate; ancestry-informative SNPs (allele frequency "
                 "+0.4 in the second):");
     for (long snp = 0; snp < n; ++snp)
-      if (informative(snp)) std::printf(" %ld", snp);
+      if (informative[snp]) std::printf(" %ld", snp);
     std::printf("\n");
     write_covariates(o.out + ".covar", population, people);
   }
@@ -420,8 +479,10 @@ int simulate_cc(const Options& o) {
   write_text(o.out + ".controls.txt", table, o.cases, o.controls);
   std::vector<int> phenotypes(total, 1);
   std::fill(phenotypes.begin(), phenotypes.begin() + o.cases, 2);
+  std::vector<std::string> fam_phenotypes;
+  for (const int p : phenotypes) fam_phenotypes.push_back(std::to_string(p));
   const auto order = sample_order(static_cast<std::size_t>(total), o.shuffle, o.seed);
-  if (o.plink) write_plink(o.out, {&table}, phenotypes, order);
+  if (o.plink) write_plink(o.out, {&table}, fam_phenotypes, order);
   if (!o.vcf.empty()) {
     write_vcf(o.out + "." + o.vcf, {&table}, static_cast<std::size_t>(total), order);
     std::FILE* pheno = std::fopen((o.out + ".pheno").c_str(), "wb");
@@ -436,12 +497,167 @@ int simulate_cc(const Options& o) {
   return 0;
 }
 
+// A table of per-sample values in PLINK 2's phenotype/covariate layout: "FID IID" and the column
+// names, then one line a sample in text-table order, each column in its own printf format; NaN is
+// written NA.
+struct Column {
+  std::string name;
+  const char* format;
+  std::vector<double> values;
+};
+
+void write_sample_table(const std::string& path, const std::vector<Column>& columns, long samples) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) throw std::runtime_error("cannot write " + path);
+  std::fprintf(f, "FID IID");
+  for (const Column& c : columns) std::fprintf(f, " %s", c.name.c_str());
+  std::fprintf(f, "\n");
+  for (long s = 0; s < samples; ++s) {
+    std::fprintf(f, "s%ld s%ld", s, s);
+    for (const Column& c : columns) {
+      std::fputc(' ', f);
+      if (std::isnan(c.values[s]))
+        std::fprintf(f, "NA");
+      else
+        std::fprintf(f, c.format, c.values[s]);
+    }
+    std::fprintf(f, "\n");
+  }
+  if (std::fclose(f) != 0) throw std::runtime_error("cannot write " + path);
+}
+
+// A pair of SNPs whose allele-count product moves a quantitative trait.
+struct TraitPair {
+  long snp0, snp1;
+  double freq0, freq1;
+  double beta;  // trait units per unit of A*B
+};
+
+// Each person's ancestry group, PC1 and age (the true one, and the one written, about 1 % missing).
+struct People {
+  std::vector<std::int8_t> group;
+  std::vector<double> pc1, age, age_written;
+};
+
+constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
+
+People draw_people(long total, std::uint64_t seed) {
+  Random people(seed * 7877 + 3);  // a stream of their own
+  People p{std::vector<std::int8_t>(total), std::vector<double>(total), std::vector<double>(total),
+           std::vector<double>(total)};
+  for (long s = 0; s < total; ++s) {
+    p.group[s] = people.chance(0.5) ? 1 : 0;
+    p.pc1[s] = p.group[s] + 0.3 * people.normal();
+    p.age[s] = 30.0 + static_cast<double>(people.below(40));
+    p.age_written[s] = people.chance(0.01) ? kMissing : p.age[s];
+  }
+  return p;
+}
+
+// Q1 ... QP from the true genotypes (a missing call hides a genotype, it does not change the person),
+// about 3 % of each missing. One stream a trait, so that Q1 is the same whatever P is.
+std::vector<Column> make_traits(const Table& table, const People& people, const std::vector<TraitPair>& pairs,
+                                long count, std::uint64_t seed) {
+  std::vector<Column> traits;
+  const std::size_t total = people.pc1.size();
+  for (long t = 0; t < count; ++t) {
+    Random noise(seed * 7877 + 101 + static_cast<std::uint64_t>(t));
+    Column q{"Q" + std::to_string(t + 1), "%.4f", std::vector<double>(total)};
+    for (std::size_t s = 0; s < total; ++s) {
+      double value = 10.0 + noise.normal();
+      if (t < static_cast<long>(pairs.size())) {
+        const TraitPair& p = pairs[t];
+        value += p.beta * table[p.snp0][s] * table[p.snp1][s] + people.pc1[s] + 0.02 * (people.age[s] - 50.0);
+      }
+      q.values[s] = noise.chance(0.03) ? kMissing : value;
+    }
+    traits.push_back(std::move(q));
+  }
+  return traits;
+}
+
+// PC1, AGE and noise covariates N(0, 1), count columns in all.
+std::vector<Column> make_covariates(const People& people, long count, std::uint64_t seed) {
+  std::vector<Column> covariates = {{"PC1", "%.4f", people.pc1}, {"AGE", "%.0f", people.age_written}};
+  covariates.resize(std::min<std::size_t>(covariates.size(), static_cast<std::size_t>(count)));
+  Random extra(seed * 7877 + 53);
+  for (long c = 2; c < count; ++c) {
+    Column noise{"NOISE" + std::to_string(c - 1), "%.4f", std::vector<double>(people.pc1.size())};
+    for (auto& v : noise.values) v = extra.normal();
+    covariates.push_back(std::move(noise));
+  }
+  return covariates;
+}
+
+void print_qt_design(const Options& o, const std::vector<TraitPair>& pairs, const std::vector<bool>& informative) {
+  std::printf("quantitative traits: %ld SNPs, %ld samples, %ld phenotypes, %ld covariates\n", o.snps, o.samples,
+              o.phenotypes, o.covariates);
+  for (long t = 0; t < std::min<long>(o.phenotypes, static_cast<long>(pairs.size())); ++t)
+    std::printf("planted: SNPs %ld and %ld, Q%ld + %.2f x A*B (allele counts)\n", pairs[t].snp0, pairs[t].snp1, t + 1,
+                pairs[t].beta);
+  std::printf("every third SNP (2, 5, 8, ...) counts its major allele, except the planted ones\n");
+  std::printf("two ancestry groups; ancestry-informative SNPs (allele frequency +0.4 in the second):");
+  for (std::size_t snp = 0; snp < informative.size(); ++snp)
+    if (informative[snp]) std::printf(" %zu", snp);
+  std::printf("%s\nPC1 is the group plus noise; %s by 1 a unit of PC1 and 0.02 a year of AGE\n",
+              std::count(informative.begin(), informative.end(), true) ? "" : " none",
+              o.phenotypes > 1 ? "Q1 and Q2 rise" : "Q1 rises");
+}
+
+int simulate_qt(const Options& o) {
+  Random rng(o.seed);
+  const long n = o.snps, total = o.samples;
+  // Q1's pair and Q2's weaker one. Their SNPs are never rare and always drawn at these frequencies,
+  // so that the genotypes do not depend on --phenotypes; 0.6 makes the counted allele the major one
+  // at one SNP of Q1's pair, which tells whether a tool counts the allele the fileset names.
+  const std::vector<TraitPair> pairs = {{n / 10, n * 6 / 10, 0.4, 0.6, 0.7}, {n / 4, n * 3 / 4, 0.5, 0.3, 0.35}};
+  std::map<long, double> fixed;
+  for (const auto& p : pairs) {
+    fixed[p.snp0] = p.freq0;
+    fixed[p.snp1] = p.freq1;
+  }
+  std::vector<double> freq = allele_frequencies(n, fixed, o.rare, o.seed, rng);
+  // Every third SNP counts its major allele, as REF/ALT-ordered data do: pairs of such SNPs are
+  // collinear enough to meet a variance-inflation check, and the coding must be read, not guessed.
+  for (long snp = 2; snp < n; snp += 3)
+    if (!fixed.count(snp)) freq[snp] = 1.0 - freq[snp];
+
+  const People people = draw_people(total, o.seed);
+  std::vector<bool> informative(n);
+  for (long snp = 0; snp < n; ++snp) informative[snp] = snp % 10 == 7 && !fixed.count(snp);
+  Table table(n, Row(total));
+  draw_genotypes(table, freq, {}, people.group, informative, rng);
+  const std::vector<Column> traits = make_traits(table, people, pairs, o.phenotypes, o.seed);
+  add_missing(table, o.missing, rng);
+  const std::vector<Column> covariates = make_covariates(people, o.covariates, o.seed);
+  print_qt_design(o, pairs, informative);
+
+  write_text(o.out + ".txt", table, 0, total);
+  write_sample_table(o.out + ".pheno", traits, total);
+  if (!covariates.empty()) write_sample_table(o.out + ".covar", covariates, total);
+  const auto order = sample_order(static_cast<std::size_t>(total), false, o.seed);
+  if (o.plink) {
+    std::vector<std::string> fam_phenotypes;  // Q1, -9 where missing
+    char value[64];
+    for (const double q : traits[0].values) {
+      std::snprintf(value, sizeof value, traits[0].format, q);
+      fam_phenotypes.push_back(std::isnan(q) ? "-9" : value);
+    }
+    write_plink(o.out, {&table}, fam_phenotypes, order);
+  }
+  if (!o.vcf.empty()) write_vcf(o.out + "." + o.vcf, {&table}, static_cast<std::size_t>(total), order);
+  std::printf("wrote %s.txt, %s.pheno%s%s%s%s\n", o.out.c_str(), o.out.c_str(),
+              covariates.empty() ? "" : (", " + o.out + ".covar").c_str(), o.plink ? " and the PLINK fileset" : "",
+              o.vcf.empty() ? "" : " and ", o.vcf.empty() ? "" : (o.out + "." + o.vcf).c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const Options o = parse(argc, argv);
   try {
-    return o.mode == "ld" ? simulate_ld(o) : simulate_cc(o);
+    return o.mode == "ld" ? simulate_ld(o) : o.mode == "cc" ? simulate_cc(o) : simulate_qt(o);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "varpair-simulate: %s\n", e.what());
     return 1;

@@ -3,7 +3,7 @@
 # Usage: scripts/setup.sh
 set -euo pipefail
 
-packages=(cmake ninja-build g++ googletest libgtest-dev libgsl-dev libeigen3-dev libhts-dev libhwy-dev pkg-config clang libclang-rt-14-dev python3 python3-venv python3-matplotlib)
+packages=(cmake ninja-build g++ googletest libgtest-dev libgsl-dev libeigen3-dev libhts-dev libhwy-dev pkg-config clang libclang-rt-14-dev python3 python3-venv python3-matplotlib python3-statsmodels)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

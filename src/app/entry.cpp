@@ -14,6 +14,7 @@
 #include "models/domrec_interaction.h"
 #include "models/genotype_interaction.h"
 #include "models/mdr_interaction.h"
+#include "models/qt_interaction.h"
 
 namespace varpair {
 
@@ -35,6 +36,7 @@ const CommandEntry kCommands[] = {
     {"mdr_interaction", nullptr, &kMdrInteraction, &mdr_interaction_model},
     {"domrec_interaction", nullptr, &kDomrecInteraction, &domrec_interaction_model},
     {"boost_interaction", nullptr, &kBoostInteraction, &boost_interaction_model},
+    {"qt_interaction", nullptr, &kQtInteraction, &qt_interaction_model},
 };
 
 // Reads the command line into the family's settings and runs its driver; argv[0] is the command.

@@ -16,7 +16,9 @@ enum Family : unsigned {
   kBoost = 4,        // boost_interaction
   kMerge = 8,        // merge
   kDomrecOnly = 16,  // -chisq_cut
-  kInteraction = kTwoByTwo | kBoost,
+  kQt = 32,          // qt_interaction
+  kCaseControl = kTwoByTwo | kBoost,
+  kInteraction = kCaseControl | kQt,
   kRuns = kLd | kInteraction,
 };
 
@@ -41,6 +43,9 @@ const CommandHelp kCommandHelp[] = {
     {"boost_interaction", kBoost,
      "BOOST: the likelihood-ratio test of interaction (PLINK's --fast-epistasis boost), with OUT.summary",
      "-file0 CASES -file1 CONTROLS -o OUT [options], or -file0 FILESET -o OUT [options]"},
+    {"qt_interaction", kQt,
+     "quantitative traits: the linear regression test of interaction (PLINK's --epistasis), with covariates",
+     "-file0 FILESET -o OUT [options], or -file0 VCF -pheno TRAITS -o OUT [options]"},
     {"merge", kMerge, "joins the N shards of a run (-parallel K N) into the files of one run",
      "-o OUT -parallel N [-distribution D]"},
 };
@@ -54,8 +59,8 @@ struct OptionHelp {
 
 const OptionHelp kOptionHelp[] = {
     {"-file0 F", kRuns, "required",
-     "LD: the first table; interaction: the cases, or one fileset or VCF of cases and controls"},
-    {"-file1 F", kRuns, "required (LD)", "LD: the second table; interaction: the controls"},
+     "LD: the first table; interaction: the cases, or one fileset or VCF of cases and controls (of traits)"},
+    {"-file1 F", kLd | kCaseControl, "required (LD)", "LD: the second table; interaction: the controls"},
     {"-o OUT", kRuns | kMerge, "required", "the output; the run log and other outputs are named after it"},
     {"-threads T", kRuns, "256", "threads per block of every kernel launch, 1 to 1024"},
     {"-r2_cut C", kLd, "0.8", "interChromLDr2's cut-off, 0 to 1; exactly 0 writes every value as binary part files"},
@@ -67,10 +72,13 @@ const OptionHelp kOptionHelp[] = {
     {"-chisq_cut P", kDomrecOnly, "0.00001", "domrec_interaction: -alpha_cut by another name"},
     {"-or_cut R", kTwoByTwo, "2.0", "the odds-ratio cut-off of the 2x2 tables, above 0"},
     {"-set_gpu G", kInteraction, "0", "which GPU to use"},
-    {"-pheno FILE", kInteraction, "the .fam's",
+    {"-pheno FILE", kCaseControl, "the .fam's",
      "with one fileset or VCF: phenotypes from FILE (FID IID PHENO or IID PHENO; 2 case, 1 control)"},
-    {"-covar FILE", kInteraction, "none",
+    {"-pheno FILE", kQt, "the .fam's", "quantitative traits from FILE, a column each (FID IID T1 T2 ...)"},
+    {"-pheno_name A,B", kQt, "all columns", "only these traits of the -pheno file (at most 16)"},
+    {"-covar FILE", kCaseControl, "none",
      "refit each reported record by logistic regression with these covariates (FID IID COV...)"},
+    {"-covar FILE", kQt, "none", "covariates of every fit (FID IID COV...; at most 12)"},
     {"-covar_name A,B", kInteraction, "all columns", "only these covariates of the -covar file"},
     {"-parallel K N", kRuns, "none", "run only shard K of N; varpair merge joins the N shards"},
     {"-parallel N", kMerge, "required", "the number of shards to join"},

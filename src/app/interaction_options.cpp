@@ -8,20 +8,56 @@
 
 namespace varpair {
 
+namespace {
+
+// A list of column names, "A,B,...": names hold no white space (their files are split at it), so
+// "PC1, AGE" means PC1 and AGE; a name given twice is refused.
+bool read_names(const OptionValues& options, const std::string& option, std::vector<std::string>& out,
+                std::ostream& err) {
+  const std::string& names = options.get(option);
+  constexpr const char* kSpace = " \t\r\n";
+  for (std::size_t start = 0; start <= names.size();) {
+    const std::size_t comma = std::min(names.find(',', start), names.size());
+    const std::size_t first = names.find_first_not_of(kSpace, start);
+    if (first < comma) {
+      const std::size_t last = names.find_last_not_of(kSpace, comma - 1);
+      out.push_back(names.substr(first, last + 1 - first));
+    }
+    start = comma + 1;
+  }
+  if (out.empty()) {
+    err << "Error: Invalid value for " << option << ": '" << names << "' (" << (option == "-covar_name" ? "covariate" : "phenotype")
+        << " names, separated by commas)" << std::endl;
+    return false;
+  }
+  for (std::size_t k = 0; k < out.size(); ++k)
+    if (std::find(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(k), out[k]) !=
+        out.begin() + static_cast<std::ptrdiff_t>(k)) {
+      err << "Error: " << option << " names '" << out[k] << "' twice: '" << names << "'" << std::endl;
+      return false;
+    }
+  return true;
+}
+
+}  // namespace
+
 std::optional<InteractionSettings> read_interaction_settings(const InteractionCommand& command,
                                                              const InteractionModel& model, int argc,
                                                              const char* const* argv, std::ostream& err) {
   // -chisq_cut is the name domrec_interaction's usage text gives the p-value cut-off; BOOST has no
   // odds-ratio cut-off.
-  std::vector<std::string_view> accepted{"-file0", "-file1",     "-o",    "-alpha_cut",    "-threads",
+  std::vector<std::string_view> accepted{"-file0",  "-o",     "-alpha_cut",  "-threads",
                                          "-set_gpu", "-pheno", "-covar", "-covar_name", kParallelOption};
+  // A quantitative run reads one fileset or VCF and chooses its traits by name.
+  accepted.push_back(command.quantitative ? "-pheno_name" : "-file1");
   if (command.accepts_chisq_cut) accepted.push_back("-chisq_cut");
   if (command.accepts_or_cut) accepted.push_back("-or_cut");
   const auto options = scan_options(argc, argv, accepted, err);
   if (!options) return std::nullopt;
   // A fileset or VCF alone holds cases and controls, told apart by phenotype.
   const bool one_fileset = options->has("-file0") && !options->has("-file1") &&
-                           classify_genotype_path(options->get("-file0")).format != GenotypeFormat::kText;
+                           (command.quantitative ||
+                            classify_genotype_path(options->get("-file0")).format != GenotypeFormat::kText);
   if (!options->has("-file0") || (!options->has("-file1") && !one_fileset) || !options->has("-o")) {
     err << "Error: Missing required arguments!" << std::endl << command.usage_line << std::endl;
     return std::nullopt;
@@ -37,35 +73,17 @@ std::optional<InteractionSettings> read_interaction_settings(const InteractionCo
     return std::nullopt;
   }
   if (options->has("-covar")) s.covariate_path = options->get("-covar");
-  if (options->has("-covar_name")) {
-    if (!s.adjusted()) {
-      err << "Error: -covar_name names columns of the -covar file; give -covar too" << std::endl;
-      return std::nullopt;
-    }
-    std::string names = options->get("-covar_name");
-    // Column names hold no white space (the file is split at it), so "PC1, AGE" means PC1 and AGE.
-    constexpr const char* kSpace = " \t\r\n";
-    for (std::size_t start = 0; start <= names.size();) {
-      const std::size_t comma = std::min(names.find(',', start), names.size());
-      const std::size_t first = names.find_first_not_of(kSpace, start);
-      if (first < comma) {
-        const std::size_t last = names.find_last_not_of(kSpace, comma - 1);
-        s.covariate_names.push_back(names.substr(first, last + 1 - first));
-      }
-      start = comma + 1;
-    }
-    if (s.covariate_names.empty()) {
-      err << "Error: Invalid value for -covar_name: '" << names << "' (covariate names, separated by commas)"
-          << std::endl;
-      return std::nullopt;
-    }
-    for (std::size_t k = 0; k < s.covariate_names.size(); ++k)
-      if (std::find(s.covariate_names.begin(), s.covariate_names.begin() + static_cast<std::ptrdiff_t>(k),
-                    s.covariate_names[k]) != s.covariate_names.begin() + static_cast<std::ptrdiff_t>(k)) {
-        err << "Error: -covar_name names '" << s.covariate_names[k] << "' twice: '" << names << "'" << std::endl;
-        return std::nullopt;
-      }
+  if (options->has("-covar_name") && !s.adjusted()) {
+    err << "Error: -covar_name names columns of the -covar file; give -covar too" << std::endl;
+    return std::nullopt;
   }
+  if (options->has("-pheno_name") && s.phenotype_path.empty()) {
+    err << "Error: -pheno_name names columns of the -pheno file; give -pheno too" << std::endl;
+    return std::nullopt;
+  }
+  if ((options->has("-covar_name") && !read_names(*options, "-covar_name", s.covariate_names, err)) ||
+      (options->has("-pheno_name") && !read_names(*options, "-pheno_name", s.phenotype_names, err)))
+    return std::nullopt;
   const auto is_text = [](const std::string& path) {
     return classify_genotype_path(path).format == GenotypeFormat::kText;
   };

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <sstream>
 
@@ -54,7 +55,7 @@ std::vector<std::string> split_fields(const std::string& line) {
 
 }  // namespace
 
-CovariateFile CovariateFile::read(const std::string& path, const std::vector<std::string>& keep) {
+CovariateFile CovariateFile::read(const std::string& path, const std::vector<std::string>& keep, const char* kind) {
   std::ifstream in(path, std::ios::binary);
   if (!in.is_open()) throw InputError("Failed to open file: " + path + reason(errno));
   CovariateFile file;
@@ -97,11 +98,11 @@ CovariateFile CovariateFile::read(const std::string& path, const std::vector<std
         for (const std::string& name : keep) {
           std::size_t c = id_fields;
           while (c < header.size() && header[c] != name) ++c;
-          if (c == header.size()) throw InputError(path + ": there is no covariate column " + name);
+          if (c == header.size()) throw InputError(path + ": there is no " + kind + " column " + name);
           kept.push_back(c);
         }
       }
-      if (kept.empty()) throw InputError(path + ": the file names no covariate");
+      if (kept.empty()) throw InputError(path + ": the file names no " + kind);
       for (std::size_t c : kept) file.names_.push_back(header[c]);
       if (named) continue;
     }
@@ -122,7 +123,7 @@ CovariateFile CovariateFile::read(const std::string& path, const std::vector<std
                           why);
       };
       if (is_missing(f[c]))
-        complete = false;
+        complete = false, value = std::numeric_limits<double>::quiet_NaN();
       else if (read == Number::kNotANumber)
         throw refused("is not a number (NA, . and -9 are missing values)");
       else if (read == Number::kOutOfRange)
@@ -136,7 +137,7 @@ CovariateFile CovariateFile::read(const std::string& path, const std::vector<std
   return file;
 }
 
-std::vector<std::int32_t> CovariateFile::complete_rows(const GenotypeSource& source) const {
+std::vector<std::int32_t> CovariateFile::matched_rows(const GenotypeSource& source) const {
   const bool by_family = has_family_ && source.format() == GenotypeFormat::kPlink;
   std::map<std::string, std::int32_t> rows;
   std::map<std::string, bool> twice;
@@ -152,9 +153,16 @@ std::vector<std::int32_t> CovariateFile::complete_rows(const GenotypeSource& sou
     if (it == rows.end()) continue;
     if (twice.count(key))
       throw InputError(path_ + ": sample " + id.individual + " appears on two lines (with other FIDs)");
-    if (complete(it->second)) out[s] = it->second;
+    out[s] = it->second;
   }
   return out;
+}
+
+std::vector<std::int32_t> CovariateFile::complete_rows(const GenotypeSource& source) const {
+  std::vector<std::int32_t> rows = matched_rows(source);
+  for (std::int32_t& r : rows)
+    if (r >= 0 && !complete(r)) r = -1;
+  return rows;
 }
 
 }  // namespace varpair

@@ -49,6 +49,8 @@ class GenotypeSource {
   virtual const std::vector<SampleId>& sample_ids() const = 0;
   // Empty when the format carries none (text, VCF).
   virtual const std::vector<Phenotype>& phenotypes() const = 0;
+  // The phenotype fields as written (a fileset's .fam sixth column); empty when the format has none.
+  virtual std::vector<std::string> phenotype_fields() const { return {}; }
 
   // Reads the variants (only those of `chromosome` unless it is empty) for the selected samples.
   // Throws InputError when the chromosome is absent or the file is damaged.

@@ -75,6 +75,7 @@ class PlinkSource : public GenotypeSource {
   std::int32_t samples() const override { return static_cast<std::int32_t>(ids_.size()); }
   const std::vector<SampleId>& sample_ids() const override { return ids_; }
   const std::vector<Phenotype>& phenotypes() const override { return phenotypes_; }
+  std::vector<std::string> phenotype_fields() const override { return phenotype_fields_; }
 
   PackedGenotypes read(const SampleSelection& selection, const std::string& chromosome) override {
     std::vector<std::int32_t> variants;
@@ -115,6 +116,7 @@ class PlinkSource : public GenotypeSource {
                          std::to_string(it->second) + " and " + std::to_string(lines.numbers[k]) + ")");
       ids_.push_back(SampleId{f[0], f[1]});
       phenotypes_.push_back(phenotype_of(f[5]));
+      phenotype_fields_.push_back(f[5]);
     }
     if (ids_.size() > 0x7fffffffu) throw InputError(fam_path_ + ": too many samples");
   }
@@ -175,6 +177,7 @@ class PlinkSource : public GenotypeSource {
   }
 
   std::string bed_path_, bim_path_, fam_path_;
+  std::vector<std::string> phenotype_fields_;
   std::vector<SampleId> ids_;
   std::vector<Phenotype> phenotypes_;
   std::vector<std::string> chromosomes_, variant_ids_;

@@ -111,6 +111,10 @@ bool write_manifest(const std::string& path, const ShardManifest& m) {
     entries["snp0"] = pair_text(m.first, m.end);
     entries["records"] = std::to_string(m.records);
     if (m.adjusted) entries["adjusted"] = "yes";  // absent in shards without covariates, as before
+    // Trait names hold no white space (their files are split at it).
+    std::string labels;
+    for (const std::string& label : m.labels) labels += (labels.empty() ? "" : " ") + label;
+    if (!labels.empty()) entries["labels"] = labels;
   }
   AtomicFile file(path);
   if (!file.open()) return false;
@@ -149,6 +153,8 @@ std::optional<ShardManifest> read_manifest(const std::string& path) {
     std::uint64_t unused = 0;
     if (!read_pair(entries["records"], m.records, unused, false)) return std::nullopt;
     m.adjusted = entries["adjusted"] == "yes";
+    std::istringstream labels(entries["labels"]);
+    for (std::string label; labels >> label;) m.labels.push_back(label);
   }
   return m;
 }

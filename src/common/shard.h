@@ -67,6 +67,7 @@ struct ShardManifest {
   bool distribution = false;  // LD: -distribution was given
   std::uint64_t records = 0;  // interaction: the records the shard kept
   bool adjusted = false;      // interaction: refitted with covariates (the records carry more)
+  std::vector<std::string> labels;  // interaction: label texts that came with the input (traits)
 };
 
 bool write_manifest(const std::string& path, const ShardManifest& manifest);

@@ -16,4 +16,13 @@ __host__ __device__ __forceinline__ int popcount64(std::uint64_t x) {
 #endif
 }
 
+// Index of the lowest set bit of a word that is not 0.
+__host__ __device__ __forceinline__ int ctz64(std::uint64_t x) {
+#if defined(__CUDA_ARCH__)
+  return __ffsll(static_cast<long long>(x)) - 1;
+#else
+  return __builtin_ctzll(x);
+#endif
+}
+
 }  // namespace varpair

@@ -26,11 +26,13 @@ struct InteractionCommand {
   bool read_errors_escape;               // a table that cannot be read leaves through the outermost handler
   bool group_floor_only_above_100_rows;  // the planner's lower bound of 100 rows a group
   InputReport input_report;
+  bool quantitative = false;  // one fileset or VCF with quantitative traits (qt_input.h), no case/control sets
 };
 
 extern const InteractionCommand kGenotypeInteraction;
 extern const InteractionCommand kMdrInteraction;
 extern const InteractionCommand kDomrecInteraction;
 extern const InteractionCommand kBoostInteraction;
+extern const InteractionCommand kQtInteraction;
 
 }  // namespace varpair

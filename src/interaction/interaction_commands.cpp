@@ -83,4 +83,25 @@ const InteractionCommand kBoostInteraction{
     InputReport::kMaskWords,
 };
 
+// Quantitative traits: one fileset or VCF, the traits of its .fam or of -pheno.
+const InteractionCommand kQtInteraction{
+    "qt_interaction",
+    "Usage: varpair qt_interaction -file0 genotypes.bed -o output.txt [-pheno traits.txt [-pheno_name A,B]] "
+    "[-covar covariates.txt [-covar_name A,B]] [-alpha_cut p_value]",
+    "PHENO\tSNP0\tSNP1\tN\tBETA_INT\tSE\tT_STAT\tP",
+    "Quantitative-trait interaction analysis completed successfully!",
+    "",
+    "Kernel launch failed: ",
+    kBetweenDone,
+    {"mask0", "mask1", "mask2"},
+    /*mask_errors_with_runtime_text=*/true,
+    /*accepts_chisq_cut=*/false,
+    /*accepts_or_cut=*/false,
+    /*report_device=*/true,
+    /*read_errors_escape=*/false,
+    /*group_floor_only_above_100_rows=*/false,
+    InputReport::kMaskWords,
+    /*quantitative=*/true,
+};
+
 }  // namespace varpair

@@ -12,6 +12,7 @@
 
 #include "device/runtime.h"
 #include "interaction/record_table.h"
+#include "interaction/sample_values.h"
 
 namespace varpair {
 
@@ -42,6 +43,8 @@ struct PassArgs {
   float sample_ratio;                // controls / cases, for the models that weigh by it
   const double* model_data;          // the model's run data on the device, or null
   std::uint32_t* snp_counts;         // per SNP (by index), for the models that count, or null
+  const std::uint8_t* model_bytes;   // the model's per-sample data on the device (its own layout), or null
+  unsigned long long* model_counters;  // the model's counters (ModelRunData::counters), or null
 };
 
 // The four device constants, in the order they are set.
@@ -52,6 +55,7 @@ struct RunShape {
   std::int32_t cases = 0;     // samples of the case set
   std::int32_t controls = 0;  // of the control set
   double alpha = 0;           // the p-value cut-off
+  const SampleValues* values = nullptr;  // traits and covariates of the case set's samples, if any
 };
 
 // A model's data for one run: doubles for the device (PassArgs::model_data) and the lines that tell
@@ -59,6 +63,9 @@ struct RunShape {
 struct ModelRunData {
   std::vector<double> device;
   std::vector<std::string> report;
+  std::vector<std::uint8_t> bytes;  // for PassArgs::model_bytes
+  std::size_t counters = 0;         // 64-bit counters the kernels add to, handed to the table at the end
+  bool failed = false;              // the run cannot go on: `report` says why
 };
 
 struct InteractionModel {

@@ -26,6 +26,7 @@
 #include "interaction/covariate_refit.h"
 #include "interaction/genotype_masks.h"
 #include "interaction/gpu_plan.h"
+#include "interaction/qt_input.h"
 #include "interaction/result_writer.h"
 
 namespace varpair {
@@ -106,6 +107,7 @@ class InteractionRun {
   RunProblems& problems_;
 
   CaseControlInput input_;
+  SampleValues values_;  // a quantitative run's traits and covariates
   MaskStore& cases_ = input_.cases;
   MaskStore& controls_ = input_.controls;
   std::vector<std::string>& ids_ = input_.ids;  // variant IDs when an input has them
@@ -121,7 +123,7 @@ class InteractionRun {
   std::unique_ptr<CovariateRefit> refit_;  // with -covar
   std::unique_ptr<RecordTable> table_;
   ModelRunData model_data_;
-  device::DeviceBuffer results_, valid_count_, device_model_data_, snp_counts_;
+  device::DeviceBuffer results_, valid_count_, device_model_data_, snp_counts_, model_bytes_, model_counters_;
   std::vector<std::uint32_t> host_words_;
   std::uint64_t valid_results_ = 0;
   std::uint64_t pairs_done_ = 0;  // for the progress line
@@ -129,7 +131,9 @@ class InteractionRun {
 };
 
 bool InteractionRun::read_tables() {
-  if (!read_case_control(command_, s_, log_, timers_, input_)) return false;
+  if (command_.quantitative ? !read_qt_input(s_, log_, timers_, input_, values_)
+                            : !read_case_control(command_, s_, log_, timers_, input_))
+    return false;
   report_inputs();
   const auto rows = static_cast<std::uint64_t>(cases_.rows);
   log_ << "Total SNP pairs: " << rows * (rows - 1) / 2 << eol;
@@ -139,7 +143,7 @@ bool InteractionRun::read_tables() {
 // With -covar: the covariates of the samples used, less those constant over them, and the
 // covariates-only fit every refit starts from.
 bool InteractionRun::prepare_refit() {
-  if (!s_.adjusted()) return true;
+  if (!s_.adjusted() || command_.quantitative) return true;  // a quantitative run fits its covariates itself
   std::vector<std::string> dropped;
   RunCovariates prepared;
   try {
@@ -230,12 +234,23 @@ bool InteractionRun::plan_and_allocate() {
 // and a SNP beside the plan's fifth of the memory it leaves unassigned (gpu_plan.cpp).
 bool InteractionRun::prepare_model_data() {
   if (model_.run_data != nullptr) {
-    model_data_ = model_.run_data(RunShape{cases_.samples, controls_.samples, s_.alpha});
+    model_data_ = model_.run_data(RunShape{cases_.samples, controls_.samples, s_.alpha, &values_});
     for (const std::string& line : model_data_.report) log_ << line << eol;
+    if (model_data_.failed) return false;
     const std::size_t bytes = model_data_.device.size() * sizeof(double);
     if (device_model_data_.allocate(bytes) != cudaSuccess ||
         cudaMemcpy(device_model_data_.get(), model_data_.device.data(), bytes, cudaMemcpyHostToDevice) != cudaSuccess) {
       log_ << "Error: Failed to allocate GPU memory for the model's tables" << eol;
+      return false;
+    }
+    const std::size_t counters = model_data_.counters * sizeof(unsigned long long);
+    if ((!model_data_.bytes.empty() &&
+         (model_bytes_.allocate(model_data_.bytes.size()) != cudaSuccess ||
+          cudaMemcpy(model_bytes_.get(), model_data_.bytes.data(), model_data_.bytes.size(), cudaMemcpyHostToDevice) !=
+              cudaSuccess)) ||
+        (counters > 0 && (model_counters_.allocate(counters) != cudaSuccess ||
+                          cudaMemset(model_counters_.get(), 0, counters) != cudaSuccess))) {
+      log_ << "Error: Failed to allocate GPU memory for the model's per-sample data" << eol;
       return false;
     }
   }
@@ -257,8 +272,9 @@ bool InteractionRun::open_outputs() {
   }
   TableSetup setup{&output_.stream(), s_.output, command_.header, ids_.empty() ? nullptr : &ids_,
                    table_run_length(), s_.alpha, cases_.rows, {}};
-  setup.adjusted = s_.adjusted();
+  setup.adjusted = s_.adjusted() && !command_.quantitative;
   setup.refit = refit_.get();
+  setup.labels = values_.trait_names;
   for (auto& file : side_) {
     if (!file->open()) {
       log_ << "Error: Cannot create output file!" << reason(errno) << " (" << file->path() << ")" << eol;
@@ -307,7 +323,8 @@ void InteractionRun::write_manifest_of_shard() {
   m.first = static_cast<std::uint64_t>(shard_first_);
   m.end = static_cast<std::uint64_t>(shard_end_);
   m.records = valid_results_;
-  m.adjusted = s_.adjusted();
+  m.adjusted = s_.adjusted() && !command_.quantitative;
+  m.labels = values_.trait_names;
   if (!written || !write_manifest(manifest_path(s_.output), m)) {
     log_ << "Error: could not write the shard's manifest: " << manifest_path(s_.output) << reason(errno) << eol;
     problems_.add("the shard's manifest was not written");
@@ -351,11 +368,14 @@ bool InteractionRun::run() {
   }
   log_ << "Threads per block: " << s_.threads << eol;
   const auto size_of = [](const std::string& path) { return file_size_text(classify_genotype_path(path).files[0]); };
-  log_ << "Case file (file0): " << s_.case_path << " (" << size_of(s_.case_path) << ")" << eol;
-  if (s_.split_by_phenotype())
+  log_ << (command_.quantitative ? "Genotype file (file0): " : "Case file (file0): ") << s_.case_path << " ("
+       << size_of(s_.case_path) << ")" << eol;
+  if (command_.quantitative) {
+  } else if (s_.split_by_phenotype()) {
     log_ << "Control file (file1): " << s_.case_path << " (its controls, by phenotype)" << eol;
-  else
+  } else {
     log_ << "Control file (file1): " << s_.control_path << " (" << size_of(s_.control_path) << ")" << eol;
+  }
   if (!read_tables() || !prepare_refit() || !set_constants() || !plan_and_allocate() || !prepare_model_data())
     return false;
   timers_.start("computation");
@@ -375,6 +395,10 @@ void InteractionRun::upload_group(const Group& g, GroupMasks& masks) {
 }
 
 void InteractionRun::report_inputs() {
+  if (command_.quantitative) {
+    log_ << "Sample mask words: " << cases_.words << eol;
+    return;
+  }
   if (command_.input_report == InputReport::kSampleRatio) {
     log_ << "Control / Case sample ratio fold = "
          << static_cast<float>(controls_.samples) / static_cast<float>(cases_.samples) << eol;
@@ -447,6 +471,8 @@ void InteractionRun::run_batches(const PassArgs& base, std::uint64_t pairs, bool
   launch.results = results_.get<std::uint32_t>();
   launch.valid_count = valid_count_.get<unsigned long long>();
   launch.model_data = device_model_data_.get<double>();
+  launch.model_bytes = model_bytes_.get<std::uint8_t>();
+  launch.model_counters = model_counters_.get<unsigned long long>();
   launch.snp_counts = snp_counts_.get<std::uint32_t>();
   launch.sample_ratio = static_cast<float>(controls_.samples) / static_cast<float>(cases_.samples);
   std::uint32_t batch = 0;
@@ -531,6 +557,15 @@ void InteractionRun::table_failed(const std::runtime_error& e) {
 // The table's last lines and its side outputs, from the model's per-SNP counts.
 void InteractionRun::end_table() {
   if (table_unwritable_) return;
+  if (model_data_.counters > 0 && problems_.empty()) {
+    std::vector<std::uint64_t> counters(model_data_.counters);
+    if (cudaMemcpy(counters.data(), model_counters_.get(), counters.size() * sizeof(std::uint64_t),
+                   cudaMemcpyDeviceToHost) != cudaSuccess) {
+      fail("ERROR: cudaMemcpy of the model's counters failed", "the model's counters were not read");
+      return;
+    }
+    table_->note_counters(counters);
+  }
   try {
     table_->flush();
   } catch (const std::runtime_error& e) {
@@ -561,6 +596,8 @@ void InteractionRun::finish() {
   valid_count_.release();
   device_model_data_.release();
   snp_counts_.release();
+  model_bytes_.release();
+  model_counters_.release();
   if (!output_.close()) {
     log_ << "Error writing output file: " << s_.output << eol;
     problems_.add("the output file was not written completely");

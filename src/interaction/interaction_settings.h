@@ -19,6 +19,7 @@ struct InteractionSettings {
   int device_index = 0;            // -set_gpu
   std::string command_line;        // " <argv[0]> <argv[1]> ...", as the run log echoes it
   std::string phenotype_path;      // -pheno: phenotypes of -file0's samples, in place of the .fam's
+  std::vector<std::string> phenotype_names;  // -pheno_name A,B,...: only these traits (empty: all)
   std::string covariate_path;      // -covar: refit the reported records with these covariates
   std::vector<std::string> covariate_names;  // -covar_name A,B,...: only these columns (empty: all)
   Shard shard;                     // -parallel K N: the output is then the shard's name

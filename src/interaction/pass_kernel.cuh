@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "device/runtime.h"
 #include "interaction/interaction_model.h"
@@ -57,19 +58,35 @@ __device__ __forceinline__ void append_records(const Record* records, int m, std
   for (int r = 0; r < m; ++r) out[r] = records[r];
 }
 
+// Whether a model's evaluation reads the pair's masks itself (Evaluation::kReadsMasks: a model whose
+// per-sample values weigh the samples) rather than the counted cells of the case and control sets.
+template <class Evaluation, class = void>
+struct ReadsMasks : std::false_type {};
+template <class Evaluation>
+struct ReadsMasks<Evaluation, std::void_t<decltype(Evaluation::kReadsMasks)>>
+    : std::bool_constant<Evaluation::kReadsMasks> {};
+
 // Counts and evaluates every pair of the thread: within one group (kBetween false) or between the
 // SNPs of group a and those of group b.
 template <bool kBetween, class Evaluation>
 __device__ __forceinline__ void run_pass(const PassArgs& p, const Evaluation& evaluation) {
   const GroupClassMasks& second = kBetween ? p.b : p.a;
   visit_thread_pairs<kBetween>(p, [&](std::uint64_t i, std::uint64_t j, std::int32_t snp0, std::int32_t snp1) {
-    const PairCells cells = count_pair_cells(class_masks(p.a.cases, p.a.case_totals, i, p.case_words),
-                                             class_masks(second.cases, second.case_totals, j, p.case_words),
-                                             class_masks(p.a.controls, p.a.control_totals, i, p.control_words),
-                                             class_masks(second.controls, second.control_totals, j, p.control_words),
-                                             p.case_words, p.control_words);
     typename Evaluation::Record records[Evaluation::kRecords];
-    const int m = evaluation(cells, snp0, snp1, records);
+    int m = 0;
+    if constexpr (ReadsMasks<Evaluation>::value) {
+      m = evaluation(class_masks(p.a.cases, p.a.case_totals, i, p.case_words),
+                     class_masks(second.cases, second.case_totals, j, p.case_words), p.case_words, snp0, snp1,
+                     records);
+    } else {
+      const PairCells cells =
+          count_pair_cells(class_masks(p.a.cases, p.a.case_totals, i, p.case_words),
+                           class_masks(second.cases, second.case_totals, j, p.case_words),
+                           class_masks(p.a.controls, p.a.control_totals, i, p.control_words),
+                           class_masks(second.controls, second.control_totals, j, p.control_words), p.case_words,
+                           p.control_words);
+      m = evaluation(cells, snp0, snp1, records);
+    }
     for (int r = 0; r < m; ++r) {
       records[r].snp0 = snp0;
       records[r].snp1 = snp1;

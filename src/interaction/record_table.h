@@ -52,6 +52,8 @@ struct TableSetup {
   // has none: its records come refitted).
   bool adjusted = false;
   const CovariateRefit* refit = nullptr;
+  // Label texts that come with the input (the traits of a quantitative run), by label index.
+  std::vector<std::string> labels = {};
 };
 
 // Records a run's table sorts in memory before it spills them: 2,000,000 (88 to 160 MB), or what a
@@ -80,6 +82,8 @@ class RecordTable {
   virtual std::uint64_t kept() const = 0;
   // Also writes every stored record, as its bytes, to `records` in the order of the lines.
   virtual void copy_records_to(std::ostream* records) = 0;
+  // The model's counters (ModelRunData::counters), read from the device after the last batch.
+  virtual void note_counters(const std::vector<std::uint64_t>& counters) { (void)counters; }
   // After the last record of a run: the side outputs, from the per-SNP counts the model's kernels
   // made (empty for a model that keeps none) and the share of pairs the run held. False when a
   // side output could not be written.
@@ -169,6 +173,9 @@ class SortedTable : public RecordTable {
   }
   void end_merge(const std::vector<std::string>& shard_outputs, std::int32_t rows, RunLog& log) override {
     format_.end_merge(shard_outputs, rows, setup_, log);
+  }
+  void note_counters(const std::vector<std::uint64_t>& counters) override {
+    if constexpr (requires { format_.note_counters(counters); }) format_.note_counters(counters);
   }
 
   Format& format() { return format_; }

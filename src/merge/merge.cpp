@@ -242,6 +242,7 @@ std::uint64_t merge_interaction(const std::vector<ShardOutputs>& shards, const M
   TableSetup setup{&table_file.stream(), s.output, command.interaction->header, ids.empty() ? nullptr : &ids, 0, 0.0,
                    rows, {}};
   setup.adjusted = shards[0].manifest.adjusted;
+  setup.labels = shards[0].manifest.labels;
   for (const char* suffix : command.model->side_outputs)
     setup.side.push_back(&prepared.add(side_output_path(s.output, suffix)).stream());
   const std::unique_ptr<RecordTable> table = command.model->make_table(setup);

@@ -1,0 +1,50 @@
+// qt_interaction: the linear interaction test of quantitative traits (qt_math.h) for every pair,
+// several traits in one pass over the genotypes, with covariates.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "interaction/interaction_model.h"
+#include "models/qt_math.h"
+
+namespace varpair {
+
+// A test whose P may reach the cut-off, as the kernels append it: the trait's index is the label.
+struct QtFound {
+  std::int32_t snp0, snp1, label;
+  std::int32_t n, df;
+  std::uint32_t beta[2], se[2], t[2];  // doubles, as 32-bit words (records are whole words)
+};
+static_assert(sizeof(QtFound) == 44, "a found record is 11 words");
+
+__host__ __device__ inline void put_double(std::uint32_t (&words)[2], double value) {
+  std::memcpy(words, &value, sizeof value);
+}
+inline double get_double(const std::uint32_t (&words)[2]) {
+  double value;
+  std::memcpy(&value, words, sizeof value);
+  return value;
+}
+
+// The run data of the kernels (ModelRunData::bytes): this header, then its arrays at its offsets.
+// Values are in fixed point (qt_run_data's comment says how); sums over a trait's samples (those
+// with a value) are taken once here, and each pair takes off its samples with a missing call.
+struct QtLayout {
+  std::int32_t traits, covariates, samples, words;
+  std::int32_t max_df;                  // critical values for 0 .. max_df degrees of freedom
+  std::int32_t unused;
+  double unit[kQtMaxPhenotypes];        // a trait's fixed-point unit: BETA_INT and SE are multiplied by it
+  std::uint64_t present;                // traits x words: the samples with a value of the trait
+  std::uint64_t y;                      // traits x samples, int32 (0 where missing)
+  std::uint64_t c;                      // covariates x samples, int32
+  std::uint64_t yy, cy, cc;             // per trait: sum y^2; sum c y (covariates); sum c c (covariates^2), Wide
+  std::uint64_t critical;               // |T| from which P may reach the cut-off, by df (double)
+};
+
+const InteractionModel& qt_interaction_model();
+
+// The run data: the traits and covariates put in fixed point, their sums, the critical values.
+ModelRunData qt_run_data(const RunShape& shape);
+
+}  // namespace varpair

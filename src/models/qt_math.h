@@ -1,0 +1,128 @@
+// The linear interaction test of a quantitative trait, shared by the GPU and the host: ordinary
+// least squares of y on an intercept, the covariates C, the allele counts A and B and their product
+// AB, over the samples with both genotypes, y and every covariate present. Its inputs are sums over
+// those samples taken exactly, as integers of values put in fixed point once (qt_values.h), so they
+// do not depend on the order of summation; the statistic is then the same double-precision
+// operations on both backends (no contraction into fused multiply-adds, see the build flags).
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "device/runtime.h"
+
+namespace varpair {
+
+// Exact sums of products of fixed-point values need more than 64 bits (2^60 a product).
+using Wide = __int128;
+
+constexpr int kQtMaxCovariates = 12;
+constexpr int kQtMaxColumns = kQtMaxCovariates + 3;  // C..., A, B, AB
+constexpr int kQtMaxPhenotypes = 16;
+// PLINK 1.9's default --vif: an interaction term more collinear than this is no test.
+constexpr double kQtMaxVif = 50.0;
+
+// The sums over one test's samples: the design's columns x (C..., A, B, AB; `columns` of them)
+// and the trait y.
+struct QtSums {
+  std::int64_t n = 0;
+  int columns = 0;
+  Wide x[kQtMaxColumns] = {};
+  Wide y = 0;
+  Wide xx[kQtMaxColumns][kQtMaxColumns] = {};  // c <= d filled
+  Wide xy[kQtMaxColumns] = {};
+  Wide yy = 0;
+};
+
+enum class QtStatus : std::int32_t { kTest = 0, kSingular = 1, kCollinear = 2, kTooFew = 3 };
+
+struct QtTest {
+  QtStatus status = QtStatus::kSingular;
+  std::int32_t df = 0;
+  double beta = 0, se = 0, t = 0;  // of AB, in the trait's fixed-point units
+};
+
+// A wide integer in double, rounded the same way on both backends.
+__host__ __device__ inline double wide_to_double(Wide v) {
+  const bool negative = v < 0;
+  const unsigned __int128 u = negative ? static_cast<unsigned __int128>(0) - static_cast<unsigned __int128>(v)
+                                       : static_cast<unsigned __int128>(v);
+  const double d = static_cast<double>(static_cast<std::uint64_t>(u >> 64)) * 18446744073709551616.0 +
+                   static_cast<double>(static_cast<std::uint64_t>(u));
+  return negative ? -d : d;
+}
+
+// The centred cross product of two columns, n * sum(uv) - sum(u) sum(v), exact, then over n in
+// double: what the fit needs, without the cancellation of centring in floating point.
+__host__ __device__ inline double centred(std::int64_t n, Wide uv, Wide u, Wide v) {
+  return wide_to_double(static_cast<Wide>(n) * uv - u * v) / static_cast<double>(n);
+}
+
+// The fit from the sums: the centred design (the intercept taken out) by Cholesky's factorisation,
+// AB last, so that its coefficient, its variance and its inflation come from the factor's last row.
+__host__ __device__ inline QtTest qt_fit(const QtSums& s) {
+  QtTest r;
+  const int m = s.columns;
+  const std::int64_t parameters = m + 1;
+  if (s.n <= parameters) {
+    r.status = QtStatus::kTooFew;
+    return r;
+  }
+  double l[kQtMaxColumns][kQtMaxColumns];
+  double z[kQtMaxColumns];
+  double diagonal[kQtMaxColumns];
+  for (int c = 0; c < m; ++c) {
+    diagonal[c] = centred(s.n, s.xx[c][c], s.x[c], s.x[c]);
+    if (!(diagonal[c] > 0.0)) return r;  // a constant column
+  }
+  for (int c = 0; c < m; ++c) {
+    for (int d = 0; d <= c; ++d) {
+      double sum = centred(s.n, s.xx[d][c], s.x[d], s.x[c]);
+      for (int e = 0; e < d; ++e) sum -= l[c][e] * l[d][e];
+      if (d < c) {
+        l[c][d] = sum / l[d][d];
+      } else {
+        // What is left of the column after the earlier ones: none (or rounding's worth) when it is
+        // a combination of them.
+        if (!(sum > 1e-10 * diagonal[c])) {
+          r.status = c == m - 1 ? QtStatus::kCollinear : QtStatus::kSingular;
+          return r;
+        }
+        l[c][c] = std::sqrt(sum);
+      }
+    }
+    double sum = centred(s.n, s.xy[c], s.x[c], s.y);
+    for (int e = 0; e < c; ++e) sum -= l[c][e] * z[e];
+    z[c] = sum / l[c][c];
+  }
+  const double last = l[m - 1][m - 1];
+  // Variance inflation of A, B and AB, as PLINK 1.9 checks it (the largest of the three): a
+  // column's centred sum of squares times its diagonal of the inverse, the squares of the column
+  // of the factor's inverse.
+  for (int j = m - 3; j < m; ++j) {
+    double u[kQtMaxColumns];
+    double inverse = 0.0;
+    for (int i = j; i < m; ++i) {
+      double sum = i == j ? 1.0 : 0.0;
+      for (int e = j; e < i; ++e) sum -= l[i][e] * u[e];
+      u[i] = sum / l[i][i];
+      inverse += u[i] * u[i];
+    }
+    if (diagonal[j] * inverse > kQtMaxVif) {
+      r.status = QtStatus::kCollinear;
+      return r;
+    }
+  }
+  double residual = centred(s.n, s.yy, s.y, s.y);
+  for (int c = 0; c < m; ++c) residual -= z[c] * z[c];
+  r.df = static_cast<std::int32_t>(s.n - parameters);
+  if (!(residual > 0.0)) return r;  // the trait fitted exactly: no variance to test against
+  const double sigma = std::sqrt(residual / static_cast<double>(r.df));
+  r.status = QtStatus::kTest;
+  r.beta = z[m - 1] / last;
+  r.se = sigma / last;
+  r.t = z[m - 1] / sigma;
+  return r;
+}
+
+}  // namespace varpair

@@ -1,0 +1,175 @@
+#include "models/qt_table.h"
+
+#include <gsl/gsl_cdf.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "interaction/result_writer.h"
+
+namespace varpair {
+
+double student_t_p(double t, std::int32_t df) { return 2.0 * gsl_cdf_tdist_Q(std::fabs(t), df); }
+
+bool QtFormat::keep(const Found& found, Stored& stored) const {
+  const double t = get_double(found.t);
+  const double p = student_t_p(t, found.df);
+  if (!(p <= alpha_)) return false;
+  stored = QtRecord{found.snp0, found.snp1, found.label, found.n, found.df, 0, get_double(found.beta),
+                    get_double(found.se), t, p};
+  return true;
+}
+
+void QtFormat::write_header(std::ostream& out, const char* header, bool ids) const {
+  out << header << (ids ? "\tID0\tID1" : "") << '\n';
+}
+
+void QtFormat::write_line(std::ostream& out, const Stored& r, const std::vector<std::string>* ids) const {
+  const auto trait = static_cast<std::size_t>(r.label);
+  out << (trait < traits_.size() ? traits_[trait] : "unknown") << '\t' << r.snp0 << '\t' << r.snp1 << '\t' << r.n;
+  for (const double v : {r.beta, r.se, r.t, r.p}) {
+    out << '\t';
+    put_number(out, v);
+  }
+  if (ids != nullptr)
+    out << '\t' << (*ids)[static_cast<std::size_t>(r.snp0)] << '\t' << (*ids)[static_cast<std::size_t>(r.snp1)];
+  out << '\n';
+}
+
+bool QtFormat::end_run(const PairShare&, const std::vector<std::uint32_t>&, const TableSetup&, RunLog& log) {
+  for (std::size_t t = 0; t < traits_.size() && 4 * t + 3 < counters_.size(); ++t) {
+    const std::uint64_t* c = &counters_[4 * t];
+    log << "Tests of " << traits_[t] << ": " << c[0] << " (a Bonferroni correction divides by this)" << eol;
+    if (c[1] + c[2] + c[3] > 0)
+      log << "Pairs that were no test of " << traits_[t] << ": " << c[1] << " with a singular design (a SNP or a "
+          << "covariate constant over the samples), " << c[2] << " whose interaction term's variance inflation "
+          << "exceeds " << kQtMaxVif << ", " << c[3] << " with too few samples" << eol;
+  }
+  return true;
+}
+
+std::unique_ptr<RecordTable> make_qt_table(const TableSetup& setup) {
+  return std::make_unique<SortedTable<QtFormat>>(setup, QtFormat(setup.alpha, setup.labels));
+}
+
+namespace {
+
+// A vector's values in fixed point: centred on the mean of its present values and scaled by the
+// power of two that brings the largest deviation into [2^29, 2^30), then rounded. The rounding
+// moves a value by at most 2^-31 of that deviation, a relative error near 1e-9, far below the six
+// digits printed; the scale is a power of two, so BETA_INT and SE come back exactly by `unit`.
+struct FixedPoint {
+  std::vector<std::int32_t> q;
+  double unit = 0;  // the value of 1 in q
+  bool constant = false;
+  bool empty = false;
+};
+
+FixedPoint fixed_point(const std::vector<double>& v) {
+  FixedPoint f;
+  double sum = 0, count = 0;
+  for (const double x : v)
+    if (!std::isnan(x)) sum += x, count += 1;
+  f.q.assign(v.size(), 0);
+  if (count == 0) {
+    f.empty = true;
+    return f;
+  }
+  const double mean = sum / count;
+  double largest = 0;
+  for (const double x : v)
+    if (!std::isnan(x)) largest = std::max(largest, std::fabs(x - mean));
+  if (largest == 0) {
+    f.constant = true;
+    return f;
+  }
+  int exponent = 0;
+  std::frexp(largest, &exponent);  // largest = m 2^exponent, m in [0.5, 1)
+  const int shift = 30 - exponent;
+  for (std::size_t s = 0; s < v.size(); ++s)
+    if (!std::isnan(v[s])) f.q[s] = static_cast<std::int32_t>(std::llround(std::ldexp(v[s] - mean, shift)));
+  f.unit = std::ldexp(1.0, -shift);
+  return f;
+}
+
+// Appends `count` values of T at a 16-byte boundary; returns their offset.
+template <class T>
+std::uint64_t append(std::vector<std::uint8_t>& bytes, const T* values, std::size_t count) {
+  const std::size_t at = (bytes.size() + 15) / 16 * 16;
+  bytes.resize(at + count * sizeof(T));
+  if (count > 0) std::memcpy(bytes.data() + at, values, count * sizeof(T));
+  return at;
+}
+
+}  // namespace
+
+ModelRunData qt_run_data(const RunShape& shape) {
+  ModelRunData run;
+  const SampleValues& v = *shape.values;
+  const auto samples = static_cast<std::size_t>(shape.cases);
+  const std::size_t words = (samples + 63) / 64;
+  QtLayout l{};
+  l.samples = shape.cases;
+  l.words = static_cast<std::int32_t>(words);
+  std::vector<FixedPoint> covariates;
+  for (std::size_t c = 0; c < v.covariates.size(); ++c) {
+    FixedPoint f = fixed_point(v.covariates[c]);
+    if (f.constant) {
+      run.report.push_back("Covariate " + v.covariate_names[c] + " is constant over the samples used: left out");
+      continue;
+    }
+    covariates.push_back(std::move(f));
+  }
+  l.covariates = static_cast<std::int32_t>(covariates.size());
+  l.traits = static_cast<std::int32_t>(v.traits.size());
+  std::vector<std::uint64_t> present(v.traits.size() * words, 0);
+  std::vector<std::int32_t> y;
+  std::vector<Wide> yy(v.traits.size(), 0), cy(v.traits.size() * covariates.size(), 0),
+      cc(v.traits.size() * covariates.size() * covariates.size(), 0);
+  const std::size_t k = covariates.size();
+  for (std::size_t t = 0; t < v.traits.size(); ++t) {
+    const FixedPoint f = fixed_point(v.traits[t]);
+    if (f.empty || f.constant) {
+      run.failed = true;
+      run.report.push_back("Error: the trait " + v.trait_names[t] + (f.empty ? " has no value for any sample used"
+                                                                             : " is the same for every sample used"));
+      return run;
+    }
+    l.unit[t] = f.unit;
+    y.insert(y.end(), f.q.begin(), f.q.end());
+    for (std::size_t s = 0; s < samples; ++s) {
+      if (std::isnan(v.traits[t][s])) continue;
+      present[t * words + s / 64] |= std::uint64_t{1} << (s % 64);
+      const Wide ys = f.q[s];
+      yy[t] += ys * ys;
+      for (std::size_t c = 0; c < k; ++c) {
+        const Wide cs = covariates[c].q[s];
+        cy[t * k + c] += cs * ys;
+        for (std::size_t u = 0; u <= c; ++u) cc[(t * k + u) * k + c] += static_cast<Wide>(covariates[u].q[s]) * cs;
+      }
+    }
+  }
+  std::vector<std::int32_t> c_values;
+  for (const FixedPoint& f : covariates) c_values.insert(c_values.end(), f.q.begin(), f.q.end());
+  // |T| at which P reaches the cut-off, for every degrees of freedom a test can have.
+  l.max_df = shape.cases;
+  std::vector<double> critical(static_cast<std::size_t>(l.max_df) + 1, 0.0);
+  for (std::size_t df = 1; df < critical.size(); ++df)
+    critical[df] = shape.alpha >= 1.0   ? 0.0
+                   : shape.alpha <= 0.0 ? HUGE_VAL
+                                        : gsl_cdf_tdist_Qinv(shape.alpha / 2.0, static_cast<double>(df));
+  std::vector<std::uint8_t>& bytes = run.bytes;
+  bytes.resize(sizeof(QtLayout));
+  l.present = append(bytes, present.data(), present.size());
+  l.y = append(bytes, y.data(), y.size());
+  l.c = append(bytes, c_values.data(), c_values.size());
+  l.yy = append(bytes, yy.data(), yy.size());
+  l.cy = append(bytes, cy.data(), cy.size());
+  l.cc = append(bytes, cc.data(), cc.size());
+  l.critical = append(bytes, critical.data(), critical.size());
+  std::memcpy(bytes.data(), &l, sizeof l);
+  run.counters = 4 * v.traits.size();
+  return run;
+}
+
+}  // namespace varpair
