@@ -16,6 +16,8 @@
 
 namespace varpair {
 
+struct MaskStore;
+
 // The genotype masks (genotypes 0, 1, 2) of one group for cases and controls, and their SNPs'
 // genotype totals (kTotalsPerRow a SNP), on the device.
 struct GroupClassMasks {
@@ -56,6 +58,7 @@ struct RunShape {
   std::int32_t controls = 0;  // of the control set
   double alpha = 0;           // the p-value cut-off
   const SampleValues* values = nullptr;  // traits and covariates of the case set's samples, if any
+  const MaskStore* masks = nullptr;       // the case set's genotype masks, on the host
 };
 
 // A model's data for one run: doubles for the device (PassArgs::model_data) and the lines that tell

@@ -234,7 +234,7 @@ bool InteractionRun::plan_and_allocate() {
 // and a SNP beside the plan's fifth of the memory it leaves unassigned (gpu_plan.cpp).
 bool InteractionRun::prepare_model_data() {
   if (model_.run_data != nullptr) {
-    model_data_ = model_.run_data(RunShape{cases_.samples, controls_.samples, s_.alpha, &values_});
+    model_data_ = model_.run_data(RunShape{cases_.samples, controls_.samples, s_.alpha, &values_, &cases_});
     for (const std::string& line : model_data_.report) log_ << line << eol;
     if (model_data_.failed) return false;
     const std::size_t bytes = model_data_.device.size() * sizeof(double);

@@ -15,13 +15,17 @@ __constant__ float qt_d_or_threshold;
 
 namespace varpair {
 
-// Sums of one trait's test that need the pair: per genotype cell (i, j) its samples, and the sums
-// of y and of each covariate over them; over the samples with a missing call, the sums of the
-// products that the trait's totals hold, to take off.
+// Sums of one trait's test that need the pair. Over the trait's samples: the nine genotype cells'
+// counts; the sums of y and of each covariate over the four cells of genotypes 1 and 2 at both
+// SNPs (those the product AB weighs); and over the samples with a missing call at either SNP, what
+// is taken off the trait's totals and the SNPs' own sums (qt_run_data). Cells with a genotype 0 need
+// no pass over their samples: their sums follow from the totals.
 struct QtPairSums {
   std::int64_t cells[3][3];
-  std::int64_t y[3][3];
-  std::int64_t c[3][3][kQtMaxCovariates];
+  std::int64_t y[2][2];                     // cells (1 + i, 1 + j)
+  std::int64_t c[2][2][kQtMaxCovariates];
+  std::int64_t off_y, off_a_y[2], off_b_y[2];  // missing at either SNP; those of them with genotype 1 + i at a, at b
+  std::int64_t off_c[kQtMaxCovariates], off_a_c[2][kQtMaxCovariates], off_b_c[2][kQtMaxCovariates];
   Wide off_yy;
   Wide off_cy[kQtMaxCovariates];
   Wide off_cc[kQtMaxCovariates][kQtMaxCovariates];
@@ -45,50 +49,69 @@ struct QtEvaluation {
     const std::uint64_t* present = at<std::uint64_t>(l.present) + static_cast<std::size_t>(trait) * l.words;
     const std::int32_t* y = at<std::int32_t>(l.y) + static_cast<std::size_t>(trait) * l.samples;
     const std::int32_t* c = at<std::int32_t>(l.c);
+    const auto covariate = [&](int v, std::size_t sample) -> std::int64_t {
+      return c[static_cast<std::size_t>(v) * static_cast<std::size_t>(l.samples) + sample];
+    };
     for (int i = 0; i < 3; ++i)
-      for (int j = 0; j < 3; ++j) {
-        s.cells[i][j] = 0;
+      for (int j = 0; j < 3; ++j) s.cells[i][j] = 0;
+    for (int i = 0; i < 2; ++i) {
+      s.off_a_y[i] = s.off_b_y[i] = 0;
+      for (int j = 0; j < 2; ++j) {
         s.y[i][j] = 0;
         for (int v = 0; v < k; ++v) s.c[i][j][v] = 0;
       }
+      for (int v = 0; v < k; ++v) s.off_a_c[i][v] = s.off_b_c[i][v] = 0;
+    }
+    s.off_y = 0;
     s.off_yy = 0;
     for (int v = 0; v < k; ++v) {
+      s.off_c[v] = 0;
       s.off_cy[v] = 0;
       for (int u = 0; u <= v; ++u) s.off_cc[u][v] = 0;
     }
     for (std::int32_t w = 0; w < words; ++w) {
       const std::uint64_t ok = present[w];
       const std::uint64_t ga[3] = {a.m[0][w] & ok, a.m[1][w] & ok, a.m[2][w] & ok};
-      const std::uint64_t gb[3] = {b.m[0][w], b.m[1][w], b.m[2][w]};
+      const std::uint64_t gb[3] = {b.m[0][w] & ok, b.m[1][w] & ok, b.m[2][w] & ok};
       for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) {
-          std::uint64_t bits = ga[i] & gb[j];
-          s.cells[i][j] += popcount64(bits);
-          for (; bits != 0; bits &= bits - 1) {
+        for (int j = 0; j < 3; ++j) s.cells[i][j] += popcount64(ga[i] & gb[j]);
+      for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 2; ++j)
+          for (std::uint64_t bits = ga[1 + i] & gb[1 + j]; bits != 0; bits &= bits - 1) {
             const std::size_t sample = static_cast<std::size_t>(w) * 64 + static_cast<std::size_t>(ctz64(bits));
             s.y[i][j] += y[sample];
-            for (int v = 0; v < k; ++v) s.c[i][j][v] += c[static_cast<std::size_t>(v) * l.samples + sample];
+            for (int v = 0; v < k; ++v) s.c[i][j][v] += covariate(v, sample);
           }
-        }
       // The trait's samples with a missing call at either SNP.
-      for (std::uint64_t bits = ok & ~((ga[0] | ga[1] | ga[2]) & (gb[0] | gb[1] | gb[2])); bits != 0;
-           bits &= bits - 1) {
+      const std::uint64_t at_a = ga[0] | ga[1] | ga[2], at_b = gb[0] | gb[1] | gb[2];
+      for (std::uint64_t bits = ok & ~(at_a & at_b); bits != 0; bits &= bits - 1) {
+        const std::uint64_t bit = bits & (~bits + 1);
         const std::size_t sample = static_cast<std::size_t>(w) * 64 + static_cast<std::size_t>(ctz64(bits));
-        const Wide ys = y[sample];
-        s.off_yy += ys * ys;
+        const std::int64_t ys = y[sample];
+        const int ia = (ga[1] & bit) != 0 ? 0 : (ga[2] & bit) != 0 ? 1 : -1;
+        const int ib = (gb[1] & bit) != 0 ? 0 : (gb[2] & bit) != 0 ? 1 : -1;
+        s.off_y += ys;
+        s.off_yy += static_cast<Wide>(ys) * ys;
+        if (ia >= 0) s.off_a_y[ia] += ys;
+        if (ib >= 0) s.off_b_y[ib] += ys;
         for (int v = 0; v < k; ++v) {
-          const Wide cv = c[static_cast<std::size_t>(v) * l.samples + sample];
-          s.off_cy[v] += cv * ys;
-          for (int u = 0; u <= v; ++u) s.off_cc[u][v] += static_cast<Wide>(c[static_cast<std::size_t>(u) * l.samples + sample]) * cv;
+          const std::int64_t cv = covariate(v, sample);
+          s.off_c[v] += cv;
+          if (ia >= 0) s.off_a_c[ia][v] += cv;
+          if (ib >= 0) s.off_b_c[ib][v] += cv;
+          s.off_cy[v] += static_cast<Wide>(cv) * ys;
+          for (int u = 0; u <= v; ++u) s.off_cc[u][v] += static_cast<Wide>(covariate(u, sample)) * cv;
         }
       }
     }
   }
 
   // The design's sums from the pair's: columns C..., A, B, AB.
-  __host__ __device__ static void design_sums(const QtLayout& l, int trait, const QtPairSums& p, const Wide* yy,
-                                              const Wide* cy, const Wide* cc, QtSums& s) {
+  __host__ __device__ void design_sums(const QtLayout& l, int trait, std::int32_t snp0, std::int32_t snp1,
+                                       const QtPairSums& p, QtSums& s) const {
     const int k = l.covariates, a = k, b = k + 1, ab = k + 2;
+    const auto t = static_cast<std::size_t>(trait), traits = static_cast<std::size_t>(l.traits);
+    const auto kk = static_cast<std::size_t>(k);
     s.columns = k + 3;
     s.n = 0;
     for (int c = 0; c < s.columns; ++c) {
@@ -96,11 +119,9 @@ struct QtEvaluation {
       s.xy[c] = 0;
       for (int d = c; d < s.columns; ++d) s.xx[c][d] = 0;
     }
-    s.y = 0;
     for (int i = 0; i < 3; ++i)
       for (int j = 0; j < 3; ++j) {
-        const Wide n = p.cells[i][j], sy = p.y[i][j];
-        const Wide fa = i, fb = j, fab = i * j;
+        const Wide n = p.cells[i][j], fa = i, fb = j, fab = i * j;
         s.n += p.cells[i][j];
         s.x[a] += fa * n;
         s.x[b] += fb * n;
@@ -111,31 +132,42 @@ struct QtEvaluation {
         s.xx[b][b] += fb * fb * n;
         s.xx[b][ab] += fb * fab * n;
         s.xx[ab][ab] += fab * fab * n;
-        s.y += sy;
-        s.xy[a] += fa * sy;
-        s.xy[b] += fb * sy;
-        s.xy[ab] += fab * sy;
-        for (int v = 0; v < k; ++v) {
-          const Wide sc = p.c[i][j][v];
-          s.x[v] += sc;
-          s.xx[v][a] += fa * sc;
-          s.xx[v][b] += fb * sc;
-          s.xx[v][ab] += fab * sc;
-        }
       }
-    const std::size_t t = static_cast<std::size_t>(trait);
-    s.yy = yy[t] - p.off_yy;
+    // A SNP's sums over its trait's samples of genotype 1 + i, less those missing at the other SNP.
+    const std::int64_t* snp_y = at<std::int64_t>(l.snp_y);
+    const std::int64_t* snp_c = at<std::int64_t>(l.snp_c);
+    const auto row_y = [&](std::int32_t snp, int i) {
+      return snp_y[(static_cast<std::size_t>(snp) * traits + t) * 2 + static_cast<std::size_t>(i)];
+    };
+    const auto row_c = [&](std::int32_t snp, int i, int v) {
+      return snp_c[((static_cast<std::size_t>(snp) * traits + t) * 2 + static_cast<std::size_t>(i)) * kk +
+                   static_cast<std::size_t>(v)];
+    };
+    s.y = static_cast<Wide>(at<std::int64_t>(l.ty)[t]) - p.off_y;
+    s.yy = at<Wide>(l.yy)[t] - p.off_yy;
+    for (int i = 0; i < 2; ++i) {
+      const Wide weight = 1 + i;
+      s.xy[a] += weight * (row_y(snp0, i) - p.off_a_y[i]);
+      s.xy[b] += weight * (row_y(snp1, i) - p.off_b_y[i]);
+      for (int j = 0; j < 2; ++j) s.xy[ab] += weight * (1 + j) * static_cast<Wide>(p.y[i][j]);
+    }
     for (int v = 0; v < k; ++v) {
-      s.xy[v] = cy[t * static_cast<std::size_t>(k) + static_cast<std::size_t>(v)] - p.off_cy[v];
+      s.x[v] = static_cast<Wide>(at<std::int64_t>(l.tc)[t * kk + static_cast<std::size_t>(v)]) - p.off_c[v];
+      s.xy[v] = at<Wide>(l.cy)[t * kk + static_cast<std::size_t>(v)] - p.off_cy[v];
       for (int u = 0; u <= v; ++u)
-        s.xx[u][v] = cc[(t * static_cast<std::size_t>(k) + static_cast<std::size_t>(u)) * static_cast<std::size_t>(k) +
-                        static_cast<std::size_t>(v)] -
+        s.xx[u][v] = at<Wide>(l.cc)[(t * kk + static_cast<std::size_t>(u)) * kk + static_cast<std::size_t>(v)] -
                      p.off_cc[u][v];
+      for (int i = 0; i < 2; ++i) {
+        const Wide weight = 1 + i;
+        s.xx[v][a] += weight * (row_c(snp0, i, v) - p.off_a_c[i][v]);
+        s.xx[v][b] += weight * (row_c(snp1, i, v) - p.off_b_c[i][v]);
+        for (int j = 0; j < 2; ++j) s.xx[v][ab] += weight * (1 + j) * static_cast<Wide>(p.c[i][j][v]);
+      }
     }
   }
 
-  __host__ __device__ int operator()(const ClassMasks& a, const ClassMasks& b, std::int32_t words, std::int32_t,
-                                     std::int32_t, Record* out) const {
+  __host__ __device__ int operator()(const ClassMasks& a, const ClassMasks& b, std::int32_t words, std::int32_t snp0,
+                                     std::int32_t snp1, Record* out) const {
     const QtLayout& l = *at<QtLayout>(0);
     const double* critical = at<double>(l.critical);
     int m = 0;
@@ -143,7 +175,7 @@ struct QtEvaluation {
       QtPairSums p;
       pair_sums(l, trait, a, b, words, p);
       QtSums s;
-      design_sums(l, trait, p, at<Wide>(l.yy), at<Wide>(l.cy), at<Wide>(l.cc), s);
+      design_sums(l, trait, snp0, snp1, p, s);
       const QtTest test = qt_fit(s);
       atomicAdd(counters + 4 * trait + static_cast<int>(test.status), 1ull);
       if (test.status != QtStatus::kTest || test.df > l.max_df) continue;

@@ -33,12 +33,16 @@ inline double get_double(const std::uint32_t (&words)[2]) {
 struct QtLayout {
   std::int32_t traits, covariates, samples, words;
   std::int32_t max_df;                  // critical values for 0 .. max_df degrees of freedom
-  std::int32_t unused;
+  std::int32_t rows;                    // SNPs
   double unit[kQtMaxPhenotypes];        // a trait's fixed-point unit: BETA_INT and SE are multiplied by it
   std::uint64_t present;                // traits x words: the samples with a value of the trait
   std::uint64_t y;                      // traits x samples, int32 (0 where missing)
   std::uint64_t c;                      // covariates x samples, int32
   std::uint64_t yy, cy, cc;             // per trait: sum y^2; sum c y (covariates); sum c c (covariates^2), Wide
+  std::uint64_t ty, tc;                 // per trait: sum y; sum c (covariates), int64
+  // Per SNP and trait, over the trait's samples of genotype 1 and of genotype 2: sum y (rows x
+  // traits x 2) and sum c (rows x traits x 2 x covariates), int64.
+  std::uint64_t snp_y, snp_c;
   std::uint64_t critical;               // |T| from which P may reach the cut-off, by df (double)
 };
 

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/worker_pool.h"
+#include "interaction/genotype_masks.h"
 #include "interaction/result_writer.h"
 
 namespace varpair {
@@ -151,6 +153,33 @@ ModelRunData qt_run_data(const RunShape& shape) {
   }
   std::vector<std::int32_t> c_values;
   for (const FixedPoint& f : covariates) c_values.insert(c_values.end(), f.q.begin(), f.q.end());
+  const std::size_t traits = v.traits.size();
+  std::vector<std::int64_t> ty(traits, 0), tc(traits * k, 0);
+  for (std::size_t t = 0; t < traits; ++t)
+    for (std::size_t s = 0; s < samples; ++s) {
+      if ((present[t * words + s / 64] >> (s % 64) & 1) == 0) continue;
+      ty[t] += y[t * samples + s];
+      for (std::size_t c = 0; c < k; ++c) tc[t * k + c] += covariates[c].q[s];
+    }
+  // Each SNP's sums over a trait's samples of genotypes 1 and 2, on the workers (a pass over them all).
+  const MaskStore& masks = *shape.masks;
+  l.rows = masks.rows;
+  const auto rows = static_cast<std::size_t>(masks.rows);
+  std::vector<std::int64_t> snp_y(rows * traits * 2, 0), snp_c(rows * traits * 2 * k, 0);
+  WorkerPool::shared().run(rows, [&](std::size_t r) {
+    for (std::size_t t = 0; t < traits; ++t)
+      for (std::size_t i = 0; i < 2; ++i) {
+        const std::uint64_t* mask = masks.mask(static_cast<int>(1 + i), static_cast<std::int32_t>(r));
+        std::int64_t& sum_y = snp_y[(r * traits + t) * 2 + i];
+        std::int64_t* sum_c = snp_c.data() + ((r * traits + t) * 2 + i) * k;
+        for (std::size_t w = 0; w < words; ++w)
+          for (std::uint64_t bits = mask[w] & present[t * words + w]; bits != 0; bits &= bits - 1) {
+            const std::size_t s = w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits));
+            sum_y += y[t * samples + s];
+            for (std::size_t c = 0; c < k; ++c) sum_c[c] += covariates[c].q[s];
+          }
+      }
+  });
   // |T| at which P reaches the cut-off, for every degrees of freedom a test can have.
   l.max_df = shape.cases;
   std::vector<double> critical(static_cast<std::size_t>(l.max_df) + 1, 0.0);
@@ -166,6 +195,10 @@ ModelRunData qt_run_data(const RunShape& shape) {
   l.yy = append(bytes, yy.data(), yy.size());
   l.cy = append(bytes, cy.data(), cy.size());
   l.cc = append(bytes, cc.data(), cc.size());
+  l.ty = append(bytes, ty.data(), ty.size());
+  l.tc = append(bytes, tc.data(), tc.size());
+  l.snp_y = append(bytes, snp_y.data(), snp_y.size());
+  l.snp_c = append(bytes, snp_c.data(), snp_c.size());
   l.critical = append(bytes, critical.data(), critical.size());
   std::memcpy(bytes.data(), &l, sizeof l);
   run.counters = 4 * v.traits.size();
