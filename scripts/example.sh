@@ -35,6 +35,10 @@ run boost_interaction -file0 examples/cc.bed -o "$out/boost.txt" -alpha_cut 0.00
 # Confounding by ancestry: examples/strat has two subpopulations (the second with 3x the case rate
 # and other allele frequencies at SNPs 7, 27, ..., 187); -covar refits each record with PC1, AGE, SEX.
 run genotype_interaction -file0 examples/strat.bed -o "$out/strat.txt" -covar examples/strat.covar
+# Quantitative traits: three traits of examples/qt in one pass, adjusted for PC1 and AGE (the traits
+# rise with PC1, and SNPs 7, 17, ... differ in frequency between the two ancestry groups); unadjusted too.
+run qt_interaction -file0 examples/qt.bed -pheno examples/qt.pheno -covar examples/qt.covar -o "$out/qt.txt"
+run qt_interaction -file0 examples/qt.bed -pheno examples/qt.pheno -o "$out/qt.unadjusted.txt"
 # The same genotypes as PLINK filesets: chromosome 1 against chromosome 2 of one fileset, and cases
 # and controls of one fileset told apart by the .fam phenotype. The outputs name the variants.
 run interChromLDr2 -file0 examples/ld.bed -chr0 1 -file1 examples/ld.bed -chr1 2 -o "$out/r2.fileset.txt" -r2_cut 0.5
@@ -70,6 +74,11 @@ NR > 1 {
   printf "  the planted pairs stay strong.\n"
 }' "$out/strat.txt"
 echo
+echo "Quantitative traits ($out/qt.txt, planted: SNPs 20 x 120 in Q1, 50 x 150 in Q2; Q3 has none):"
+tail -n +2 "$out/qt.txt"
+echo "  without the covariates ($out/qt.unadjusted.txt): $(tail -n +2 "$out/qt.unadjusted.txt" | wc -l) tests reach p <= 1e-05:"
+tail -n +2 "$out/qt.unadjusted.txt" | cut -f1-3,8
+echo
 echo "From the PLINK filesets, with variant IDs ($out/r2.fileset.txt, $out/genotype.fileset.txt):"
 tail -n +2 "$out/r2.fileset.txt" | head -n 3
 awk -F'\t' '($2 == 20 && $3 == 120)' "$out/genotype.fileset.txt"
@@ -81,6 +90,7 @@ python3 scripts/plot.py ld "$out/dprime.txt" -o "$out/dprime_map.png"
 python3 scripts/plot.py interaction "$out/genotype.fileset.txt" -o "$out/genotype_pairs.png"
 python3 scripts/plot.py interaction "$out/boost.txt" -o "$out/boost_pairs.png"
 python3 scripts/plot.py interaction "$out/strat.txt" --adjusted -o "$out/strat_adjusted.png"
+python3 scripts/plot.py interaction "$out/qt.unadjusted.txt" -o "$out/qt_pairs.png"
 echo "  the D' map shows the two planted blocks (file0 60-79 x file1 20-39, file0 20-29 x file1 80-89);"
 echo "  the interaction panels name the planted pairs (t0_snp20 x t0_snp120, ...)"
 echo

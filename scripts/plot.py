@@ -150,12 +150,17 @@ def plot_ld(output_path, output):
 def interaction_columns(path, adjusted):
     """Where a table's label (None: one panel, "BOOST"), SNPs and p-value are: the 2x2 models' tables
     (Genotype_Label or Model, SNP0, SNP1, ..., chi_pvalue, then adj_pvalue with -covar) or
-    boost_interaction's (SNP0 SNP1 STAT DF P, then adj_P)."""
+    boost_interaction's (SNP0 SNP1 STAT DF P, then adj_P) or qt_interaction's (PHENO SNP0 SNP1 N ... P: a panel a
+    trait)."""
     header = first_line(path).split("\t")
     if header[:1] in (["Genotype_Label"], ["Model"]) and header[1:3] == ["SNP0", "SNP1"]:
         at, p = (0, 1, 2), ("adj_pvalue" if adjusted else "chi_pvalue")
     elif header[:5] == ["SNP0", "SNP1", "STAT", "DF", "P"]:
         at, p = (None, 0, 1), ("adj_P" if adjusted else "P")
+    elif header[:8] == ["PHENO", "SNP0", "SNP1", "N", "BETA_INT", "SE", "T_STAT", "P"]:
+        if adjusted:
+            raise WrongInput("%s: qt_interaction's P is adjusted for its covariates already; drop --adjusted" % path)
+        at, p = (0, 1, 2), "P"
     else:
         raise WrongInput("%s is not an interaction result table" % path)
     if p not in header:

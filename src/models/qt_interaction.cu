@@ -11,6 +11,8 @@ __constant__ unsigned int qt_d_control_columns;
 __constant__ unsigned int qt_d_case_columns;
 __constant__ float qt_d_chisq_threshold;
 __constant__ float qt_d_or_threshold;
+
+constexpr const char* kSideOutputs[] = {varpair::kSummarySuffix};
 }  // namespace
 
 namespace varpair {
@@ -36,7 +38,8 @@ struct QtEvaluation {
   static constexpr int kRecords = kQtMaxPhenotypes;
   static constexpr bool kReadsMasks = true;
   const std::uint8_t* data;
-  unsigned long long* counters;  // per trait: tests, singular designs, collinear interactions, too few
+  // Per trait: tests, singular designs, collinear interactions, too few; then per SNP and trait: tests.
+  unsigned long long* counters;
 
   template <class T>
   __host__ __device__ const T* at(std::uint64_t offset) const {
@@ -166,7 +169,8 @@ struct QtEvaluation {
     }
   }
 
-  __host__ __device__ int operator()(const ClassMasks& a, const ClassMasks& b, std::int32_t words, std::int32_t snp0,
+  // On the device only: the counters are atomic additions.
+  __device__ int operator()(const ClassMasks& a, const ClassMasks& b, std::int32_t words, std::int32_t snp0,
                                      std::int32_t snp1, Record* out) const {
     const QtLayout& l = *at<QtLayout>(0);
     const double* critical = at<double>(l.critical);
@@ -178,6 +182,11 @@ struct QtEvaluation {
       design_sums(l, trait, snp0, snp1, p, s);
       const QtTest test = qt_fit(s);
       atomicAdd(counters + 4 * trait + static_cast<int>(test.status), 1ull);
+      if (test.status == QtStatus::kTest) {  // the summary's tests of each SNP
+        unsigned long long* by_snp = counters + 4 * l.traits + trait;
+        atomicAdd(by_snp + static_cast<std::size_t>(snp0) * l.traits, 1ull);
+        atomicAdd(by_snp + static_cast<std::size_t>(snp1) * l.traits, 1ull);
+      }
       if (test.status != QtStatus::kTest || test.df > l.max_df) continue;
       // The table decides by P; a hair below the critical value still goes, for its rounding.
       if (!(std::fabs(test.t) >= critical[test.df] * (1.0 - 1e-9))) continue;
@@ -205,6 +214,7 @@ const InteractionModel& qt_interaction_model() {
   ModelParts parts{&set_model_constant<qt_d_control_columns, qt_d_case_columns, qt_d_chisq_threshold, qt_d_or_threshold>,
                    &make_qt_table};
   parts.run_data = &qt_run_data;
+  parts.side_outputs = kSideOutputs;
   return model_of<QtEvaluation, qt_within_group_kernel, qt_between_groups_kernel>(parts);
 }
 

@@ -4,12 +4,18 @@
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 
+#include "common/output_names.h"
 #include "common/worker_pool.h"
 #include "interaction/genotype_masks.h"
 #include "interaction/result_writer.h"
 
 namespace varpair {
+
+const char* const kQtSummaryHeader = "PHENO\tSNP\tID\tN_TOT\tN_SIG\tBEST_SNP\tBEST_ID\tBEST_T\tBEST_P";
 
 double student_t_p(double t, std::int32_t df) { return 2.0 * gsl_cdf_tdist_Q(std::fabs(t), df); }
 
@@ -20,6 +26,79 @@ bool QtFormat::keep(const Found& found, Stored& stored) const {
   stored = QtRecord{found.snp0, found.snp1, found.label, found.n, found.df, 0, get_double(found.beta),
                     get_double(found.se), t, p};
   return true;
+}
+
+// The best partner: the smaller P, then (where P underflows alike) the larger |T|, then the lower
+// SNP, so that any order of the records (a run's, a merge's) gives the same.
+void QtFormat::note_partner(std::int32_t snp, std::int32_t partner, const QtRecord& r) {
+  if (snp < 0 || snp >= rows_ || r.label < 0 || static_cast<std::size_t>(r.label) >= traits_.size()) return;
+  Partners& mine = partners_[static_cast<std::size_t>(r.label) * static_cast<std::size_t>(rows_) +
+                             static_cast<std::size_t>(snp)];
+  ++mine.reported;
+  const bool better = mine.best < 0 || r.p < mine.p ||
+                      (r.p == mine.p && (std::fabs(r.t) > std::fabs(mine.t) ||
+                                         (std::fabs(r.t) == std::fabs(mine.t) && partner < mine.best)));
+  if (better) {
+    mine.best = partner;
+    mine.t = r.t;
+    mine.p = r.p;
+  }
+}
+
+void QtFormat::on_kept(const Stored& r) {
+  note_partner(r.snp0, r.snp1, r);
+  note_partner(r.snp1, r.snp0, r);
+}
+
+bool QtFormat::write_summary(const std::vector<std::uint64_t>& tests, const TableSetup& setup) const {
+  std::ostream& out = *setup.side.at(0);
+  out << kQtSummaryHeader << '\n';
+  const auto id = [&](std::int32_t snp) -> const std::string& {
+    static const std::string none = ".";
+    return setup.ids != nullptr ? (*setup.ids)[static_cast<std::size_t>(snp)] : none;
+  };
+  const auto rows = static_cast<std::size_t>(rows_);
+  for (std::size_t t = 0; t < traits_.size(); ++t)
+    for (std::size_t snp = 0; snp < rows; ++snp) {
+      const Partners& p = partners_[t * rows + snp];
+      out << traits_[t] << '\t' << snp << '\t' << id(static_cast<std::int32_t>(snp)) << '\t' << tests[t * rows + snp]
+          << '\t' << p.reported << '\t';
+      if (p.best < 0) {
+        out << "NA\tNA\tNA\tNA\n";
+        continue;
+      }
+      out << p.best << '\t' << id(p.best) << '\t';
+      put_number(out, p.t);
+      out << '\t';
+      put_number(out, p.p);
+      out << '\n';
+    }
+  out.flush();
+  return out.good();
+}
+
+void QtFormat::end_merge(const std::vector<std::string>& shard_outputs, std::int32_t, const TableSetup& setup,
+                         RunLog&) {
+  const auto rows = static_cast<std::size_t>(rows_);
+  std::vector<std::uint64_t> tests(traits_.size() * rows, 0);
+  for (const std::string& shard : shard_outputs) {
+    const std::string path = side_output_path(shard, kSummarySuffix);
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    if (!std::getline(in, line) || line != kQtSummaryHeader)
+      throw std::runtime_error(path + " is missing or not a qt_interaction summary");
+    for (std::size_t k = 0; k < tests.size(); ++k) {
+      std::istringstream fields(std::getline(in, line) ? line : std::string());
+      std::string trait, snp, id;
+      std::uint64_t n = 0;
+      if (!(fields >> trait >> snp >> id >> n) || trait != traits_[k / rows] || snp != std::to_string(k % rows))
+        throw std::runtime_error(path + " line " + std::to_string(k + 2) + " is not SNP " + std::to_string(k % rows) +
+                                 " of " + traits_[k / rows]);
+      tests[k] += n;
+    }
+    if (std::getline(in, line)) throw std::runtime_error(path + " holds more lines than the run's SNPs and traits");
+  }
+  if (!write_summary(tests, setup)) throw std::runtime_error("could not write the summary");
 }
 
 void QtFormat::write_header(std::ostream& out, const char* header, bool ids) const {
@@ -38,7 +117,7 @@ void QtFormat::write_line(std::ostream& out, const Stored& r, const std::vector<
   out << '\n';
 }
 
-bool QtFormat::end_run(const PairShare&, const std::vector<std::uint32_t>&, const TableSetup&, RunLog& log) {
+bool QtFormat::end_run(const PairShare&, const std::vector<std::uint32_t>&, const TableSetup& setup, RunLog& log) {
   for (std::size_t t = 0; t < traits_.size() && 4 * t + 3 < counters_.size(); ++t) {
     const std::uint64_t* c = &counters_[4 * t];
     log << "Tests of " << traits_[t] << ": " << c[0] << " (a Bonferroni correction divides by this)" << eol;
@@ -47,11 +126,18 @@ bool QtFormat::end_run(const PairShare&, const std::vector<std::uint32_t>&, cons
           << "covariate constant over the samples), " << c[2] << " whose interaction term's variance inflation "
           << "exceeds " << kQtMaxVif << ", " << c[3] << " with too few samples" << eol;
   }
-  return true;
+  const std::size_t first = 4 * traits_.size();
+  if (counters_.size() != first + traits_.size() * static_cast<std::size_t>(rows_)) return false;
+  // The kernels count by SNP, then trait; the summary lists by trait, then SNP.
+  std::vector<std::uint64_t> tests(traits_.size() * static_cast<std::size_t>(rows_));
+  for (std::size_t snp = 0; snp < static_cast<std::size_t>(rows_); ++snp)
+    for (std::size_t t = 0; t < traits_.size(); ++t)
+      tests[t * static_cast<std::size_t>(rows_) + snp] = counters_[first + snp * traits_.size() + t];
+  return write_summary(tests, setup);
 }
 
 std::unique_ptr<RecordTable> make_qt_table(const TableSetup& setup) {
-  return std::make_unique<SortedTable<QtFormat>>(setup, QtFormat(setup.alpha, setup.labels));
+  return std::make_unique<SortedTable<QtFormat>>(setup, QtFormat(setup.alpha, setup.labels, setup.rows));
 }
 
 namespace {
@@ -201,7 +287,7 @@ ModelRunData qt_run_data(const RunShape& shape) {
   l.snp_c = append(bytes, snp_c.data(), snp_c.size());
   l.critical = append(bytes, critical.data(), critical.size());
   std::memcpy(bytes.data(), &l, sizeof l);
-  run.counters = 4 * v.traits.size();
+  run.counters = 4 * v.traits.size() + rows * v.traits.size();
   return run;
 }
 

@@ -20,29 +20,50 @@ struct QtRecord {
 };
 static_assert(sizeof(QtRecord) == 56, "a stored record is 56 bytes");
 
+// The table, and beside it the per-SNP summary (OUT.summary): for each trait and SNP, the tests it
+// took part in, its reported partners and the best of them.
 class QtFormat {
  public:
   using Found = QtFound;
   using Stored = QtRecord;
   static constexpr bool kCostlyKeep = false;
 
-  QtFormat(double alpha, std::vector<std::string> traits) : alpha_(alpha), traits_(std::move(traits)) {}
+  QtFormat(double alpha, std::vector<std::string> traits, std::int32_t rows)
+      : alpha_(alpha), traits_(std::move(traits)), rows_(rows > 0 ? rows : 0),
+        partners_(traits_.size() * static_cast<std::size_t>(rows_)) {}
 
   void on_found(std::uint64_t) {}
   bool keep(const Found& found, Stored& stored) const;
-  void on_kept(const Stored&) {}
+  void on_kept(const Stored& r);
   void write_header(std::ostream& out, const char* header, bool ids) const;
   void write_line(std::ostream& out, const Stored& r, const std::vector<std::string>* ids) const;
   // The kernels' counts per trait: tests and pairs that were not tests, by why.
   void note_counters(const std::vector<std::uint64_t>& counters) { counters_ = counters; }
-  bool end_run(const PairShare&, const std::vector<std::uint32_t>&, const TableSetup&, RunLog& log);
-  void end_merge(const std::vector<std::string>&, std::int32_t, const TableSetup&, RunLog&) {}
+  bool end_run(const PairShare&, const std::vector<std::uint32_t>&, const TableSetup& setup, RunLog& log);
+  // The summary of a merge: tests summed over the shards' summaries, partners from the records.
+  void end_merge(const std::vector<std::string>& shard_outputs, std::int32_t rows, const TableSetup& setup,
+                 RunLog& log);
 
  private:
+  struct Partners {
+    std::uint64_t reported = 0;
+    std::int32_t best = -1;  // none yet
+    double t = 0.0;
+    double p = 0.0;
+  };
+  void note_partner(std::int32_t snp, std::int32_t partner, const QtRecord& r);
+  // `tests`: trait x SNP.
+  bool write_summary(const std::vector<std::uint64_t>& tests, const TableSetup& setup) const;
+
   double alpha_;
   std::vector<std::string> traits_;
+  std::int32_t rows_;
+  std::vector<Partners> partners_;  // trait x SNP
   std::vector<std::uint64_t> counters_;
 };
+
+// The header of the per-SNP summary.
+extern const char* const kQtSummaryHeader;
 
 std::unique_ptr<RecordTable> make_qt_table(const TableSetup& setup);
 

@@ -97,7 +97,17 @@ class QtInteraction(unittest.TestCase):
         self.run_ok(*options, "-o", one)
         with open(one) as f:
             whole = f.read()
+        with open(one + ".summary") as f:
+            summary = f.read()
         self.assertGreater(whole.count("\n"), 200)
+        # The summary's tests per trait count each test at both its SNPs, as the log counts them once.
+        with open(os.path.join(self.d, "one.log"), encoding="utf-8-sig") as f:
+            log = f.read()
+        for trait in ("Q1", "Q2"):
+            tests = int(log.split("Tests of %s: " % trait)[1].split()[0])
+            rows = [line.split("\t") for line in summary.splitlines()[1:] if line.startswith(trait + "\t")]
+            self.assertEqual(sum(int(r[3]) for r in rows), 2 * tests, trait)
+            self.assertEqual(sum(int(r[4]) for r in rows), 2 * whole.count("\n" + trait + "\t"), trait)
         for n in (1, 2, 3):
             out = os.path.join(self.d, "s%d" % n, "out.txt")
             os.makedirs(os.path.dirname(out))
@@ -107,6 +117,8 @@ class QtInteraction(unittest.TestCase):
             self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
             with open(out) as f:
                 self.assertEqual(f.read(), whole, n)
+            with open(out + ".summary") as f:
+                self.assertEqual(f.read(), summary, n)
 
     def test_bad_inputs_are_refused_and_an_earlier_output_kept(self):
         with open(FIXTURE + ".fam") as f:
