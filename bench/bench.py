@@ -297,6 +297,73 @@ def bench_refit(cache, repeats, work):
             "|" + "---|" * 7] + rows
 
 
+def trait_file(prefix, traits):
+    """PREFIX.qtT: `traits` standard normal traits for every sample of the fileset (seeded, none missing)."""
+    path = "%s.qt%d" % (prefix, traits)
+    if not os.path.exists(path):
+        import random
+        rng = random.Random(100 + traits)
+        with open(prefix + ".fam") as fam, open(path, "w") as out:
+            out.write("FID IID " + " ".join("Q%d" % k for k in range(1, traits + 1)) + "\n")
+            for line in fam:
+                f = line.split()
+                out.write("%s %s %s\n" % (f[0], f[1], " ".join("%.5f" % rng.gauss(0, 1) for _ in range(traits))))
+    return path
+
+
+def check_qt(ours_path, peer_path, alpha):
+    """qt_interaction's pairs of trait Q1 against the peer's QT listing: BETA_INT within 1e-5 and T_STAT^2
+    within 2.5e-5 of STAT for every pair both list; a pair on one side only must lie near the cut-off
+    (within a factor 1.2), where the peer's normal P and varpair's Student t P part. Returns "N equal";
+    stops the harness on a difference."""
+    ours = {}
+    with open(ours_path) as f:
+        for r in (line.split("\t") for line in list(f)[1:]):
+            if r[0] == "Q1":
+                ours[(int(r[1]), int(r[2]))] = (float(r[4]), float(r[6]), float(r[7]))
+    peer = {}
+    with open(peer_path) as f:
+        for r in (line.split() for line in list(f)[1:]):
+            if r[4] != "nan":
+                peer[(int(r[1].split("snp")[1]), int(r[3].split("snp")[1]))] = (float(r[4]), float(r[5]), float(r[6]))
+    close = lambda x, y, rel: abs(x - y) <= rel * max(abs(x), abs(y)) + 1e-9
+    wrong = [k for k in ours.keys() & peer.keys()
+             if not close(ours[k][0], peer[k][0], 1e-5) or not close(ours[k][1] ** 2, peer[k][1], 2.5e-5)]
+    wrong += [k for k in ours.keys() ^ peer.keys() if not alpha / 1.2 <= (ours[k] if k in ours else peer[k])[2] <= alpha * 1.2]
+    if wrong:
+        sys.exit("qt_interaction differs from the peer's listing at %s: %s" % (ours_path, sorted(wrong)[:10]))
+    return "%d equal" % len(ours.keys() & peer.keys())
+
+
+def bench_qt(sizes, cache, repeats, threads, work):
+    """qt_interaction on the interaction grid's filesets with one trait, with one trait and 10 covariates,
+    and with 10 traits, against PLINK 1.9's QT --epistasis of the one trait (no covariates), pairs checked."""
+    rows = []
+    for name in sizes:
+        kind, _, pairs = SIZES[name]
+        if kind != "cc":
+            continue
+        prefix = ensure_data(name, cache)
+        print("qt %s ..." % name, flush=True)
+        one, ten, covar = trait_file(prefix, 1), trait_file(prefix, 10), covariate_file(prefix, 10)
+        runs = {}
+        for label, extra in (("1", ["-pheno", one]), ("cov", ["-pheno", one, "-covar", covar]),
+                             ("10", ["-pheno", ten])):
+            argv = [VARPAIR, "qt_interaction", "-file0", prefix + ".bed", "-alpha_cut", PEER_EPI1, "-o",
+                    os.path.join(work, "qt-%s.txt" % label)] + extra
+            runs[label] = statistics.median(run_timed(argv, work)[0] for _ in range(repeats))
+        peer = statistics.median(run_timed([ensure_peer(), "--bfile", prefix, "--pheno", one, "--threads", str(threads),
+                                            "--allow-no-sex", "--keep-allele-order", "--epistasis", "--epi1",
+                                            PEER_EPI1, "--out", os.path.join(work, "peer")], work)[0]
+                                 for _ in range(repeats))
+        check = check_qt(os.path.join(work, "qt-1.txt"), os.path.join(work, "peer.epi.qt"), float(PEER_EPI1))
+        rows.append("| %s | %d | %.2f | %.2f | %.2fx | %.2f | %.2fx | %.2f | %.1fx | %s |" % (
+            name, pairs, peer, runs["1"], peer / runs["1"], runs["cov"], peer / runs["cov"], runs["10"],
+            runs["10"] / runs["1"], check))
+    return ["| size | pairs | PLINK QT s | qt_interaction s | ratio (target 5x) | 10 covariates s | ratio (target 1x) "
+            "| 10 traits s | 10 traits / 1 | PLINK's pairs |", "|" + "---|" * 10] + rows
+
+
 def bench_shards(name, prefix, repeats, work, counts):
     """Each shard's wall time against 1/N of the whole run's, for the size's first command."""
     kind, _, pairs = SIZES[name]
@@ -384,6 +451,8 @@ def main():
                         "missing), e.g. a build with -DVARPAIR_DISABLED_TARGETS='HWY_AVX3|HWY_AVX3_DL'")
     parser.add_argument("--refit", action="store_true",
                         help="also time the covariate refit (5000 samples, 10 covariates)")
+    parser.add_argument("--qt", action="store_true",
+                        help="also time qt_interaction on the interaction sizes against PLINK 1.9's QT --epistasis")
     args = parser.parse_args()
     sizes = list(dict.fromkeys(n for s in args.sizes.split(",") if s for n in GROUPS.get(s, [s])))  # once each
     for s in sizes:
@@ -409,6 +478,7 @@ def main():
             if shard_counts:
                 print("sharding %s ..." % name, flush=True)
                 shard_rows += bench_shards(name, prefix, args.repeats, work, shard_counts)
+        qt_rows = bench_qt(sizes, args.cache, args.repeats, threads, work) if args.qt else []
         refit_rows = []
         if args.refit:
             print("refitting ...", flush=True)
@@ -427,6 +497,9 @@ def main():
         "Machine: " + machine(), "Backend: " + (", ".join(sorted(BACKENDS)) or "-"), "", table(rows)] + summary(rows) +
         (["", "Shards (-parallel K N, wall time of each shard; the first command of each size):", "",
           shard_table(shard_rows)] if shard_rows else []) +
+        (["", "Quantitative traits (qt_interaction -alpha_cut %s on the fileset with a -pheno of standard normal "
+              "traits; PLINK 1.9 --epistasis --epi1 %s on the same trait, no covariates, same threads):" %
+          (PEER_EPI1, PEER_EPI1), ""] + qt_rows if qt_rows else []) +
         (["", "Covariate refit (-covar with 10 covariates, 2500 + 2500 samples; target: 1,000 records a second, "
               "and at most 10 % longer with a few hundred records):", ""] + refit_rows if refit_rows else []))
     print()

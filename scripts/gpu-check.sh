@@ -82,6 +82,8 @@ run() {
   cp examples/*.txt "$data/"
   $sim ld --rows0 3000 --rows1 2000 --samples 4000 --seed 5 --missing 0.002 --out "$data/mld" >/dev/null
   $sim cc --snps 6000 --cases 2000 --controls 2500 --seed 5 --missing 0.002 --out "$data/mcc" >/dev/null
+  $sim qt --snps 4000 --samples 4000 --seed 5 --missing 0.002 --phenotypes 3 --covariates 2 --out "$data/mqt" \
+    --plink >/dev/null
 
   echo "== every command with both builds"
   local flavour set
@@ -103,6 +105,16 @@ run() {
       done
       run_command build-gc-$flavour "$o" boost_interaction $f -o "$o/boost_interaction.txt" -alpha_cut 0.001
     done
+    # Quantitative traits: three traits with covariates on the example and on medium data, and every
+    # pair of PLINK's fixture.
+    for set in examples/qt $data/mqt; do
+      local o=$out/$flavour/$(basename "$set")
+      run_command build-gc-$flavour "$o" qt_interaction -file0 "$set.bed" -pheno "$set.pheno" -covar "$set.covar" \
+        -o "$o/qt_interaction.txt" -alpha_cut 0.001
+    done
+    run_command build-gc-$flavour "$out/$flavour/qtfixture" qt_interaction -file0 tests/data/qt/fixture.bed \
+      -pheno tests/data/qt/fixture.pheno -covar tests/data/qt/fixture.covar -o "$out/$flavour/qtfixture/qt.txt" \
+      -alpha_cut 1
     # BOOST on PLINK's fixture at cut-off 1: every pair's screen passes and every pair is fitted.
     run_command build-gc-$flavour "$out/$flavour/fixture" boost_interaction -file0 tests/data/boost/fixture.bed \
       -o "$out/$flavour/fixture/boost.txt" -alpha_cut 1
@@ -128,6 +140,13 @@ run() {
   compare "fixture boost_interaction summary" "$out/host/fixture/boost.txt.summary" \
     "$out/cuda/fixture/boost.txt.summary" bytes
 
+  for set in qt mqt qtfixture; do
+    local table=$out/host/$set/qt_interaction.txt
+    [ "$set" = qtfixture ] && table=$out/host/$set/qt.txt
+    compare "$set qt_interaction" "$table" "${table/host/cuda}" bytes
+    compare "$set qt_interaction summary" "$table.summary" "${table/host/cuda}.summary" bytes
+  done
+
   echo "== compute-sanitizer on small cases"
   local s=$out/sanitizer
   mkdir -p "$s"
@@ -137,7 +156,8 @@ run() {
       "genotype_interaction -file0 $data/cc.cases.txt -file1 $data/cc.controls.txt -o $s/gi.txt" \
       "mdr_interaction -file0 $data/cc.cases.txt -file1 $data/cc.controls.txt -o $s/mdr.txt" \
       "domrec_interaction -file0 $data/cc.cases.txt -file1 $data/cc.controls.txt -o $s/dr.txt" \
-      "boost_interaction -file0 $data/cc.cases.txt -file1 $data/cc.controls.txt -o $s/boost.txt -alpha_cut 0.01"; do
+      "boost_interaction -file0 $data/cc.cases.txt -file1 $data/cc.controls.txt -o $s/boost.txt -alpha_cut 0.01" \
+      "qt_interaction -file0 tests/data/qt/fixture.bed -pheno tests/data/qt/fixture.pheno -covar tests/data/qt/fixture.covar -o $s/qt.txt"; do
       local name=${args%% *}
       if compute-sanitizer --tool "$tool" --error-exitcode 9 build-gc-cuda/src/varpair $args >"$s/$name.$tool" 2>&1; then
         echo "| compute-sanitizer $tool $name | clean |" >>"$report.compare"
@@ -150,10 +170,12 @@ run() {
 
   echo "== GPU timings (medium data)"
   : >"$report.timing"
-  for c in interChromLDr2 interChromLDdprime genotype_interaction mdr_interaction domrec_interaction boost_interaction; do
+  for c in interChromLDr2 interChromLDdprime genotype_interaction mdr_interaction domrec_interaction boost_interaction \
+    qt_interaction; do
     local log set pairs total compute
     case $c in
       interChromLD*) set=mld pairs=$((3000 * 2000)) ;;
+      qt_interaction) set=mqt pairs=$((4000 * 3999 / 2)) ;;
       *) set=mcc pairs=$((6000 * 5999 / 2)) ;;
     esac
     log=$out/cuda/$set/$c.console
