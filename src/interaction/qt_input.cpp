@@ -1,12 +1,15 @@
 #include "interaction/qt_input.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <iomanip>
 #include <limits>
 #include <optional>
 
 #include "common/covariates.h"
+#include "common/mapped_file.h"
 #include "common/errors.h"
 #include "common/genotype_source.h"
 #include "common/table_scan.h"
@@ -52,9 +55,7 @@ class QtReader {
   void read() {
     log_ << "Reading genotypes (file0): " << s_.case_path << eol;
     const GenotypePath path = classify_genotype_path(s_.case_path);
-    if (path.format == GenotypeFormat::kText)
-      throw InputError(s_.case_path + ": qt_interaction reads a PLINK fileset or a VCF/BCF, whose sample IDs match "
-                                      "the traits to the genotypes");
+    if (path.format == GenotypeFormat::kText) return read_text_table();
     const auto source = GenotypeSource::open(s_.case_path);
     std::vector<std::vector<double>> traits;  // trait x sample of the source
     if (!s_.phenotype_path.empty()) {
@@ -135,6 +136,57 @@ class QtReader {
   }
 
  private:
+  // A text table carries no sample IDs: its trait comes from -pheno, one value a line in the
+  // table's sample order.
+  void read_text_table() {
+    if (s_.phenotype_path.empty())
+      throw InputError(s_.case_path + ": a text table carries no phenotypes; give them with -pheno FILE, one value "
+                                      "a line in the table's sample order");
+    if (!s_.phenotype_names.empty())
+      throw InputError(s_.phenotype_path + ": with a text table -pheno is one value a line, without names: "
+                                           "-pheno_name does not apply");
+    MappedFile file(s_.case_path);
+    check_text_table(file.data(), file.size(), s_.case_path);
+    in_.cases = build_genotype_masks(file);
+    require_genotypes(TableShape{in_.cases.rows, in_.cases.samples, {}}, s_.case_path);
+    in_.controls.rows = 0;
+    std::ifstream pheno(s_.phenotype_path);
+    if (!pheno.is_open()) throw InputError("cannot read " + s_.phenotype_path + reason(errno));
+    std::vector<double> trait;
+    std::string line;
+    for (std::size_t number = 1; std::getline(pheno, line); ++number) {
+      const std::size_t first = line.find_first_not_of(" \t\r");
+      const std::size_t last = line.find_last_not_of(" \t\r");
+      const std::string value = first == std::string::npos ? "" : line.substr(first, last + 1 - first);
+      if (value == "NA" || value == "-9" || value == ".") {
+        trait.push_back(kMissing);
+        continue;
+      }
+      char* end = nullptr;
+      const double v = std::strtod(value.c_str(), &end);
+      if (value.empty() || *end != '\0' || !std::isfinite(v) || value.find_first_of("xXnN") != std::string::npos)
+        throw InputError(s_.phenotype_path + ": line " + std::to_string(number) + ": '" + value +
+                         "' is not a number (NA, . and -9 are missing values; one value a line for a text table)");
+      trait.push_back(v);
+    }
+    if (trait.size() != static_cast<std::size_t>(in_.cases.samples))
+      throw InputError(s_.phenotype_path + " holds " + std::to_string(trait.size()) + " values, " + s_.case_path +
+                       " " + std::to_string(in_.cases.samples) + " samples: a text table's traits are one value a "
+                       "line, in its sample order");
+    std::size_t n = 0;
+    for (const double v : trait) n += !std::isnan(v);
+    log_ << "Trait PHENO: " << n << " samples with a value" << eol;
+    if (n <= 4)
+      throw InputError("the trait PHENO has " + std::to_string(n) + " samples with a value, too few for a fit of 4 "
+                       "parameters");
+    const std::string warning =
+        check_calls(genotyped_calls(in_.cases), in_.cases.rows, in_.cases.samples, s_.case_path);
+    log_ << "Genotypes: " << in_.cases.rows << " SNPs, " << in_.cases.samples << " samples used" << eol;
+    if (!warning.empty()) log_ << warning << eol;
+    values_.trait_names = {"PHENO"};
+    values_.traits = {std::move(trait)};
+  }
+
   const InteractionSettings& s_;
   RunLog& log_;
   CaseControlInput& in_;

@@ -1,6 +1,7 @@
 // The inputs of a quantitative run (qt_interaction): the genotypes of one fileset or VCF, the traits
 // (the .fam's sixth column, or the columns of -pheno), the covariates (-covar), matched by sample
-// ID. The samples used are those with every covariate and at least one trait value.
+// ID; the samples used are those with every covariate and at least one trait value. Or a text
+// table with its one trait in -pheno, one value a line in the table's sample order.
 #pragma once
 
 #include "common/clock.h"

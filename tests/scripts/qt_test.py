@@ -90,6 +90,26 @@ class QtInteraction(unittest.TestCase):
                     self.assertTrue(close(float(mine[column]), float(value)), (key, column, mine[column], value))
         self.assertEqual(len(ours), expected)
 
+    def test_a_text_table_with_one_value_a_line_gives_the_filesets_numbers(self):
+        with open(FIXTURE + ".fam") as f:
+            fam = [line.split() for line in f]
+        with open(FIXTURE + ".bed", "rb") as f:
+            bed = f.read()[3:]
+        stride = (len(fam) + 3) // 4
+        table, pheno = os.path.join(self.d, "g.txt"), os.path.join(self.d, "g.pheno")
+        with open(table, "w") as f:
+            for v in range(len(bed) // stride):
+                codes = ((bed[v * stride + s // 4] >> (2 * (s % 4))) & 3 for s in range(len(fam)))
+                f.write(" ".join({0: "2", 2: "1", 3: "0", 1: "NA"}[c] for c in codes) + "\n")
+        with open(pheno, "w") as f:
+            f.write("".join(("NA" if s[5] == "-9" else s[5]) + "\n" for s in fam))
+        text, fileset = os.path.join(self.d, "text.txt"), os.path.join(self.d, "fileset.txt")
+        self.run_ok("-file0", table, "-pheno", pheno, "-alpha_cut", "1", "-o", text)
+        self.run_ok("-file0", FIXTURE + ".bed", "-alpha_cut", "1", "-o", fileset)
+        with open(text) as f, open(fileset) as g:
+            self.assertEqual([line.rstrip("\n").split("\t")[:8] for line in f],
+                             [line.rstrip("\n").split("\t")[:8] for line in g])
+
     def test_shards_merge_to_one_run(self):
         options = ["-file0", FIXTURE + ".bed", "-pheno", FIXTURE + ".pheno", "-covar", FIXTURE + ".covar",
                    "-alpha_cut", "0.5"]
