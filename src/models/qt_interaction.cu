@@ -18,14 +18,17 @@ constexpr const char* kSideOutputs[] = {varpair::kSummarySuffix};
 namespace varpair {
 
 // Sums of one trait's test that need the pair. Over the trait's samples: the nine genotype cells'
-// counts; the sums of y and of each covariate over the four cells of genotypes 1 and 2 at both
-// SNPs (those the product AB weighs); and over the samples with a missing call at either SNP, what
+// counts; the sums of y and of each covariate over the cells of genotypes 1 and 2 at SNP0 (those
+// the product AB weighs, with the row sums that give the cell not passed over); and over the samples with a missing call at either SNP, what
 // is taken off the trait's totals and the SNPs' own sums (qt_run_data). Cells with a genotype 0 need
 // no pass over their samples: their sums follow from the totals.
 struct QtPairSums {
   std::int64_t cells[3][3];
-  std::int64_t y[2][2];                     // cells (1 + i, 1 + j)
-  std::int64_t c[2][2][kQtMaxCovariates];
+  // Cells (1 + i, j) of two of SNP1's genotypes: not `derived`, SNP1's commonest, whose cell is the
+  // row's sum less the other two (fewer samples to pass over).
+  int derived;
+  std::int64_t y[2][3];
+  std::int64_t c[2][3][kQtMaxCovariates];
   std::int64_t off_y, off_a_y[2], off_b_y[2];  // missing at either SNP; those of them with genotype 1 + i at a, at b
   std::int64_t off_c[kQtMaxCovariates], off_a_c[2][kQtMaxCovariates], off_b_c[2][kQtMaxCovariates];
   Wide off_yy;
@@ -57,9 +60,11 @@ struct QtEvaluation {
     };
     for (int i = 0; i < 3; ++i)
       for (int j = 0; j < 3; ++j) s.cells[i][j] = 0;
+    s.derived = b.totals[1] >= b.totals[0] && b.totals[1] >= b.totals[2] ? 1 : b.totals[2] >= b.totals[0] ? 2 : 0;
+    const int passed[2] = {s.derived == 0 ? 1 : 0, s.derived == 2 ? 1 : 2};
     for (int i = 0; i < 2; ++i) {
       s.off_a_y[i] = s.off_b_y[i] = 0;
-      for (int j = 0; j < 2; ++j) {
+      for (int j = 0; j < 3; ++j) {
         s.y[i][j] = 0;
         for (int v = 0; v < k; ++v) s.c[i][j][v] = 0;
       }
@@ -79,12 +84,19 @@ struct QtEvaluation {
       for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j) s.cells[i][j] += popcount64(ga[i] & gb[j]);
       for (int i = 0; i < 2; ++i)
-        for (int j = 0; j < 2; ++j)
-          for (std::uint64_t bits = ga[1 + i] & gb[1 + j]; bits != 0; bits &= bits - 1) {
+        for (const int j : passed) {
+          std::uint64_t bits = ga[1 + i] & gb[j];
+          if (k == 0) {  // the common case, without the covariates' loop
+            for (; bits != 0; bits &= bits - 1)
+              s.y[i][j] += y[static_cast<std::size_t>(w) * 64 + static_cast<std::size_t>(ctz64(bits))];
+            continue;
+          }
+          for (; bits != 0; bits &= bits - 1) {
             const std::size_t sample = static_cast<std::size_t>(w) * 64 + static_cast<std::size_t>(ctz64(bits));
             s.y[i][j] += y[sample];
             for (int v = 0; v < k; ++v) s.c[i][j][v] += covariate(v, sample);
           }
+        }
       // The trait's samples with a missing call at either SNP.
       const std::uint64_t at_a = ga[0] | ga[1] | ga[2], at_b = gb[0] | gb[1] | gb[2];
       for (std::uint64_t bits = ok & ~(at_a & at_b); bits != 0; bits &= bits - 1) {
@@ -146,13 +158,18 @@ struct QtEvaluation {
       return snp_c[((static_cast<std::size_t>(snp) * traits + t) * 2 + static_cast<std::size_t>(i)) * kk +
                    static_cast<std::size_t>(v)];
     };
+    // A row's cell not passed over: the row's sum over the test's samples less the other two.
+    const auto cell = [&](const std::int64_t (&row)[3], std::int64_t sum, int j) {
+      return j != p.derived ? row[j] : sum - row[0] - row[1] - row[2];
+    };
     s.y = static_cast<Wide>(at<std::int64_t>(l.ty)[t]) - p.off_y;
     s.yy = at<Wide>(l.yy)[t] - p.off_yy;
     for (int i = 0; i < 2; ++i) {
       const Wide weight = 1 + i;
-      s.xy[a] += weight * (row_y(snp0, i) - p.off_a_y[i]);
+      const std::int64_t row = row_y(snp0, i) - p.off_a_y[i];
+      s.xy[a] += weight * row;
       s.xy[b] += weight * (row_y(snp1, i) - p.off_b_y[i]);
-      for (int j = 0; j < 2; ++j) s.xy[ab] += weight * (1 + j) * static_cast<Wide>(p.y[i][j]);
+      s.xy[ab] += weight * (static_cast<Wide>(cell(p.y[i], row, 1)) + 2 * static_cast<Wide>(cell(p.y[i], row, 2)));
     }
     for (int v = 0; v < k; ++v) {
       s.x[v] = static_cast<Wide>(at<std::int64_t>(l.tc)[t * kk + static_cast<std::size_t>(v)]) - p.off_c[v];
@@ -162,9 +179,11 @@ struct QtEvaluation {
                      p.off_cc[u][v];
       for (int i = 0; i < 2; ++i) {
         const Wide weight = 1 + i;
-        s.xx[v][a] += weight * (row_c(snp0, i, v) - p.off_a_c[i][v]);
+        const std::int64_t row = row_c(snp0, i, v) - p.off_a_c[i][v];
+        const std::int64_t cells[3] = {p.c[i][0][v], p.c[i][1][v], p.c[i][2][v]};
+        s.xx[v][a] += weight * row;
         s.xx[v][b] += weight * (row_c(snp1, i, v) - p.off_b_c[i][v]);
-        for (int j = 0; j < 2; ++j) s.xx[v][ab] += weight * (1 + j) * static_cast<Wide>(p.c[i][j][v]);
+        s.xx[v][ab] += weight * (static_cast<Wide>(cell(cells, row, 1)) + 2 * static_cast<Wide>(cell(cells, row, 2)));
       }
     }
   }

@@ -24,14 +24,15 @@ constexpr double kQtMaxVif = 50.0;
 
 // The sums over one test's samples: the design's columns x (C..., A, B, AB; `columns` of them)
 // and the trait y.
+// Only the first `columns` entries (and of xx, c <= d) are read: a pair's fill leaves the rest.
 struct QtSums {
-  std::int64_t n = 0;
-  int columns = 0;
-  Wide x[kQtMaxColumns] = {};
-  Wide y = 0;
-  Wide xx[kQtMaxColumns][kQtMaxColumns] = {};  // c <= d filled
-  Wide xy[kQtMaxColumns] = {};
-  Wide yy = 0;
+  std::int64_t n;
+  int columns;
+  Wide x[kQtMaxColumns];
+  Wide y;
+  Wide xx[kQtMaxColumns][kQtMaxColumns];
+  Wide xy[kQtMaxColumns];
+  Wide yy;
 };
 
 enum class QtStatus : std::int32_t { kTest = 0, kSingular = 1, kCollinear = 2, kTooFew = 3 };
