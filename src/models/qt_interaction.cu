@@ -24,8 +24,10 @@ namespace varpair {
 // no pass over their samples: their sums follow from the totals.
 struct QtPairSums {
   std::int64_t cells[3][3];
-  // Cells (1 + i, j) of two of SNP1's genotypes: not `derived`, SNP1's commonest, whose cell is the
-  // row's sum less the other two (fewer samples to pass over).
+  // Cells (1 + i, j): genotype 1 + i of the rows' SNP (SNP1 when `swapped`: the SNP with more
+  // samples of genotype 0, so fewer in these rows) and j of the other, for two of its genotypes: not
+  // `derived`, its commonest, whose cell is the row's sum less the other two.
+  bool swapped;
   int derived;
   std::int64_t y[2][3];
   std::int64_t c[2][3][kQtMaxCovariates];
@@ -60,7 +62,9 @@ struct QtEvaluation {
     };
     for (int i = 0; i < 3; ++i)
       for (int j = 0; j < 3; ++j) s.cells[i][j] = 0;
-    s.derived = b.totals[1] >= b.totals[0] && b.totals[1] >= b.totals[2] ? 1 : b.totals[2] >= b.totals[0] ? 2 : 0;
+    s.swapped = b.totals[0] > a.totals[0];
+    const std::int32_t* other = s.swapped ? a.totals : b.totals;
+    s.derived = other[1] >= other[0] && other[1] >= other[2] ? 1 : other[2] >= other[0] ? 2 : 0;
     const int passed[2] = {s.derived == 0 ? 1 : 0, s.derived == 2 ? 1 : 2};
     for (int i = 0; i < 2; ++i) {
       s.off_a_y[i] = s.off_b_y[i] = 0;
@@ -83,9 +87,11 @@ struct QtEvaluation {
       const std::uint64_t gb[3] = {b.m[0][w] & ok, b.m[1][w] & ok, b.m[2][w] & ok};
       for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j) s.cells[i][j] += popcount64(ga[i] & gb[j]);
+      const std::uint64_t* rows = s.swapped ? gb : ga;
+      const std::uint64_t* columns = s.swapped ? ga : gb;
       for (int i = 0; i < 2; ++i)
         for (const int j : passed) {
-          std::uint64_t bits = ga[1 + i] & gb[j];
+          std::uint64_t bits = rows[1 + i] & columns[j];
           if (k == 0) {  // the common case, without the covariates' loop
             for (; bits != 0; bits &= bits - 1)
               s.y[i][j] += y[static_cast<std::size_t>(w) * 64 + static_cast<std::size_t>(ctz64(bits))];
@@ -166,9 +172,10 @@ struct QtEvaluation {
     s.yy = at<Wide>(l.yy)[t] - p.off_yy;
     for (int i = 0; i < 2; ++i) {
       const Wide weight = 1 + i;
-      const std::int64_t row = row_y(snp0, i) - p.off_a_y[i];
-      s.xy[a] += weight * row;
-      s.xy[b] += weight * (row_y(snp1, i) - p.off_b_y[i]);
+      const std::int64_t at_a = row_y(snp0, i) - p.off_a_y[i], at_b = row_y(snp1, i) - p.off_b_y[i];
+      const std::int64_t row = p.swapped ? at_b : at_a;
+      s.xy[a] += weight * at_a;
+      s.xy[b] += weight * at_b;
       s.xy[ab] += weight * (static_cast<Wide>(cell(p.y[i], row, 1)) + 2 * static_cast<Wide>(cell(p.y[i], row, 2)));
     }
     for (int v = 0; v < k; ++v) {
@@ -179,10 +186,11 @@ struct QtEvaluation {
                      p.off_cc[u][v];
       for (int i = 0; i < 2; ++i) {
         const Wide weight = 1 + i;
-        const std::int64_t row = row_c(snp0, i, v) - p.off_a_c[i][v];
+        const std::int64_t at_a = row_c(snp0, i, v) - p.off_a_c[i][v], at_b = row_c(snp1, i, v) - p.off_b_c[i][v];
+        const std::int64_t row = p.swapped ? at_b : at_a;
         const std::int64_t cells[3] = {p.c[i][0][v], p.c[i][1][v], p.c[i][2][v]};
-        s.xx[v][a] += weight * row;
-        s.xx[v][b] += weight * (row_c(snp1, i, v) - p.off_b_c[i][v]);
+        s.xx[v][a] += weight * at_a;
+        s.xx[v][b] += weight * at_b;
         s.xx[v][ab] += weight * (static_cast<Wide>(cell(cells, row, 1)) + 2 * static_cast<Wide>(cell(cells, row, 2)));
       }
     }
