@@ -22,13 +22,25 @@ namespace varpair {
 // the product AB weighs, with the row sums that give the cell not passed over); and over the samples with a missing call at either SNP, what
 // is taken off the trait's totals and the SNPs' own sums (qt_run_data). Cells with a genotype 0 need
 // no pass over their samples: their sums follow from the totals.
-struct QtPairSums {
-  std::int64_t cells[3][3];
-  // Cells (1 + i, j): genotype 1 + i of the rows' SNP (SNP1 when `swapped`: the SNP with more
-  // samples of genotype 0, so fewer in these rows) and j of the other, for two of its genotypes: not
-  // `derived`, its commonest, whose cell is the row's sum less the other two.
+// The pass over a pair's samples that its traits share. Cells (1 + i, j): genotype 1 + i of the
+// rows' SNP (SNP1 when `swapped`: the SNP with more samples of genotype 0, so fewer in these rows)
+// and j of the other, for two of its genotypes: not `derived`, its commonest, whose cell is the
+// row's sum less the other two. Over every sample used: each trait's y (0 where the trait is
+// missing, so that these are the trait's own sums) and each covariate (a trait takes off its
+// missing samples).
+struct QtSharedSums {
   bool swapped;
   int derived;
+  int passed[2];
+  std::int64_t y[2][3][kQtMaxPhenotypes];
+  std::int64_t c[2][3][kQtMaxCovariates];
+};
+
+// One trait's sums that need the pair: the nine genotype cells' counts over its samples, the cell
+// sums above for its samples, and over its samples with a missing call at either SNP, what is taken
+// off the trait's totals and the SNPs' own sums (qt_run_data).
+struct QtPairSums {
+  std::int64_t cells[3][3];
   std::int64_t y[2][3];
   std::int64_t c[2][3][kQtMaxCovariates];
   std::int64_t off_y, off_a_y[2], off_b_y[2];  // missing at either SNP; those of them with genotype 1 + i at a, at b
@@ -51,8 +63,44 @@ struct QtEvaluation {
     return reinterpret_cast<const T*>(data + offset);
   }
 
+  __host__ __device__ void shared_sums(const QtLayout& l, const ClassMasks& a, const ClassMasks& b, std::int32_t words,
+                                       QtSharedSums& s) const {
+    const int k = l.covariates, traits = l.traits;
+    const std::int32_t* y = at<std::int32_t>(l.y_by_sample);
+    const std::int32_t* c = at<std::int32_t>(l.c);
+    s.swapped = b.totals[0] > a.totals[0];
+    const std::int32_t* other = s.swapped ? a.totals : b.totals;
+    s.derived = other[1] >= other[0] && other[1] >= other[2] ? 1 : other[2] >= other[0] ? 2 : 0;
+    s.passed[0] = s.derived == 0 ? 1 : 0;
+    s.passed[1] = s.derived == 2 ? 1 : 2;
+    for (int i = 0; i < 2; ++i)
+      for (int j = 0; j < 3; ++j) {
+        for (int t = 0; t < traits; ++t) s.y[i][j][t] = 0;
+        for (int v = 0; v < k; ++v) s.c[i][j][v] = 0;
+      }
+    const ClassMasks& rows = s.swapped ? b : a;
+    const ClassMasks& columns = s.swapped ? a : b;
+    if (traits == 1 && k == 0) {  // the common case, a step a sample
+      for (std::int32_t w = 0; w < words; ++w)
+        for (int i = 0; i < 2; ++i)
+          for (const int j : s.passed)
+            for (std::uint64_t bits = rows.m[1 + i][w] & columns.m[j][w]; bits != 0; bits &= bits - 1)
+              s.y[i][j][0] += y[static_cast<std::size_t>(w) * 64 + static_cast<std::size_t>(ctz64(bits))];
+      return;
+    }
+    for (std::int32_t w = 0; w < words; ++w)
+      for (int i = 0; i < 2; ++i)
+        for (const int j : s.passed)
+          for (std::uint64_t bits = rows.m[1 + i][w] & columns.m[j][w]; bits != 0; bits &= bits - 1) {
+            const std::size_t sample = static_cast<std::size_t>(w) * 64 + static_cast<std::size_t>(ctz64(bits));
+            const std::int32_t* ys = y + sample * static_cast<std::size_t>(traits);
+            for (int t = 0; t < traits; ++t) s.y[i][j][t] += ys[t];
+            for (int v = 0; v < k; ++v) s.c[i][j][v] += c[static_cast<std::size_t>(v) * l.samples + sample];
+          }
+  }
+
   __host__ __device__ void pair_sums(const QtLayout& l, int trait, const ClassMasks& a, const ClassMasks& b,
-                                     std::int32_t words, QtPairSums& s) const {
+                                     std::int32_t words, const QtSharedSums& shared, QtPairSums& s) const {
     const int k = l.covariates;
     const std::uint64_t* present = at<std::uint64_t>(l.present) + static_cast<std::size_t>(trait) * l.words;
     const std::int32_t* y = at<std::int32_t>(l.y) + static_cast<std::size_t>(trait) * l.samples;
@@ -62,15 +110,11 @@ struct QtEvaluation {
     };
     for (int i = 0; i < 3; ++i)
       for (int j = 0; j < 3; ++j) s.cells[i][j] = 0;
-    s.swapped = b.totals[0] > a.totals[0];
-    const std::int32_t* other = s.swapped ? a.totals : b.totals;
-    s.derived = other[1] >= other[0] && other[1] >= other[2] ? 1 : other[2] >= other[0] ? 2 : 0;
-    const int passed[2] = {s.derived == 0 ? 1 : 0, s.derived == 2 ? 1 : 2};
     for (int i = 0; i < 2; ++i) {
       s.off_a_y[i] = s.off_b_y[i] = 0;
       for (int j = 0; j < 3; ++j) {
-        s.y[i][j] = 0;
-        for (int v = 0; v < k; ++v) s.c[i][j][v] = 0;
+        s.y[i][j] = shared.y[i][j][trait];
+        for (int v = 0; v < k; ++v) s.c[i][j][v] = shared.c[i][j][v];
       }
       for (int v = 0; v < k; ++v) s.off_a_c[i][v] = s.off_b_c[i][v] = 0;
     }
@@ -81,28 +125,22 @@ struct QtEvaluation {
       s.off_cy[v] = 0;
       for (int u = 0; u <= v; ++u) s.off_cc[u][v] = 0;
     }
+    const ClassMasks& rows = shared.swapped ? b : a;
+    const ClassMasks& columns = shared.swapped ? a : b;
     for (std::int32_t w = 0; w < words; ++w) {
       const std::uint64_t ok = present[w];
       const std::uint64_t ga[3] = {a.m[0][w] & ok, a.m[1][w] & ok, a.m[2][w] & ok};
       const std::uint64_t gb[3] = {b.m[0][w] & ok, b.m[1][w] & ok, b.m[2][w] & ok};
       for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j) s.cells[i][j] += popcount64(ga[i] & gb[j]);
-      const std::uint64_t* rows = s.swapped ? gb : ga;
-      const std::uint64_t* columns = s.swapped ? ga : gb;
-      for (int i = 0; i < 2; ++i)
-        for (const int j : passed) {
-          std::uint64_t bits = rows[1 + i] & columns[j];
-          if (k == 0) {  // the common case, without the covariates' loop
-            for (; bits != 0; bits &= bits - 1)
-              s.y[i][j] += y[static_cast<std::size_t>(w) * 64 + static_cast<std::size_t>(ctz64(bits))];
-            continue;
-          }
-          for (; bits != 0; bits &= bits - 1) {
-            const std::size_t sample = static_cast<std::size_t>(w) * 64 + static_cast<std::size_t>(ctz64(bits));
-            s.y[i][j] += y[sample];
-            for (int v = 0; v < k; ++v) s.c[i][j][v] += covariate(v, sample);
-          }
-        }
+      // The covariates of the cells passed over, less the samples without the trait.
+      if (k > 0 && ~ok != 0)
+        for (int i = 0; i < 2; ++i)
+          for (const int j : shared.passed)
+            for (std::uint64_t bits = rows.m[1 + i][w] & columns.m[j][w] & ~ok; bits != 0; bits &= bits - 1) {
+              const std::size_t sample = static_cast<std::size_t>(w) * 64 + static_cast<std::size_t>(ctz64(bits));
+              for (int v = 0; v < k; ++v) s.c[i][j][v] -= covariate(v, sample);
+            }
       // The trait's samples with a missing call at either SNP.
       const std::uint64_t at_a = ga[0] | ga[1] | ga[2], at_b = gb[0] | gb[1] | gb[2];
       for (std::uint64_t bits = ok & ~(at_a & at_b); bits != 0; bits &= bits - 1) {
@@ -129,7 +167,7 @@ struct QtEvaluation {
 
   // The design's sums from the pair's: columns C..., A, B, AB.
   __host__ __device__ void design_sums(const QtLayout& l, int trait, std::int32_t snp0, std::int32_t snp1,
-                                       const QtPairSums& p, QtSums& s) const {
+                                       const QtSharedSums& shared, const QtPairSums& p, QtSums& s) const {
     const int k = l.covariates, a = k, b = k + 1, ab = k + 2;
     const auto t = static_cast<std::size_t>(trait), traits = static_cast<std::size_t>(l.traits);
     const auto kk = static_cast<std::size_t>(k);
@@ -166,14 +204,14 @@ struct QtEvaluation {
     };
     // A row's cell not passed over: the row's sum over the test's samples less the other two.
     const auto cell = [&](const std::int64_t (&row)[3], std::int64_t sum, int j) {
-      return j != p.derived ? row[j] : sum - row[0] - row[1] - row[2];
+      return j != shared.derived ? row[j] : sum - row[0] - row[1] - row[2];
     };
     s.y = static_cast<Wide>(at<std::int64_t>(l.ty)[t]) - p.off_y;
     s.yy = at<Wide>(l.yy)[t] - p.off_yy;
     for (int i = 0; i < 2; ++i) {
       const Wide weight = 1 + i;
       const std::int64_t at_a = row_y(snp0, i) - p.off_a_y[i], at_b = row_y(snp1, i) - p.off_b_y[i];
-      const std::int64_t row = p.swapped ? at_b : at_a;
+      const std::int64_t row = shared.swapped ? at_b : at_a;
       s.xy[a] += weight * at_a;
       s.xy[b] += weight * at_b;
       s.xy[ab] += weight * (static_cast<Wide>(cell(p.y[i], row, 1)) + 2 * static_cast<Wide>(cell(p.y[i], row, 2)));
@@ -187,7 +225,7 @@ struct QtEvaluation {
       for (int i = 0; i < 2; ++i) {
         const Wide weight = 1 + i;
         const std::int64_t at_a = row_c(snp0, i, v) - p.off_a_c[i][v], at_b = row_c(snp1, i, v) - p.off_b_c[i][v];
-        const std::int64_t row = p.swapped ? at_b : at_a;
+        const std::int64_t row = shared.swapped ? at_b : at_a;
         const std::int64_t cells[3] = {p.c[i][0][v], p.c[i][1][v], p.c[i][2][v]};
         s.xx[v][a] += weight * at_a;
         s.xx[v][b] += weight * at_b;
@@ -202,11 +240,13 @@ struct QtEvaluation {
     const QtLayout& l = *at<QtLayout>(0);
     const double* critical = at<double>(l.critical);
     int m = 0;
+    QtSharedSums shared;
+    shared_sums(l, a, b, words, shared);
     for (int trait = 0; trait < l.traits; ++trait) {
       QtPairSums p;
-      pair_sums(l, trait, a, b, words, p);
+      pair_sums(l, trait, a, b, words, shared, p);
       QtSums s;
-      design_sums(l, trait, snp0, snp1, p, s);
+      design_sums(l, trait, snp0, snp1, shared, p, s);
       const QtTest test = qt_fit(s);
       atomicAdd(counters + 4 * trait + static_cast<int>(test.status), 1ull);
       if (test.status == QtStatus::kTest) {  // the summary's tests of each SNP

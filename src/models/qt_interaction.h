@@ -37,6 +37,7 @@ struct QtLayout {
   double unit[kQtMaxPhenotypes];        // a trait's fixed-point unit: BETA_INT and SE are multiplied by it
   std::uint64_t present;                // traits x words: the samples with a value of the trait
   std::uint64_t y;                      // traits x samples, int32 (0 where missing)
+  std::uint64_t y_by_sample;            // the same, samples x traits
   std::uint64_t c;                      // covariates x samples, int32
   std::uint64_t yy, cy, cc;             // per trait: sum y^2; sum c y (covariates); sum c c (covariates^2), Wide
   std::uint64_t ty, tc;                 // per trait: sum y; sum c (covariates), int64

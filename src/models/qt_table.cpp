@@ -277,6 +277,10 @@ ModelRunData qt_run_data(const RunShape& shape) {
   bytes.resize(sizeof(QtLayout));
   l.present = append(bytes, present.data(), present.size());
   l.y = append(bytes, y.data(), y.size());
+  std::vector<std::int32_t> y_by_sample(y.size());
+  for (std::size_t t = 0; t < v.traits.size(); ++t)
+    for (std::size_t s = 0; s < samples; ++s) y_by_sample[s * v.traits.size() + t] = y[t * samples + s];
+  l.y_by_sample = append(bytes, y_by_sample.data(), y_by_sample.size());
   l.c = append(bytes, c_values.data(), c_values.size());
   l.yy = append(bytes, yy.data(), yy.size());
   l.cy = append(bytes, cy.data(), cy.size());
