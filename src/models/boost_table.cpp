@@ -16,16 +16,6 @@ const char* const kBoostSummaryHeader = "SNP\tID\tN_TOT\tN_SIG\tBEST_SNP\tBEST_I
 
 namespace {
 
-// Whether record x names a better partner than the one noted: the smaller p-value, then (where p
-// underflows to 0 alike) the larger statistic, then the lower SNP, so that any order of the records
-// (a run's, a merge's) gives the same.
-bool better(double p, double statistic, std::int32_t partner, double best_p, double best_statistic,
-            std::int32_t best_partner) {
-  if (p != best_p) return p < best_p;
-  if (statistic != best_statistic) return statistic > best_statistic;
-  return partner < best_partner;
-}
-
 }  // namespace
 
 std::uint64_t partners_in_share(const PairShare& share, std::int32_t snp) {
@@ -37,7 +27,7 @@ std::uint64_t partners_in_share(const PairShare& share, std::int32_t snp) {
 }
 
 BoostFormat::BoostFormat(double alpha, std::int32_t rows, bool adjusted, const CovariateRefit* refit)
-    : alpha_(alpha), adjusted_(adjusted), refit_(refit), partners_(static_cast<std::size_t>(rows > 0 ? rows : 0)) {}
+    : alpha_(alpha), adjusted_(adjusted), refit_(refit), rows_(rows > 0 ? rows : 0), partners_(1, rows) {}
 
 bool BoostFormat::keep(const Found& found, Stored& stored) const {
   const BoostTest test = boost_exact_test(found.cases, found.controls);
@@ -53,20 +43,8 @@ bool BoostFormat::keep(const Found& found, Stored& stored) const {
   return true;
 }
 
-void BoostFormat::note_partner(std::int32_t snp, std::int32_t partner, const BoostRecord& r) {
-  if (snp < 0 || static_cast<std::size_t>(snp) >= partners_.size()) return;
-  Partners& mine = partners_[static_cast<std::size_t>(snp)];
-  ++mine.reported;
-  if (mine.best < 0 || better(r.p, r.statistic, partner, mine.p, mine.statistic, mine.best)) {
-    mine.best = partner;
-    mine.statistic = r.statistic;
-    mine.p = r.p;
-  }
-}
-
 void BoostFormat::on_kept(const Stored& r) {
-  note_partner(r.snp0, r.snp1, r);
-  note_partner(r.snp1, r.snp0, r);
+  partners_.note(0, r.snp0, r.snp1, r.p, r.statistic);
   firth_ += r.fit == 1;
   failed_ += r.fit == 2;
 }
@@ -100,18 +78,10 @@ bool BoostFormat::write_summary(const std::vector<std::uint64_t>& tests, const T
     return setup.ids != nullptr ? (*setup.ids)[static_cast<std::size_t>(snp)] : none;
   };
   std::uint64_t all = 0;
-  for (std::size_t s = 0; s < partners_.size(); ++s) {
-    const Partners& p = partners_[s];
+  for (std::size_t s = 0; s < tests.size(); ++s) {
     all += tests[s];
-    out << s << '\t' << id(static_cast<std::int32_t>(s)) << '\t' << tests[s] << '\t' << p.reported << '\t';
-    if (p.best < 0) {
-      out << "NA\tNA\tNA\tNA\n";
-      continue;
-    }
-    out << p.best << '\t' << id(p.best) << '\t';
-    put_number(out, p.statistic);
-    out << '\t';
-    put_number(out, p.p);
+    out << s << '\t' << id(static_cast<std::int32_t>(s)) << '\t' << tests[s] << '\t';
+    partners_.write(out, 0, static_cast<std::int32_t>(s), setup.ids);
     out << '\n';
   }
   out.flush();
@@ -121,7 +91,7 @@ bool BoostFormat::write_summary(const std::vector<std::uint64_t>& tests, const T
 
 bool BoostFormat::end_run(const PairShare& share, const std::vector<std::uint32_t>& untested, const TableSetup& setup,
                           RunLog& log) {
-  std::vector<std::uint64_t> tests(partners_.size());
+  std::vector<std::uint64_t> tests(static_cast<std::size_t>(rows_));
   std::uint64_t without = 0;
   for (std::size_t s = 0; s < tests.size(); ++s) {
     const std::uint64_t none = s < untested.size() ? untested[s] : 0;

@@ -10,6 +10,7 @@
 
 #include "interaction/record_table.h"
 #include "models/boost_math.h"
+#include "models/partner_summary.h"
 
 namespace varpair {
 
@@ -52,19 +53,13 @@ class BoostFormat {
                  RunLog& log);
 
  private:
-  struct Partners {
-    std::uint64_t reported = 0;
-    std::int32_t best = -1;  // none yet
-    double statistic = 0.0;
-    double p = 0.0;
-  };
-  void note_partner(std::int32_t snp, std::int32_t partner, const BoostRecord& r);
   bool write_summary(const std::vector<std::uint64_t>& tests, const TableSetup& setup, RunLog& log) const;
 
   double alpha_;
   bool adjusted_;
   const CovariateRefit* refit_;
-  std::vector<Partners> partners_;  // by SNP
+  std::int32_t rows_;
+  PartnerSummary partners_;
   std::uint64_t fitted_ = 0;
   std::uint64_t firth_ = 0;
   std::uint64_t failed_ = 0;

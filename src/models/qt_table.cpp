@@ -28,49 +28,15 @@ bool QtFormat::keep(const Found& found, Stored& stored) const {
   return true;
 }
 
-// The best partner: the smaller P, then (where P underflows alike) the larger |T|, then the lower
-// SNP, so that any order of the records (a run's, a merge's) gives the same.
-void QtFormat::note_partner(std::int32_t snp, std::int32_t partner, const QtRecord& r) {
-  if (snp < 0 || snp >= rows_ || r.label < 0 || static_cast<std::size_t>(r.label) >= traits_.size()) return;
-  Partners& mine = partners_[static_cast<std::size_t>(r.label) * static_cast<std::size_t>(rows_) +
-                             static_cast<std::size_t>(snp)];
-  ++mine.reported;
-  const bool better = mine.best < 0 || r.p < mine.p ||
-                      (r.p == mine.p && (std::fabs(r.t) > std::fabs(mine.t) ||
-                                         (std::fabs(r.t) == std::fabs(mine.t) && partner < mine.best)));
-  if (better) {
-    mine.best = partner;
-    mine.t = r.t;
-    mine.p = r.p;
-  }
-}
-
-void QtFormat::on_kept(const Stored& r) {
-  note_partner(r.snp0, r.snp1, r);
-  note_partner(r.snp1, r.snp0, r);
-}
-
 bool QtFormat::write_summary(const std::vector<std::uint64_t>& tests, const TableSetup& setup) const {
   std::ostream& out = *setup.side.at(0);
   out << kQtSummaryHeader << '\n';
-  const auto id = [&](std::int32_t snp) -> const std::string& {
-    static const std::string none = ".";
-    return setup.ids != nullptr ? (*setup.ids)[static_cast<std::size_t>(snp)] : none;
-  };
   const auto rows = static_cast<std::size_t>(rows_);
   for (std::size_t t = 0; t < traits_.size(); ++t)
     for (std::size_t snp = 0; snp < rows; ++snp) {
-      const Partners& p = partners_[t * rows + snp];
-      out << traits_[t] << '\t' << snp << '\t' << id(static_cast<std::int32_t>(snp)) << '\t' << tests[t * rows + snp]
-          << '\t' << p.reported << '\t';
-      if (p.best < 0) {
-        out << "NA\tNA\tNA\tNA\n";
-        continue;
-      }
-      out << p.best << '\t' << id(p.best) << '\t';
-      put_number(out, p.t);
-      out << '\t';
-      put_number(out, p.p);
+      out << traits_[t] << '\t' << snp << '\t' << (setup.ids != nullptr ? (*setup.ids)[snp] : ".") << '\t'
+          << tests[t * rows + snp] << '\t';
+      partners_.write(out, t, static_cast<std::int32_t>(snp), setup.ids);
       out << '\n';
     }
   out.flush();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "interaction/record_table.h"
+#include "models/partner_summary.h"
 #include "models/qt_interaction.h"
 
 namespace varpair {
@@ -29,12 +30,11 @@ class QtFormat {
   static constexpr bool kCostlyKeep = false;
 
   QtFormat(double alpha, std::vector<std::string> traits, std::int32_t rows)
-      : alpha_(alpha), traits_(std::move(traits)), rows_(rows > 0 ? rows : 0),
-        partners_(traits_.size() * static_cast<std::size_t>(rows_)) {}
+      : alpha_(alpha), traits_(std::move(traits)), rows_(rows > 0 ? rows : 0), partners_(traits_.size(), rows_) {}
 
   void on_found(std::uint64_t) {}
   bool keep(const Found& found, Stored& stored) const;
-  void on_kept(const Stored& r);
+  void on_kept(const Stored& r) { partners_.note(static_cast<std::size_t>(r.label), r.snp0, r.snp1, r.p, r.t); }
   void write_header(std::ostream& out, const char* header, bool ids) const;
   void write_line(std::ostream& out, const Stored& r, const std::vector<std::string>* ids) const;
   // The kernels' counts per trait: tests and pairs that were not tests, by why.
@@ -45,20 +45,13 @@ class QtFormat {
                  RunLog& log);
 
  private:
-  struct Partners {
-    std::uint64_t reported = 0;
-    std::int32_t best = -1;  // none yet
-    double t = 0.0;
-    double p = 0.0;
-  };
-  void note_partner(std::int32_t snp, std::int32_t partner, const QtRecord& r);
   // `tests`: trait x SNP.
   bool write_summary(const std::vector<std::uint64_t>& tests, const TableSetup& setup) const;
 
   double alpha_;
   std::vector<std::string> traits_;
   std::int32_t rows_;
-  std::vector<Partners> partners_;  // trait x SNP
+  PartnerSummary partners_;
   std::vector<std::uint64_t> counters_;
 };
 
