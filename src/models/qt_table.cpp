@@ -44,7 +44,7 @@ bool QtFormat::write_summary(const std::vector<std::uint64_t>& tests, const Tabl
 }
 
 void QtFormat::end_merge(const std::vector<std::string>& shard_outputs, std::int32_t, const TableSetup& setup,
-                         RunLog&) {
+                         RunLog& log) {
   const auto rows = static_cast<std::size_t>(rows_);
   std::vector<std::uint64_t> tests(traits_.size() * rows, 0);
   for (const std::string& shard : shard_outputs) {
@@ -63,6 +63,12 @@ void QtFormat::end_merge(const std::vector<std::string>& shard_outputs, std::int
       tests[k] += n;
     }
     if (std::getline(in, line)) throw std::runtime_error(path + " holds more lines than the run's SNPs and traits");
+  }
+  // Each test counts at both its SNPs.
+  for (std::size_t t = 0; t < traits_.size(); ++t) {
+    std::uint64_t both = 0;
+    for (std::size_t snp = 0; snp < rows; ++snp) both += tests[t * rows + snp];
+    log << "Tests of " << traits_[t] << ": " << both / 2 << " (a Bonferroni correction divides by this)" << eol;
   }
   if (!write_summary(tests, setup)) throw std::runtime_error("could not write the summary");
 }

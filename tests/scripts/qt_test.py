@@ -135,6 +135,9 @@ class QtInteraction(unittest.TestCase):
                 self.run_ok(*options, "-o", out, "-parallel", str(k), str(n))
             r = varpair("merge", "-o", out, "-parallel", str(n))
             self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+            for trait in ("Q1", "Q2"):  # the merged log counts the tests as one run's does
+                line = "Tests of %s: " % trait
+                self.assertIn(line + log.split(line)[1].split("\n")[0], r.stdout)
             with open(out) as f:
                 self.assertEqual(f.read(), whole, n)
             with open(out + ".summary") as f:
