@@ -36,15 +36,22 @@ bool is_decimal(const std::string& token) {
   return k == token.size();
 }
 
-enum class Number { kGood, kNotANumber, kOutOfRange };
 
-// A number in decimal notation whose value double precision holds (no overflow, no underflow).
-Number parse_number(const std::string& token, double& value) {
-  if (!is_decimal(token)) return Number::kNotANumber;
+}  // namespace
+
+double read_value(const std::string& token, const std::string& where) {
+  if (is_missing(token)) return std::numeric_limits<double>::quiet_NaN();
+  if (token.empty() || !is_decimal(token))
+    throw InputError(where + ": '" + token + "' is not a number (NA, . and -9 are missing values)");
   errno = 0;
-  value = std::strtod(token.c_str(), nullptr);
-  return errno == ERANGE ? Number::kOutOfRange : Number::kGood;
+  const double value = std::strtod(token.c_str(), nullptr);
+  if (errno == ERANGE)
+    throw InputError(where + ": '" + token +
+                     "' lies beyond double precision (0, or a magnitude of about 2.2e-308 to 1.8e308)");
+  return value;
 }
+
+namespace {
 
 std::vector<std::string> split_fields(const std::string& line) {
   std::istringstream in(line);
@@ -116,18 +123,9 @@ CovariateFile CovariateFile::read(const std::string& path, const std::vector<std
                        " appears twice (also line " + std::to_string(seen[key]) + ")");
     bool complete = true;
     for (std::size_t c : kept) {
-      double value = 0.0;
-      const Number read = is_missing(f[c]) ? Number::kGood : parse_number(f[c], value);
-      const auto refused = [&](const char* why) {
-        return InputError(at(number) + ", column " + std::to_string(c + 1) + " (" + header[c] + "): '" + f[c] + "' " +
-                          why);
-      };
-      if (is_missing(f[c]))
-        complete = false, value = std::numeric_limits<double>::quiet_NaN();
-      else if (read == Number::kNotANumber)
-        throw refused("is not a number (NA, . and -9 are missing values)");
-      else if (read == Number::kOutOfRange)
-        throw refused("lies beyond double precision (0, or a magnitude of about 2.2e-308 to 1.8e308)");
+      const double value =
+          read_value(f[c], at(number) + ", column " + std::to_string(c + 1) + " (" + header[c] + ")");
+      if (std::isnan(value)) complete = false;
       file.values_.push_back(value);
     }
     file.ids_.push_back(id);

@@ -14,6 +14,11 @@
 
 namespace varpair {
 
+// One value of a phenotype or covariate file: NaN for a missing one (NA, . or -9), else a number in
+// decimal notation that double precision holds (not 0x10, inf or nan). Throws InputError starting
+// with `where` (the file, line and column) otherwise.
+double read_value(const std::string& token, const std::string& where);
+
 class CovariateFile {
  public:
   // Reads the file and keeps the named columns (`keep`; empty: all), in the file's order. Throws

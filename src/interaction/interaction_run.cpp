@@ -370,12 +370,10 @@ bool InteractionRun::run() {
   const auto size_of = [](const std::string& path) { return file_size_text(classify_genotype_path(path).files[0]); };
   log_ << (command_.quantitative ? "Genotype file (file0): " : "Case file (file0): ") << s_.case_path << " ("
        << size_of(s_.case_path) << ")" << eol;
-  if (command_.quantitative) {
-  } else if (s_.split_by_phenotype()) {
+  if (!command_.quantitative && s_.split_by_phenotype())
     log_ << "Control file (file1): " << s_.case_path << " (its controls, by phenotype)" << eol;
-  } else {
+  else if (!command_.quantitative)
     log_ << "Control file (file1): " << s_.control_path << " (" << size_of(s_.control_path) << ")" << eol;
-  }
   if (!read_tables() || !prepare_refit() || !set_constants() || !plan_and_allocate() || !prepare_model_data())
     return false;
   timers_.start("computation");

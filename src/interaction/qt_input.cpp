@@ -2,18 +2,16 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
 #include <iomanip>
 #include <limits>
 #include <optional>
 
 #include "common/covariates.h"
-#include "common/mapped_file.h"
 #include "common/errors.h"
+#include "common/mapped_file.h"
 #include "common/genotype_source.h"
 #include "common/table_scan.h"
-#include "models/qt_math.h"
 
 namespace varpair {
 
@@ -29,14 +27,8 @@ std::vector<std::vector<double>> fam_trait(const GenotypeSource& source, const s
   bool binary = true;
   std::size_t present = 0;
   for (std::size_t s = 0; s < fields.size(); ++s) {
-    const std::string& f = fields[s];
-    if (f == "-9" || f == "NA" || f == ".") continue;
-    char* end = nullptr;
-    const double v = std::strtod(f.c_str(), &end);
-    if (end == f.c_str() || *end != '\0' || !std::isfinite(v) || f.find_first_of("xXnN") != std::string::npos)
-      throw InputError(fam + ": line " + std::to_string(s + 1) + ", column 6: '" + f +
-                       "' is not a number (-9 and NA are missing values)");
-    values[s] = v;
+    const double v = values[s] = read_value(fields[s], fam + ": line " + std::to_string(s + 1) + ", column 6");
+    if (std::isnan(v)) continue;
     ++present;
     binary = binary && (v == 1.0 || v == 2.0);
   }
@@ -72,16 +64,16 @@ class QtReader {
       traits = fam_trait(*source, path.files.back());
       values_.trait_names = {"PHENO"};
     }
-    if (traits.size() > static_cast<std::size_t>(kQtMaxPhenotypes))
+    if (traits.size() > static_cast<std::size_t>(kMaxTraits))
       throw InputError(s_.phenotype_path + " has " + std::to_string(traits.size()) + " traits; a run tests at most " +
-                       std::to_string(kQtMaxPhenotypes) + ": choose them with -pheno_name");
+                       std::to_string(kMaxTraits) + ": choose them with -pheno_name");
     std::optional<CovariateFile> covariates;
     std::vector<std::int32_t> covariate_rows;
     if (s_.adjusted()) {
       covariates = CovariateFile::read(s_.covariate_path, s_.covariate_names);
-      if (covariates->columns() > static_cast<std::size_t>(kQtMaxCovariates))
+      if (covariates->columns() > static_cast<std::size_t>(kMaxCovariates))
         throw InputError(s_.covariate_path + " has " + std::to_string(covariates->columns()) +
-                         " covariates; a run adjusts for at most " + std::to_string(kQtMaxCovariates) +
+                         " covariates; a run adjusts for at most " + std::to_string(kMaxCovariates) +
                          ": choose them with -covar_name");
       covariate_rows = covariates->complete_rows(*source);
       values_.covariate_names = covariates->names();
@@ -158,16 +150,7 @@ class QtReader {
       const std::size_t first = line.find_first_not_of(" \t\r");
       const std::size_t last = line.find_last_not_of(" \t\r");
       const std::string value = first == std::string::npos ? "" : line.substr(first, last + 1 - first);
-      if (value == "NA" || value == "-9" || value == ".") {
-        trait.push_back(kMissing);
-        continue;
-      }
-      char* end = nullptr;
-      const double v = std::strtod(value.c_str(), &end);
-      if (value.empty() || *end != '\0' || !std::isfinite(v) || value.find_first_of("xXnN") != std::string::npos)
-        throw InputError(s_.phenotype_path + ": line " + std::to_string(number) + ": '" + value +
-                         "' is not a number (NA, . and -9 are missing values; one value a line for a text table)");
-      trait.push_back(v);
+      trait.push_back(read_value(value, s_.phenotype_path + ": line " + std::to_string(number)));
     }
     if (trait.size() != static_cast<std::size_t>(in_.cases.samples))
       throw InputError(s_.phenotype_path + " holds " + std::to_string(trait.size()) + " values, " + s_.case_path +

@@ -8,6 +8,11 @@
 
 namespace varpair {
 
+// The most traits a run tests and covariates it adjusts for: a pair's sums of each are held at
+// once, on the device too.
+constexpr int kMaxTraits = 16;
+constexpr int kMaxCovariates = 12;
+
 struct SampleValues {
   std::vector<std::string> trait_names;
   std::vector<std::vector<double>> traits;  // trait x sample

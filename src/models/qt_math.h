@@ -10,15 +10,16 @@
 #include <cstdint>
 
 #include "device/runtime.h"
+#include "interaction/sample_values.h"
 
 namespace varpair {
 
 // Exact sums of products of fixed-point values need more than 64 bits (2^60 a product).
 using Wide = __int128;
 
-constexpr int kQtMaxCovariates = 12;
+constexpr int kQtMaxCovariates = kMaxCovariates;
 constexpr int kQtMaxColumns = kQtMaxCovariates + 3;  // C..., A, B, AB
-constexpr int kQtMaxPhenotypes = 16;
+constexpr int kQtMaxPhenotypes = kMaxTraits;
 // PLINK 1.9's default --vif: an interaction term more collinear than this is no test.
 constexpr double kQtMaxVif = 50.0;
 
