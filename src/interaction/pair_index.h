@@ -49,6 +49,25 @@ __host__ __device__ __forceinline__ PairPosition between_groups_pair(std::uint64
   return between_groups_pair(p, nA, nB, row_end);
 }
 
+// The inverses: the index of pair (i, j) in the orders above, for a pass that visits pairs by
+// tiles of its own and must keep to a batch's range of indices.
+__host__ __device__ __forceinline__ std::uint64_t within_group_position(std::uint64_t i, std::uint64_t j,
+                                                                        std::uint64_t n) {
+  return i * n - i * (i + 1) / 2 + (j - i - 1);
+}
+
+__host__ __device__ __forceinline__ std::uint64_t between_groups_position(std::uint64_t i, std::uint64_t j,
+                                                                          std::uint64_t nA, std::uint64_t nB) {
+  const std::uint64_t tile_rows = (nA + 5) / 6;
+  const std::uint64_t tile_cols = (nB + 5) / 6;
+  const std::uint64_t band = i / tile_rows;
+  const std::uint64_t band_rows = tile_rows < nA - band * tile_rows ? tile_rows : nA - band * tile_rows;
+  const std::uint64_t tile = j / tile_cols;
+  const std::uint64_t tile_width = tile_cols < nB - tile * tile_cols ? tile_cols : nB - tile * tile_cols;
+  return band * tile_rows * nB + tile * tile_cols * band_rows + (i - band * tile_rows) * tile_width +
+         (j - tile * tile_cols);
+}
+
 // The pair after `pos` within a group of n SNPs.
 __host__ __device__ __forceinline__ PairPosition next_within_group_pair(PairPosition pos, std::uint64_t n) {
   return pos.j + 1 < n ? PairPosition{pos.i, pos.j + 1} : PairPosition{pos.i + 1, pos.i + 2};

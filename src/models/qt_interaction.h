@@ -35,6 +35,10 @@ struct QtLayout {
   std::int32_t max_df;                  // critical values for 0 .. max_df degrees of freedom
   std::int32_t rows;                    // SNPs
   double unit[kQtMaxPhenotypes];        // a trait's fixed-point unit: BETA_INT and SE are multiplied by it
+  // Traits with the same samples form a group (the host's tiles weigh the covariates once a group).
+  std::int32_t groups;
+  std::int32_t group[kQtMaxPhenotypes];        // of each trait
+  std::int32_t group_trait[kQtMaxPhenotypes];  // the first trait of each group
   std::uint64_t present;                // traits x words: the samples with a value of the trait
   std::uint64_t y;                      // traits x samples, int32 (0 where missing)
   std::uint64_t y_by_sample;            // the same, samples x traits

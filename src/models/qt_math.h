@@ -1,7 +1,7 @@
 // The linear interaction test of a quantitative trait, shared by the GPU and the host: ordinary
 // least squares of y on an intercept, the covariates C, the allele counts A and B and their product
 // AB, over the samples with both genotypes, y and every covariate present. Its inputs are sums over
-// those samples taken exactly, as integers of values put in fixed point once (qt_values.h), so they
+// those samples taken exactly, as integers of values put in fixed point once (qt_run_data), so they
 // do not depend on the order of summation; the statistic is then the same double-precision
 // operations on both backends (no contraction into fused multiply-adds, see the build flags).
 #pragma once

@@ -2,6 +2,7 @@
 
 #include <gsl/gsl_cdf.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -208,6 +209,15 @@ ModelRunData qt_run_data(const RunShape& shape) {
         for (std::size_t u = 0; u <= c; ++u) cc[(t * k + u) * k + c] += static_cast<Wide>(covariates[u].q[s]) * cs;
       }
     }
+  }
+  for (std::size_t t = 0; t < v.traits.size(); ++t) {
+    int g = 0;
+    while (g < l.groups && !std::equal(present.begin() + static_cast<std::ptrdiff_t>(t * words),
+                                       present.begin() + static_cast<std::ptrdiff_t>((t + 1) * words),
+                                       present.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(l.group_trait[g]) * words)))
+      ++g;
+    if (g == l.groups) l.group_trait[l.groups++] = static_cast<std::int32_t>(t);
+    l.group[t] = g;
   }
   std::vector<std::int32_t> c_values;
   for (const FixedPoint& f : covariates) c_values.insert(c_values.end(), f.q.begin(), f.q.end());

@@ -24,6 +24,7 @@ TEST(WithinGroupPairs, EveryPairOnceInOrderForManySizes) {
         const auto pos = varpair::within_group_pair(p, n);
         ASSERT_EQ(pos.i, i) << "n " << n << " p " << p;
         ASSERT_EQ(pos.j, j) << "n " << n << " p " << p;
+        ASSERT_EQ(varpair::within_group_position(i, j, n), p) << "n " << n;
       }
   }
 }
@@ -36,8 +37,7 @@ TEST(WithinGroupPairs, LargeGroupsStayExactNearBothEnds) {
     ASSERT_LT(pos.i, pos.j);
     ASSERT_LT(pos.j, n);
     // Index of (i, j) in row-major order of the upper triangle.
-    const std::uint64_t back = pos.i * (2 * n - pos.i - 1) / 2 + (pos.j - pos.i - 1);
-    ASSERT_EQ(back, p);
+    ASSERT_EQ(varpair::within_group_position(pos.i, pos.j, n), p);
   }
 }
 
@@ -50,6 +50,7 @@ TEST(BetweenGroupPairs, EveryPairOnceForUnevenTilings) {
       ASSERT_LT(pos.i, na) << na << "x" << nb << " p " << p;
       ASSERT_LT(pos.j, nb) << na << "x" << nb << " p " << p;
       ASSERT_TRUE(seen.insert({pos.i, pos.j}).second) << "pair visited twice at p " << p;
+      ASSERT_EQ(varpair::between_groups_position(pos.i, pos.j, na, nb), p) << na << "x" << nb;
     }
     EXPECT_EQ(seen.size(), na * nb);
   }

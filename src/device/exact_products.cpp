@@ -1,0 +1,84 @@
+// Compiled once per target by Highway's foreach_target; the part under HWY_ONCE once.
+#include <cstddef>
+#include <cstdint>
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "device/exact_products.cpp"
+#include "hwy/foreach_target.h"  // IWYU pragma: keep
+#include "hwy/highway.h"
+
+#include "device/exact_products.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace varpair::host_simd::HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+using DD = hn::ScalableTag<double>;
+
+// kRows x kColumns sums at once: each loaded vector serves several products (4 x 2 keeps the
+// accumulators and the loads within AVX2's sixteen registers).
+template <std::size_t kRows, std::size_t kColumns>
+HWY_INLINE void block(const double* HWY_RESTRICT rows, const double* HWY_RESTRICT columns, std::size_t n,
+                      std::size_t stride, std::int64_t* out, std::size_t out_stride) {
+  const DD d;
+  const std::size_t lanes = hn::Lanes(d);
+  hn::Vec<DD> sum[kRows][kColumns];
+  for (std::size_t r = 0; r < kRows; ++r)
+    for (std::size_t c = 0; c < kColumns; ++c) sum[r][c] = hn::Zero(d);
+  for (std::size_t s = 0; s < n; s += lanes) {
+    hn::Vec<DD> row[kRows];
+    for (std::size_t r = 0; r < kRows; ++r) row[r] = hn::Load(d, rows + r * stride + s);
+    for (std::size_t c = 0; c < kColumns; ++c) {
+      const auto column = hn::Load(d, columns + c * stride + s);
+      for (std::size_t r = 0; r < kRows; ++r) sum[r][c] = hn::MulAdd(row[r], column, sum[r][c]);
+    }
+  }
+  for (std::size_t r = 0; r < kRows; ++r)
+    for (std::size_t c = 0; c < kColumns; ++c)
+      out[r * out_stride + c] += static_cast<std::int64_t>(hn::GetLane(hn::SumOfLanes(d, sum[r][c])));
+}
+
+template <std::size_t kRows>
+HWY_INLINE void row_band(const double* rows, const double* columns, std::size_t column_count, std::size_t n,
+                         std::size_t stride, std::int64_t* out) {
+  std::size_t c = 0;
+  for (; c + 2 <= column_count; c += 2) block<kRows, 2>(rows, columns + c * stride, n, stride, out + c, column_count);
+  if (c < column_count) block<kRows, 1>(rows, columns + c * stride, n, stride, out + c, column_count);
+}
+
+void ExactProducts(const double* rows, std::size_t row_count, const double* columns, std::size_t column_count,
+                   std::size_t n, std::size_t stride, std::int64_t* out) {
+  std::size_t r = 0;
+  for (; r + 4 <= row_count; r += 4) row_band<4>(rows + r * stride, columns, column_count, n, stride, out + r * column_count);
+  const double* rest = rows + r * stride;
+  std::int64_t* rest_out = out + r * column_count;
+  switch (row_count - r) {
+    case 3:
+      row_band<3>(rest, columns, column_count, n, stride, rest_out);
+      break;
+    case 2:
+      row_band<2>(rest, columns, column_count, n, stride, rest_out);
+      break;
+    case 1:
+      row_band<1>(rest, columns, column_count, n, stride, rest_out);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace varpair::host_simd::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace varpair::host_simd {
+
+HWY_EXPORT(ExactProducts);
+
+void exact_products(const double* rows, std::size_t row_count, const double* columns, std::size_t column_count,
+                    std::size_t n, std::size_t stride, std::int64_t* out) {
+  HWY_DYNAMIC_DISPATCH(ExactProducts)(rows, row_count, columns, column_count, n, stride, out);
+}
+
+}  // namespace varpair::host_simd
+#endif  // HWY_ONCE

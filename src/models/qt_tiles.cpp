@@ -1,0 +1,395 @@
+// The host's pass of qt_interaction: a batch's pairs by tiles of kTileRows x kTileColumns SNPs.
+// What weighs the product AB, the sums of y AB and of each covariate times AB, is for every pair of
+// a tile one matrix product of the rows' vectors (each trait's y A, each covariate's c A) with the
+// columns' allele counts B: exact integers in double lanes (device/exact_products.h), so they equal
+// the GPU's sums over the masks to the last bit. The rest of a pair's work is the GPU's own.
+#include "models/qt_tiles.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "device/exact_products.h"
+#include "interaction/pair_index.h"
+#include "interaction/pass_kernel.cuh"
+#include "models/qt_evaluation.h"
+
+namespace varpair {
+namespace {
+
+constexpr std::uint64_t kTileRows = 32;
+constexpr std::uint64_t kTileColumns = 64;
+// Samples a step of the products: a tile's vectors of one step stay in a core's own cache.
+constexpr std::size_t kStep = 512;
+
+// The tiles over the rows a batch of pair indices touches.
+struct TilePlan {
+  std::uint64_t na, nb, start, end;
+  std::uint64_t first_row, row_end, first_column;
+  std::uint64_t row_blocks, column_blocks;
+};
+
+TilePlan plan_tiles(const PassArgs& p, bool between) {
+  TilePlan t{};
+  t.na = static_cast<std::uint64_t>(p.size_a);
+  t.nb = between ? static_cast<std::uint64_t>(p.size_b) : t.na;
+  t.start = p.batch_start;
+  const std::uint64_t pairs = between ? t.na * t.nb : t.na * (t.na - 1) / 2;
+  t.end = std::min(pairs, p.batch_start + p.batch_count);
+  if (t.start >= t.end) return t;
+  if (between) {  // whole bands of the between-groups order
+    const std::uint64_t band_rows = (t.na + 5) / 6;
+    t.first_row = t.start / (band_rows * t.nb) * band_rows;
+    t.row_end = std::min(t.na, ((t.end - 1) / (band_rows * t.nb) + 1) * band_rows);
+  } else {
+    t.first_row = within_group_pair(t.start, t.na).i;
+    t.row_end = within_group_pair(t.end - 1, t.na).i + 1;
+    t.first_column = t.first_row + 1;
+  }
+  t.row_blocks = (t.row_end - t.first_row + kTileRows - 1) / kTileRows;
+  t.column_blocks = (t.nb - t.first_column + kTileColumns - 1) / kTileColumns;
+  return t;
+}
+
+// Over a SNP's samples without a call that have the trait: y, y^2 and the covariates' sums.
+struct QtMissSums {
+  std::int64_t y;
+  Wide yy;
+  std::int64_t c[kQtMaxCovariates];
+  Wide cy[kQtMaxCovariates];
+  Wide cc[kQtMaxCovariates][kQtMaxCovariates];  // u <= v
+
+  void clear(int k) {
+    y = 0;
+    yy = 0;
+    for (int v = 0; v < k; ++v) {
+      c[v] = 0;
+      cy[v] = 0;
+      for (int u = 0; u <= v; ++u) cc[u][v] = 0;
+    }
+  }
+};
+
+struct FreeDoubles {
+  void operator()(double* p) const { std::free(p); }
+};
+
+// A worker's vectors, kept from tile to tile.
+struct Scratch {
+  std::unique_ptr<double, FreeDoubles> vectors;
+  std::size_t capacity = 0;
+  std::vector<std::int64_t> products;
+  std::vector<std::uint32_t> pairs;  // (i - r0) << 16 | (j - c0)
+  std::vector<unsigned long long> counters;
+  std::vector<std::int32_t> missing;      // the samples without a call of the tile's SNPs, one after another
+  std::vector<std::size_t> missing_at;    // where each SNP's begin
+  std::vector<QtMissSums> miss;           // per SNP and trait
+  std::vector<std::uint64_t> all;         // every sample
+
+  double* doubles(std::size_t count) {
+    if (count > capacity) {
+      const std::size_t bytes = (count * sizeof(double) + host_simd::kExactAlign - 1) / host_simd::kExactAlign *
+                                host_simd::kExactAlign;
+      vectors.reset(static_cast<double*>(std::aligned_alloc(host_simd::kExactAlign, bytes)));
+      if (!vectors) throw std::bad_alloc();
+      capacity = count;
+    }
+    return vectors.get();
+  }
+};
+
+// A SNP's allele counts (0 where its call is missing) over the samples.
+void allele_counts(const ClassMasks& g, std::int32_t words, double* out, std::size_t stride) {
+  std::fill(out, out + stride, 0.0);
+  for (std::int32_t w = 0; w < words; ++w)
+    for (int code = 1; code <= 2; ++code)
+      for (std::uint64_t bits = g.m[code][w]; bits != 0; bits &= bits - 1)
+        out[static_cast<std::size_t>(w) * 64 + static_cast<std::size_t>(ctz64(bits))] = code;
+}
+
+// Adds sample s to m when it has trait t.
+void add_sample(const QtLayout& l, const QtEvaluation& e, int t, std::int32_t s, QtMissSums& m) {
+  const auto sample = static_cast<std::size_t>(s), samples = static_cast<std::size_t>(l.samples);
+  if ((e.at<std::uint64_t>(l.present)[static_cast<std::size_t>(t) * l.words + sample / 64] >> (sample % 64) & 1) == 0)
+    return;
+  const std::int32_t* c = e.at<std::int32_t>(l.c);
+  const std::int64_t y = e.at<std::int32_t>(l.y)[static_cast<std::size_t>(t) * samples + sample];
+  m.y += y;
+  m.yy += static_cast<Wide>(y) * y;
+  for (int v = 0; v < l.covariates; ++v) {
+    const std::int64_t cv = c[static_cast<std::size_t>(v) * samples + sample];
+    m.c[v] += cv;
+    m.cy[v] += static_cast<Wide>(cv) * y;
+    for (int u = 0; u <= v; ++u) m.cc[u][v] += static_cast<Wide>(c[static_cast<std::size_t>(u) * samples + sample]) * cv;
+  }
+}
+
+// The nine cells over a group's samples.
+void group_cells(const ClassMasks& a, const ClassMasks& b, std::int32_t words, bool complete,
+                 const std::uint64_t* present, std::int32_t (&cells)[3][3]) {
+  if (complete) {
+    count_set_cells(a, b, words, cells);
+    return;
+  }
+  for (auto& row : cells)
+    for (auto& cell : row) cell = 0;
+  for (std::int32_t w = 0; w < words; ++w) {
+    const std::uint64_t ok = present[w];
+    for (int i = 0; i < 3; ++i) {
+      const std::uint64_t at_a = a.m[i][w] & ok;
+      for (int j = 0; j < 3; ++j) cells[i][j] += popcount64(at_a & b.m[j][w]);
+    }
+  }
+}
+
+// A pair's samples of each trait with a missing call at either SNP (QtPairSums): each SNP's own
+// (miss_a, miss_b: per trait) less those the two share, and over them the allele counts of the SNP
+// that has its call. One pass over the two SNPs' missing samples serves every trait.
+void off_sums(const QtLayout& l, const QtEvaluation& e, const QtMissSums* miss_a, const QtMissSums* miss_b,
+              const ClassMasks& a, const ClassMasks& b, const std::int32_t* missing_a,
+              const std::int32_t* missing_a_end, const std::int32_t* missing_b, const std::int32_t* missing_b_end,
+              QtPairSums* sums) {
+  const int k = l.covariates, traits = l.traits;
+  for (int t = 0; t < traits; ++t) {
+    QtPairSums& s = sums[t];
+    s.off_y = miss_a[t].y + miss_b[t].y;
+    s.off_yy = miss_a[t].yy + miss_b[t].yy;
+    s.off_ya = s.off_yb = 0;
+    for (int v = 0; v < k; ++v) {
+      s.off_c[v] = miss_a[t].c[v] + miss_b[t].c[v];
+      s.off_cy[v] = miss_a[t].cy[v] + miss_b[t].cy[v];
+      for (int u = 0; u <= v; ++u) s.off_cc[u][v] = miss_a[t].cc[u][v] + miss_b[t].cc[u][v];
+      s.off_ca[v] = s.off_cb[v] = 0;
+    }
+  }
+  if (missing_a == missing_a_end && missing_b == missing_b_end) return;
+  const auto samples = static_cast<std::size_t>(l.samples);
+  const std::uint64_t* present = e.at<std::uint64_t>(l.present);
+  const std::int32_t* y = e.at<std::int32_t>(l.y_by_sample);
+  const std::int32_t* c = e.at<std::int32_t>(l.c);
+  // Per trait the sums of y A and y B, per group those of c A and c B: a sample adds its values
+  // times the allele count of the SNP with the call (no branch on it: the counts are random).
+  std::int64_t ya[kQtMaxPhenotypes] = {}, yb[kQtMaxPhenotypes] = {};
+  std::int64_t ca[kQtMaxPhenotypes][kQtMaxCovariates] = {}, cb[kQtMaxPhenotypes][kQtMaxCovariates] = {};
+  const auto weigh = [&](std::size_t sample, std::int64_t count, std::int64_t (&off_y)[kQtMaxPhenotypes],
+                         std::int64_t (&off_c)[kQtMaxPhenotypes][kQtMaxCovariates]) {
+    const std::int32_t* ys = y + sample * static_cast<std::size_t>(traits);
+    for (int t = 0; t < traits; ++t) off_y[t] += count * ys[t];
+    for (int g = 0; g < l.groups && k > 0; ++g) {
+      const std::int64_t in_group =
+          count * static_cast<std::int64_t>(present[static_cast<std::size_t>(l.group_trait[g]) * l.words + sample / 64] >>
+                                                (sample % 64) &
+                                            1);
+      for (int v = 0; v < k; ++v) off_c[g][v] += in_group * c[static_cast<std::size_t>(v) * samples + sample];
+    }
+  };
+  const auto count_at = [](const ClassMasks& g, std::size_t sample) {
+    const std::size_t w = sample / 64, bit = sample % 64;
+    return static_cast<std::int64_t>((g.m[1][w] >> bit & 1) + 2 * (g.m[2][w] >> bit & 1));
+  };
+  for (const std::int32_t* q = missing_b; q != missing_b_end; ++q) {
+    const auto sample = static_cast<std::size_t>(*q);
+    weigh(sample, count_at(a, sample), ya, ca);
+  }
+  for (const std::int32_t* q = missing_a; q != missing_a_end; ++q) {
+    const auto sample = static_cast<std::size_t>(*q);
+    const std::size_t w = sample / 64, bit = sample % 64;
+    if (((b.m[0][w] | b.m[1][w] | b.m[2][w]) >> bit & 1) == 0) {  // missing at both: counted twice above
+      for (int t = 0; t < traits; ++t) {
+        QtMissSums twice;
+        twice.clear(k);
+        add_sample(l, e, t, *q, twice);
+        QtPairSums& s = sums[t];
+        s.off_y -= twice.y;
+        s.off_yy -= twice.yy;
+        for (int v = 0; v < k; ++v) {
+          s.off_c[v] -= twice.c[v];
+          s.off_cy[v] -= twice.cy[v];
+          for (int u = 0; u <= v; ++u) s.off_cc[u][v] -= twice.cc[u][v];
+        }
+      }
+      continue;
+    }
+    weigh(sample, count_at(b, sample), yb, cb);
+  }
+  for (int t = 0; t < traits; ++t) {
+    sums[t].off_ya = ya[t];
+    sums[t].off_yb = yb[t];
+    for (int v = 0; v < k; ++v) {
+      sums[t].off_ca[v] = ca[l.group[t]][v];
+      sums[t].off_cb[v] = cb[l.group[t]][v];
+    }
+  }
+}
+
+void qt_tiles_kernel(const PassArgs p, bool between) {
+  const TilePlan plan = plan_tiles(p, between);
+  if (plan.start >= plan.end) return;
+  const std::uint64_t tile = blockIdx.x;
+  const std::uint64_t r0 = plan.first_row + tile / plan.column_blocks * kTileRows;
+  const std::uint64_t r1 = std::min(plan.row_end, r0 + kTileRows);
+  const std::uint64_t c0 = plan.first_column + tile % plan.column_blocks * kTileColumns;
+  const std::uint64_t c1 = std::min(plan.nb, c0 + kTileColumns);
+  if (r0 >= r1 || (!between && c1 <= r0 + 1)) return;
+
+  thread_local Scratch scratch;
+  scratch.pairs.clear();
+  const std::int32_t start_b = between ? p.start_b : p.start_a;
+  for (std::uint64_t i = r0; i < r1; ++i)
+    for (std::uint64_t j = between ? c0 : std::max(c0, i + 1); j < c1; ++j) {
+      if (between && p.start_a + static_cast<std::int64_t>(i) >= start_b + static_cast<std::int64_t>(j)) continue;
+      const std::uint64_t position =
+          between ? between_groups_position(i, j, plan.na, plan.nb) : within_group_position(i, j, plan.na);
+      if (position >= plan.start && position < plan.end)
+        scratch.pairs.push_back(static_cast<std::uint32_t>((i - r0) << 16 | (j - c0)));
+    }
+  if (scratch.pairs.empty()) return;
+
+  const QtEvaluation evaluation{p.model_bytes, p.model_counters};
+  const QtLayout& l = evaluation.layout();
+  const int traits = l.traits, k = l.covariates;
+  const std::size_t per_snp = static_cast<std::size_t>(traits + l.groups * k);
+  const std::size_t samples = static_cast<std::size_t>(l.samples);
+  const std::size_t stride = (samples + host_simd::kExactLanes - 1) / host_simd::kExactLanes * host_simd::kExactLanes;
+  const std::size_t rows = static_cast<std::size_t>(r1 - r0), columns = static_cast<std::size_t>(c1 - c0);
+  const std::int32_t words = p.case_words;
+  const GroupClassMasks& second = between ? p.b : p.a;
+  const auto row_masks = [&](std::uint64_t i) { return class_masks(p.a.cases, p.a.case_totals, i, words); };
+  const auto column_masks = [&](std::uint64_t j) { return class_masks(second.cases, second.case_totals, j, words); };
+
+  // The rows' vectors: per SNP each trait's y A, then each covariate's c A over each group of traits
+  // that share their samples (the values, y and c over the group's samples, made once a tile); the
+  // columns' B.
+  double* const values = scratch.doubles((per_snp * (rows + 1) + columns + 1) * stride);
+  double* const row_vectors = values + per_snp * stride;
+  double* const counts = row_vectors + rows * per_snp * stride;
+  double* const column_vectors = counts + stride;
+  const auto* y = evaluation.at<std::int32_t>(l.y);
+  const auto* c = evaluation.at<std::int32_t>(l.c);
+  const auto* present = evaluation.at<std::uint64_t>(l.present);
+  std::fill(values, values + per_snp * stride, 0.0);
+  for (int t = 0; t < traits; ++t)
+    for (std::size_t s = 0; s < samples; ++s) values[t * stride + s] = y[t * samples + s];
+  for (int g = 0; g < l.groups; ++g) {
+    const std::uint64_t* in_group = present + static_cast<std::size_t>(l.group_trait[g]) * l.words;
+    for (int v = 0; v < k; ++v) {
+      double* out = values + (static_cast<std::size_t>(traits + g * k + v)) * stride;
+      for (std::size_t s = 0; s < samples; ++s)
+        if ((in_group[s / 64] >> (s % 64) & 1) != 0) out[s] = c[v * samples + s];
+    }
+  }
+  for (std::size_t r = 0; r < rows; ++r) {
+    allele_counts(row_masks(r0 + r), words, counts, stride);
+    double* out = row_vectors + r * per_snp * stride;
+    for (std::size_t q = 0; q < per_snp; ++q, out += stride) {
+      const double* in = values + q * stride;
+      for (std::size_t s = 0; s < stride; ++s) out[s] = counts[s] * in[s];
+    }
+  }
+  for (std::size_t col = 0; col < columns; ++col) allele_counts(column_masks(c0 + col), words, column_vectors + col * stride, stride);
+  scratch.products.assign(rows * per_snp * columns, 0);
+  for (std::size_t s = 0; s < stride; s += kStep)
+    host_simd::exact_products(row_vectors + s, rows * per_snp, column_vectors + s, columns, std::min(kStep, stride - s),
+                              stride, scratch.products.data());
+
+  // The samples each SNP of the tile has no call for (rows, then columns), and per trait what they
+  // sum to: what a pair takes off the trait's totals, less what its two SNPs share.
+  const std::size_t slots = rows + columns;
+  scratch.all.assign(static_cast<std::size_t>(words), ~std::uint64_t{0});
+  if (samples % 64 != 0) scratch.all.back() = (std::uint64_t{1} << (samples % 64)) - 1;
+  const std::uint64_t* all = scratch.all.data();
+  scratch.missing.clear();
+  scratch.missing_at.assign(slots + 1, 0);
+  for (std::size_t x = 0; x < slots; ++x) {
+    const ClassMasks g = x < rows ? row_masks(r0 + x) : column_masks(c0 + x - rows);
+    if (g.totals[3] == 0)
+      for (std::int32_t w = 0; w < words; ++w)
+        for (std::uint64_t bits = ~(g.m[0][w] | g.m[1][w] | g.m[2][w]) & all[w]; bits != 0; bits &= bits - 1)
+          scratch.missing.push_back(w * 64 + ctz64(bits));
+    scratch.missing_at[x + 1] = scratch.missing.size();
+  }
+  scratch.miss.resize(slots * static_cast<std::size_t>(traits));
+  for (std::size_t x = 0; x < slots; ++x)
+    for (int t = 0; t < traits; ++t) {
+      QtMissSums& m = scratch.miss[x * traits + static_cast<std::size_t>(t)];
+      m.clear(k);
+      for (std::size_t q = scratch.missing_at[x]; q < scratch.missing_at[x + 1]; ++q)
+        add_sample(l, evaluation, t, scratch.missing[q], m);
+    }
+
+  // Each group's nine cells: by the vector lanes where its samples are all the samples.
+  bool complete[kQtMaxPhenotypes];
+  for (int g = 0; g < l.groups; ++g) {
+    const std::uint64_t* in_group = present + static_cast<std::size_t>(l.group_trait[g]) * l.words;
+    complete[g] = std::equal(in_group, in_group + words, all);
+  }
+
+  // Counters of the tile, added once: per trait the outcomes, per SNP and trait the tests.
+  const std::size_t by_snp = 4 * static_cast<std::size_t>(traits);
+  scratch.counters.assign(by_snp + (rows + columns) * traits, 0);
+  unsigned long long* row_tests = scratch.counters.data() + by_snp;
+  unsigned long long* column_tests = row_tests + rows * traits;
+  for (const std::uint32_t pair : scratch.pairs) {
+    const std::size_t r = pair >> 16, col = pair & 0xFFFF;
+    const auto snp0 = static_cast<std::int32_t>(p.start_a + static_cast<std::int64_t>(r0 + r));
+    const auto snp1 = static_cast<std::int32_t>(start_b + static_cast<std::int64_t>(c0 + col));
+    const ClassMasks a = row_masks(r0 + r), b = column_masks(c0 + col);
+    std::int32_t cells[kQtMaxPhenotypes][3][3];
+    for (int g = 0; g < l.groups; ++g)
+      group_cells(a, b, words, complete[g], present + static_cast<std::size_t>(l.group_trait[g]) * l.words, cells[g]);
+    const std::int32_t* missing = scratch.missing.data();
+    QtPairSums sums[kQtMaxPhenotypes];
+    off_sums(l, evaluation, scratch.miss.data() + r * traits, scratch.miss.data() + (rows + col) * traits, a, b,
+             missing + scratch.missing_at[r], missing + scratch.missing_at[r + 1], missing + scratch.missing_at[rows + col],
+             missing + scratch.missing_at[rows + col + 1], sums);
+    QtFound records[kQtMaxPhenotypes];
+    int m = 0;
+    for (int trait = 0; trait < traits; ++trait) {
+      const int g = l.group[trait];
+      for (int x = 0; x < 3; ++x)
+        for (int z = 0; z < 3; ++z) sums[trait].cells[x][z] = cells[g][x][z];
+      const std::size_t at_a = r * per_snp, at_c = traits + static_cast<std::size_t>(g * k);
+      QtProductSums ab;
+      const std::int64_t* product = scratch.products.data() + at_a * columns + col;
+      ab.y = product[static_cast<std::size_t>(trait) * columns];
+      for (int v = 0; v < k; ++v) ab.c[v] = product[(at_c + static_cast<std::size_t>(v)) * columns];
+      QtSums s;
+      evaluation.design_sums(l, trait, snp0, snp1, sums[trait], ab, s);
+      const QtTest test = qt_fit(s);
+      ++scratch.counters[4 * static_cast<std::size_t>(trait) + static_cast<std::size_t>(test.status)];
+      if (test.status == QtStatus::kTest) {
+        ++row_tests[r * traits + static_cast<std::size_t>(trait)];
+        ++column_tests[col * traits + static_cast<std::size_t>(trait)];
+      }
+      if (evaluation.found(l, trait, s, test, records[m])) ++m;
+    }
+    for (int q = 0; q < m; ++q) {
+      records[q].snp0 = snp0;
+      records[q].snp1 = snp1;
+    }
+    append_records(records, m, p.results, p.valid_count);
+  }
+  unsigned long long* const counters = p.model_counters;
+  for (std::size_t q = 0; q < by_snp; ++q)
+    if (scratch.counters[q] != 0) atomicAdd(counters + q, scratch.counters[q]);
+  for (std::size_t r = 0; r < rows; ++r)
+    for (int t = 0; t < traits; ++t)
+      if (const unsigned long long n = row_tests[r * traits + t]; n != 0)
+        atomicAdd(counters + by_snp + (static_cast<std::size_t>(p.start_a) + r0 + r) * traits + t, n);
+  for (std::size_t col = 0; col < columns; ++col)
+    for (int t = 0; t < traits; ++t)
+      if (const unsigned long long n = column_tests[col * traits + t]; n != 0)
+        atomicAdd(counters + by_snp + (static_cast<std::size_t>(start_b) + c0 + col) * traits + t, n);
+}
+
+}  // namespace
+
+void launch_qt_tiles(const PassArgs& args, bool between) {
+  const TilePlan plan = plan_tiles(args, between);
+  VP_LAUNCH(qt_tiles_kernel, dim3(static_cast<unsigned>(std::max<std::uint64_t>(1, plan.row_blocks * plan.column_blocks))),
+            dim3(1), nullptr, args, between);
+}
+
+}  // namespace varpair
