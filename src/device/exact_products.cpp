@@ -38,12 +38,20 @@ HWY_INLINE void block(const double* HWY_RESTRICT rows, const double* HWY_RESTRIC
       out[r * out_stride + c] += static_cast<std::int64_t>(hn::GetLane(hn::SumOfLanes(d, sum[r][c])));
 }
 
+// Columns a block takes: AVX-512's 32 registers hold 4 x 4 sums and their loads.
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+constexpr std::size_t kBlockColumns = 4;
+#else
+constexpr std::size_t kBlockColumns = 2;
+#endif
+
 template <std::size_t kRows>
 HWY_INLINE void row_band(const double* rows, const double* columns, std::size_t column_count, std::size_t n,
                          std::size_t stride, std::int64_t* out) {
   std::size_t c = 0;
-  for (; c + 2 <= column_count; c += 2) block<kRows, 2>(rows, columns + c * stride, n, stride, out + c, column_count);
-  if (c < column_count) block<kRows, 1>(rows, columns + c * stride, n, stride, out + c, column_count);
+  for (; c + kBlockColumns <= column_count; c += kBlockColumns)
+    block<kRows, kBlockColumns>(rows, columns + c * stride, n, stride, out + c, column_count);
+  for (; c < column_count; ++c) block<kRows, 1>(rows, columns + c * stride, n, stride, out + c, column_count);
 }
 
 void ExactProducts(const double* rows, std::size_t row_count, const double* columns, std::size_t column_count,

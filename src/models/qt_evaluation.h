@@ -226,9 +226,11 @@ struct QtEvaluation {
     }
   }
 
-  // The design's sums from the pair's: columns C..., A, B, AB.
+  // The design's sums from the pair's: columns C..., A, B, AB (without the covariates' own products
+  // where the fit has them already: `covariate_block` false).
   __host__ __device__ void design_sums(const QtLayout& l, int trait, std::int32_t snp0, std::int32_t snp1,
-                                       const QtPairSums& p, const QtProductSums& ab, QtSums& s) const {
+                                       const QtPairSums& p, const QtProductSums& ab, QtSums& s,
+                                       bool covariate_block = true) const {
     const int k = l.covariates, a = k, b = k + 1, ab_column = k + 2;
     const auto t = static_cast<std::size_t>(trait);
     const auto kk = static_cast<std::size_t>(k);
@@ -261,7 +263,7 @@ struct QtEvaluation {
     for (int v = 0; v < k; ++v) {
       s.x[v] = static_cast<Wide>(at<std::int64_t>(l.tc)[t * kk + static_cast<std::size_t>(v)]) - p.off_c[v];
       s.xy[v] = at<Wide>(l.cy)[t * kk + static_cast<std::size_t>(v)] - p.off_cy[v];
-      for (int u = 0; u <= v; ++u)
+      for (int u = 0; u <= v && covariate_block; ++u)
         s.xx[u][v] = at<Wide>(l.cc)[(t * kk + static_cast<std::size_t>(u)) * kk + static_cast<std::size_t>(v)] -
                      p.off_cc[u][v];
       s.xx[v][a] = static_cast<Wide>(row_c(l, trait, snp0, 0, v)) + 2 * static_cast<Wide>(row_c(l, trait, snp0, 1, v)) -

@@ -43,12 +43,48 @@ struct QtLayout {
   std::uint64_t y;                      // traits x samples, int32 (0 where missing)
   std::uint64_t y_by_sample;            // the same, samples x traits
   std::uint64_t c;                      // covariates x samples, int32
+  std::uint64_t c_by_sample;            // the same, samples x covariates
   std::uint64_t yy, cy, cc;             // per trait: sum y^2; sum c y (covariates); sum c c (covariates^2), Wide
   std::uint64_t ty, tc;                 // per trait: sum y; sum c (covariates), int64
   // Per SNP and trait, over the trait's samples of genotype 1 and of genotype 2: sum y (rows x
   // traits x 2) and sum c (rows x traits x 2 x covariates), int64.
   std::uint64_t snp_y, snp_c;
   std::uint64_t critical;               // |T| from which P may reach the cut-off, by df (double)
+  // The host's only, 0 where not made (no missing call, or too large): per SNP and trait, over the
+  // SNP's samples without a call that have the trait, a QtMissing entry of miss_bytes bytes.
+  std::uint64_t miss;
+  std::uint64_t miss_bytes;
+};
+
+// Over some samples: y^2, each covariate times y and each product of two covariates (Wide), then y
+// and each covariate (int64), for a trait with k covariates, in one run of bytes.
+struct QtMissing {
+  static constexpr int wide(int k) { return 1 + k + k * (k + 1) / 2; }
+  static constexpr std::uint64_t bytes(int k) { return (16 * wide(k) + 8 * (1 + k) + 15) / 16 * 16; }
+  static constexpr int pair(int u, int v) { return v * (v + 1) / 2 + u; }  // u <= v
+
+  Wide* w;             // yy, cy[k], cc[pair(u, v)]
+  std::int64_t* i;     // y, c[k]
+
+  __host__ __device__ QtMissing(void* entry, int k)
+      : w(static_cast<Wide*>(entry)), i(reinterpret_cast<std::int64_t*>(static_cast<Wide*>(entry) + wide(k))) {}
+
+  __host__ __device__ void clear(int k) {
+    for (int q = 0; q < wide(k); ++q) w[q] = 0;
+    for (int q = 0; q <= k; ++q) i[q] = 0;
+  }
+  // Adds a sample's y and covariates (c[v * samples]), `sign` times.
+  __host__ __device__ void add(std::int64_t y, const std::int32_t* c, std::size_t samples, int k, int sign) {
+    i[0] += sign * y;
+    w[0] += sign * static_cast<Wide>(y) * y;
+    for (int v = 0; v < k; ++v) {
+      const std::int64_t cv = c[static_cast<std::size_t>(v) * samples];
+      i[1 + v] += sign * cv;
+      w[1 + v] += sign * static_cast<Wide>(cv) * y;
+      for (int u = 0; u <= v; ++u)
+        w[1 + k + pair(u, v)] += sign * static_cast<Wide>(c[static_cast<std::size_t>(u) * samples]) * cv;
+    }
+  }
 };
 
 const InteractionModel& qt_interaction_model();

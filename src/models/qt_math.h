@@ -60,44 +60,49 @@ __host__ __device__ inline double centred(std::int64_t n, Wide uv, Wide u, Wide 
   return wide_to_double(static_cast<Wide>(n) * uv - u * v) / static_cast<double>(n);
 }
 
-// The fit from the sums: the centred design (the intercept taken out) by Cholesky's factorisation,
-// AB last, so that its coefficient, its variance and its inflation come from the factor's last row.
-__host__ __device__ inline QtTest qt_fit(const QtSums& s) {
-  QtTest r;
+// The design's factor: the centred design (the intercept taken out) by Cholesky's factorisation, AB
+// last, so that the coefficient of AB, its variance and its inflation come from the factor's last
+// row. It depends on the design's sums only, so traits with the same samples share it.
+struct QtFactor {
+  QtStatus status = QtStatus::kSingular;
+  int columns = 0;
+  int done = 0;  // the columns whose rows of l are there
+  double l[kQtMaxColumns][kQtMaxColumns];
+  double diagonal[kQtMaxColumns];  // the columns' centred sums of squares
+};
+
+// Factors s's design. `known` columns of f are already there (a factor of the same sums of those
+// columns: the same numbers the steps below would give them).
+__host__ __device__ inline void qt_factor(const QtSums& s, QtFactor& f, int known = 0) {
   const int m = s.columns;
   const std::int64_t parameters = m + 1;
+  f.columns = m;
+  f.done = known;
+  f.status = QtStatus::kSingular;
   if (s.n <= parameters) {
-    r.status = QtStatus::kTooFew;
-    return r;
+    f.status = QtStatus::kTooFew;
+    return;
   }
-  double l[kQtMaxColumns][kQtMaxColumns];
-  double z[kQtMaxColumns];
-  double diagonal[kQtMaxColumns];
-  for (int c = 0; c < m; ++c) {
-    diagonal[c] = centred(s.n, s.xx[c][c], s.x[c], s.x[c]);
-    if (!(diagonal[c] > 0.0)) return r;  // a constant column
+  for (int c = known; c < m; ++c) {
+    f.diagonal[c] = centred(s.n, s.xx[c][c], s.x[c], s.x[c]);
+    if (!(f.diagonal[c] > 0.0)) return;  // a constant column
   }
-  for (int c = 0; c < m; ++c) {
+  for (int c = known; c < m; f.done = ++c)
     for (int d = 0; d <= c; ++d) {
       double sum = centred(s.n, s.xx[d][c], s.x[d], s.x[c]);
-      for (int e = 0; e < d; ++e) sum -= l[c][e] * l[d][e];
+      for (int e = 0; e < d; ++e) sum -= f.l[c][e] * f.l[d][e];
       if (d < c) {
-        l[c][d] = sum / l[d][d];
+        f.l[c][d] = sum / f.l[d][d];
       } else {
         // What is left of the column after the earlier ones: none (or rounding's worth) when it is
         // a combination of them.
-        if (!(sum > 1e-10 * diagonal[c])) {
-          r.status = c == m - 1 ? QtStatus::kCollinear : QtStatus::kSingular;
-          return r;
+        if (!(sum > 1e-10 * f.diagonal[c])) {
+          f.status = c == m - 1 ? QtStatus::kCollinear : QtStatus::kSingular;
+          return;
         }
-        l[c][c] = std::sqrt(sum);
+        f.l[c][c] = std::sqrt(sum);
       }
     }
-    double sum = centred(s.n, s.xy[c], s.x[c], s.y);
-    for (int e = 0; e < c; ++e) sum -= l[c][e] * z[e];
-    z[c] = sum / l[c][c];
-  }
-  const double last = l[m - 1][m - 1];
   // Variance inflation of A, B and AB, as PLINK 1.9 checks it (the largest of the three): a
   // column's centred sum of squares times its diagonal of the inverse, the squares of the column
   // of the factor's inverse.
@@ -106,18 +111,37 @@ __host__ __device__ inline QtTest qt_fit(const QtSums& s) {
     double inverse = 0.0;
     for (int i = j; i < m; ++i) {
       double sum = i == j ? 1.0 : 0.0;
-      for (int e = j; e < i; ++e) sum -= l[i][e] * u[e];
-      u[i] = sum / l[i][i];
+      for (int e = j; e < i; ++e) sum -= f.l[i][e] * u[e];
+      u[i] = sum / f.l[i][i];
       inverse += u[i] * u[i];
     }
-    if (diagonal[j] * inverse > kQtMaxVif) {
-      r.status = QtStatus::kCollinear;
-      return r;
+    if (f.diagonal[j] * inverse > kQtMaxVif) {
+      f.status = QtStatus::kCollinear;
+      return;
     }
   }
-  double residual = centred(s.n, s.yy, s.y, s.y);
-  for (int c = 0; c < m; ++c) residual -= z[c] * z[c];
-  r.df = static_cast<std::int32_t>(s.n - parameters);
+  f.status = QtStatus::kTest;
+}
+
+// The test of one trait from its sums and the design's factor. The first `known` entries of z may
+// be there already (from the same sums of those columns), and so then is `residual`, the trait's
+// centred sum of squares less their squares.
+__host__ __device__ inline QtTest qt_solve(const QtSums& s, const QtFactor& f, double (&z)[kQtMaxColumns],
+                                           double& residual, int known = 0) {
+  QtTest r;
+  r.status = f.status;
+  if (f.status != QtStatus::kTest) return r;
+  r.status = QtStatus::kSingular;
+  const int m = s.columns;
+  if (known == 0) residual = centred(s.n, s.yy, s.y, s.y);
+  for (int c = known; c < m; ++c) {
+    double sum = centred(s.n, s.xy[c], s.x[c], s.y);
+    for (int e = 0; e < c; ++e) sum -= f.l[c][e] * z[e];
+    z[c] = sum / f.l[c][c];
+  }
+  const double last = f.l[m - 1][m - 1];
+  for (int c = known; c < m; ++c) residual -= z[c] * z[c];
+  r.df = static_cast<std::int32_t>(s.n - (m + 1));
   if (!(residual > 0.0)) return r;  // the trait fitted exactly: no variance to test against
   const double sigma = std::sqrt(residual / static_cast<double>(r.df));
   r.status = QtStatus::kTest;
@@ -125,6 +149,14 @@ __host__ __device__ inline QtTest qt_fit(const QtSums& s) {
   r.se = sigma / last;
   r.t = z[m - 1] / sigma;
   return r;
+}
+
+// The fit from the sums.
+__host__ __device__ inline QtTest qt_fit(const QtSums& s) {
+  QtFactor f;
+  qt_factor(s, f);
+  double z[kQtMaxColumns], residual;
+  return qt_solve(s, f, z, residual);
 }
 
 }  // namespace varpair

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "common/output_names.h"
+#include "device/runtime.h"
 #include "common/worker_pool.h"
 #include "interaction/genotype_masks.h"
 #include "interaction/result_writer.h"
@@ -164,6 +165,10 @@ std::uint64_t append(std::vector<std::uint8_t>& bytes, const T* values, std::siz
 
 }  // namespace
 
+// The most the host's sums over each SNP's missing calls may take (and at most a quarter of the
+// device memory the plan left); above it, its tiles sum them.
+constexpr std::uint64_t kMaxMissBytes = std::uint64_t{1} << 29;
+
 ModelRunData qt_run_data(const RunShape& shape) {
   ModelRunData run;
   const SampleValues& v = *shape.values;
@@ -255,6 +260,33 @@ ModelRunData qt_run_data(const RunShape& shape) {
     critical[df] = shape.alpha >= 1.0   ? 0.0
                    : shape.alpha <= 0.0 ? HUGE_VAL
                                         : gsl_cdf_tdist_Qinv(shape.alpha / 2.0, static_cast<double>(df));
+  // The host's sums over each SNP's samples without a call, so that its tiles take them off a pair
+  // without a pass over them (device memory keeps to the GPU's own arrays).
+  std::vector<std::uint8_t> miss;
+#if !defined(VARPAIR_CUDA)
+  const std::uint64_t entry = QtMissing::bytes(l.covariates);
+  const bool any_missing = genotyped_calls(masks) < static_cast<std::uint64_t>(rows) * samples;
+  std::size_t free_bytes = 0, total_bytes = 0;
+  cudaMemGetInfo(&free_bytes, &total_bytes);
+  if (any_missing && rows * traits * entry <= std::min<std::uint64_t>(kMaxMissBytes, free_bytes / 4)) {
+    miss.resize(rows * traits * entry);
+    WorkerPool::shared().run(rows, [&](std::size_t r) {
+      const auto row = static_cast<std::int32_t>(r);
+      for (std::size_t t = 0; t < traits; ++t) {
+        QtMissing m(miss.data() + (r * traits + t) * entry, l.covariates);
+        m.clear(l.covariates);
+        for (std::size_t w = 0; w < words; ++w)
+          for (std::uint64_t bits = ~(masks.mask(0, row)[w] | masks.mask(1, row)[w] | masks.mask(2, row)[w]) &
+                                    present[t * words + w];
+               bits != 0; bits &= bits - 1) {
+            const std::size_t s = w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits));
+            m.add(y[t * samples + s], c_values.data() + s, samples, l.covariates, 1);
+          }
+      }
+    });
+    l.miss_bytes = entry;
+  }
+#endif
   std::vector<std::uint8_t>& bytes = run.bytes;
   bytes.resize(sizeof(QtLayout));
   l.present = append(bytes, present.data(), present.size());
@@ -264,6 +296,10 @@ ModelRunData qt_run_data(const RunShape& shape) {
     for (std::size_t s = 0; s < samples; ++s) y_by_sample[s * v.traits.size() + t] = y[t * samples + s];
   l.y_by_sample = append(bytes, y_by_sample.data(), y_by_sample.size());
   l.c = append(bytes, c_values.data(), c_values.size());
+  std::vector<std::int32_t> c_by_sample(c_values.size());
+  for (std::size_t v = 0; v < k; ++v)
+    for (std::size_t s = 0; s < samples; ++s) c_by_sample[s * k + v] = c_values[v * samples + s];
+  l.c_by_sample = append(bytes, c_by_sample.data(), c_by_sample.size());
   l.yy = append(bytes, yy.data(), yy.size());
   l.cy = append(bytes, cy.data(), cy.size());
   l.cc = append(bytes, cc.data(), cc.size());
@@ -272,6 +308,7 @@ ModelRunData qt_run_data(const RunShape& shape) {
   l.snp_y = append(bytes, snp_y.data(), snp_y.size());
   l.snp_c = append(bytes, snp_c.data(), snp_c.size());
   l.critical = append(bytes, critical.data(), critical.size());
+  if (!miss.empty()) l.miss = append(bytes, miss.data(), miss.size());
   std::memcpy(bytes.data(), &l, sizeof l);
   run.counters = 4 * v.traits.size() + rows * v.traits.size();
   return run;

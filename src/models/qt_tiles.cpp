@@ -1,4 +1,4 @@
-// The host's pass of qt_interaction: a batch's pairs by tiles of kTileRows x kTileColumns SNPs.
+// The host's pass of qt_interaction: a batch's pairs by tiles of up to 32 x kTileColumns SNPs.
 // What weighs the product AB, the sums of y AB and of each covariate times AB, is for every pair of
 // a tile one matrix product of the rows' vectors (each trait's y A, each covariate's c A) with the
 // columns' allele counts B: exact integers in double lanes (device/exact_products.h), so they equal
@@ -19,7 +19,9 @@
 namespace varpair {
 namespace {
 
-constexpr std::uint64_t kTileRows = 32;
+// A tile's rows hold kRowVectors vectors of SNP0 (one a trait and one a covariate and group): the
+// few the products stream through the cache stay in it.
+constexpr std::uint64_t kRowVectors = 32;
 constexpr std::uint64_t kTileColumns = 64;
 // Samples a step of the products: a tile's vectors of one step stay in a core's own cache.
 constexpr std::size_t kStep = 512;
@@ -28,6 +30,7 @@ constexpr std::size_t kStep = 512;
 struct TilePlan {
   std::uint64_t na, nb, start, end;
   std::uint64_t first_row, row_end, first_column;
+  std::uint64_t tile_rows;
   std::uint64_t row_blocks, column_blocks;
 };
 
@@ -48,29 +51,12 @@ TilePlan plan_tiles(const PassArgs& p, bool between) {
     t.row_end = within_group_pair(t.end - 1, t.na).i + 1;
     t.first_column = t.first_row + 1;
   }
-  t.row_blocks = (t.row_end - t.first_row + kTileRows - 1) / kTileRows;
+  const QtLayout& l = *reinterpret_cast<const QtLayout*>(p.model_bytes);
+  t.tile_rows = std::max<std::uint64_t>(8, kRowVectors / static_cast<std::uint64_t>(l.traits + l.groups * l.covariates));
+  t.row_blocks = (t.row_end - t.first_row + t.tile_rows - 1) / t.tile_rows;
   t.column_blocks = (t.nb - t.first_column + kTileColumns - 1) / kTileColumns;
   return t;
 }
-
-// Over a SNP's samples without a call that have the trait: y, y^2 and the covariates' sums.
-struct QtMissSums {
-  std::int64_t y;
-  Wide yy;
-  std::int64_t c[kQtMaxCovariates];
-  Wide cy[kQtMaxCovariates];
-  Wide cc[kQtMaxCovariates][kQtMaxCovariates];  // u <= v
-
-  void clear(int k) {
-    y = 0;
-    yy = 0;
-    for (int v = 0; v < k; ++v) {
-      c[v] = 0;
-      cy[v] = 0;
-      for (int u = 0; u <= v; ++u) cc[u][v] = 0;
-    }
-  }
-};
 
 struct FreeDoubles {
   void operator()(double* p) const { std::free(p); }
@@ -85,7 +71,7 @@ struct Scratch {
   std::vector<unsigned long long> counters;
   std::vector<std::int32_t> missing;      // the samples without a call of the tile's SNPs, one after another
   std::vector<std::size_t> missing_at;    // where each SNP's begin
-  std::vector<QtMissSums> miss;           // per SNP and trait
+  std::vector<Wide> miss;                 // per SNP and trait, where the run data has none (QtMissing)
   std::vector<std::uint64_t> all;         // every sample
 
   double* doubles(std::size_t count) {
@@ -109,23 +95,6 @@ void allele_counts(const ClassMasks& g, std::int32_t words, double* out, std::si
         out[static_cast<std::size_t>(w) * 64 + static_cast<std::size_t>(ctz64(bits))] = code;
 }
 
-// Adds sample s to m when it has trait t.
-void add_sample(const QtLayout& l, const QtEvaluation& e, int t, std::int32_t s, QtMissSums& m) {
-  const auto sample = static_cast<std::size_t>(s), samples = static_cast<std::size_t>(l.samples);
-  if ((e.at<std::uint64_t>(l.present)[static_cast<std::size_t>(t) * l.words + sample / 64] >> (sample % 64) & 1) == 0)
-    return;
-  const std::int32_t* c = e.at<std::int32_t>(l.c);
-  const std::int64_t y = e.at<std::int32_t>(l.y)[static_cast<std::size_t>(t) * samples + sample];
-  m.y += y;
-  m.yy += static_cast<Wide>(y) * y;
-  for (int v = 0; v < l.covariates; ++v) {
-    const std::int64_t cv = c[static_cast<std::size_t>(v) * samples + sample];
-    m.c[v] += cv;
-    m.cy[v] += static_cast<Wide>(cv) * y;
-    for (int u = 0; u <= v; ++u) m.cc[u][v] += static_cast<Wide>(c[static_cast<std::size_t>(u) * samples + sample]) * cv;
-  }
-}
-
 // The nine cells over a group's samples.
 void group_cells(const ClassMasks& a, const ClassMasks& b, std::int32_t words, bool complete,
                  const std::uint64_t* present, std::int32_t (&cells)[3][3]) {
@@ -147,20 +116,22 @@ void group_cells(const ClassMasks& a, const ClassMasks& b, std::int32_t words, b
 // A pair's samples of each trait with a missing call at either SNP (QtPairSums): each SNP's own
 // (miss_a, miss_b: per trait) less those the two share, and over them the allele counts of the SNP
 // that has its call. One pass over the two SNPs' missing samples serves every trait.
-void off_sums(const QtLayout& l, const QtEvaluation& e, const QtMissSums* miss_a, const QtMissSums* miss_b,
-              const ClassMasks& a, const ClassMasks& b, const std::int32_t* missing_a,
+void off_sums(const QtLayout& l, const QtEvaluation& e, const std::uint8_t* miss_a, const std::uint8_t* miss_b,
+              std::uint64_t entry, const ClassMasks& a, const ClassMasks& b, const std::int32_t* missing_a,
               const std::int32_t* missing_a_end, const std::int32_t* missing_b, const std::int32_t* missing_b_end,
               QtPairSums* sums) {
   const int k = l.covariates, traits = l.traits;
   for (int t = 0; t < traits; ++t) {
     QtPairSums& s = sums[t];
-    s.off_y = miss_a[t].y + miss_b[t].y;
-    s.off_yy = miss_a[t].yy + miss_b[t].yy;
+    const QtMissing ma(const_cast<std::uint8_t*>(miss_a) + t * entry, k), mb(const_cast<std::uint8_t*>(miss_b) + t * entry, k);
+    s.off_y = ma.i[0] + mb.i[0];
+    s.off_yy = ma.w[0] + mb.w[0];
     s.off_ya = s.off_yb = 0;
     for (int v = 0; v < k; ++v) {
-      s.off_c[v] = miss_a[t].c[v] + miss_b[t].c[v];
-      s.off_cy[v] = miss_a[t].cy[v] + miss_b[t].cy[v];
-      for (int u = 0; u <= v; ++u) s.off_cc[u][v] = miss_a[t].cc[u][v] + miss_b[t].cc[u][v];
+      s.off_c[v] = ma.i[1 + v] + mb.i[1 + v];
+      s.off_cy[v] = ma.w[1 + v] + mb.w[1 + v];
+      for (int u = 0; u <= v; ++u)
+        s.off_cc[u][v] = ma.w[1 + k + QtMissing::pair(u, v)] + mb.w[1 + k + QtMissing::pair(u, v)];
       s.off_ca[v] = s.off_cb[v] = 0;
     }
   }
@@ -168,7 +139,7 @@ void off_sums(const QtLayout& l, const QtEvaluation& e, const QtMissSums* miss_a
   const auto samples = static_cast<std::size_t>(l.samples);
   const std::uint64_t* present = e.at<std::uint64_t>(l.present);
   const std::int32_t* y = e.at<std::int32_t>(l.y_by_sample);
-  const std::int32_t* c = e.at<std::int32_t>(l.c);
+  const std::int32_t* c = e.at<std::int32_t>(l.c_by_sample);
   // Per trait the sums of y A and y B, per group those of c A and c B: a sample adds its values
   // times the allele count of the SNP with the call (no branch on it: the counts are random).
   std::int64_t ya[kQtMaxPhenotypes] = {}, yb[kQtMaxPhenotypes] = {};
@@ -182,7 +153,8 @@ void off_sums(const QtLayout& l, const QtEvaluation& e, const QtMissSums* miss_a
           count * static_cast<std::int64_t>(present[static_cast<std::size_t>(l.group_trait[g]) * l.words + sample / 64] >>
                                                 (sample % 64) &
                                             1);
-      for (int v = 0; v < k; ++v) off_c[g][v] += in_group * c[static_cast<std::size_t>(v) * samples + sample];
+      const std::int32_t* cs = c + sample * static_cast<std::size_t>(k);
+      for (int v = 0; v < k; ++v) off_c[g][v] += in_group * cs[v];
     }
   };
   const auto count_at = [](const ClassMasks& g, std::size_t sample) {
@@ -198,16 +170,19 @@ void off_sums(const QtLayout& l, const QtEvaluation& e, const QtMissSums* miss_a
     const std::size_t w = sample / 64, bit = sample % 64;
     if (((b.m[0][w] | b.m[1][w] | b.m[2][w]) >> bit & 1) == 0) {  // missing at both: counted twice above
       for (int t = 0; t < traits; ++t) {
-        QtMissSums twice;
+        if ((present[static_cast<std::size_t>(t) * l.words + w] >> bit & 1) == 0) continue;
+        alignas(16) std::uint8_t bytes[QtMissing::bytes(kQtMaxCovariates)];
+        QtMissing twice(bytes, k);
         twice.clear(k);
-        add_sample(l, e, t, *q, twice);
+        twice.add(y[sample * static_cast<std::size_t>(traits) + static_cast<std::size_t>(t)],
+                  e.at<std::int32_t>(l.c) + sample, samples, k, 1);
         QtPairSums& s = sums[t];
-        s.off_y -= twice.y;
-        s.off_yy -= twice.yy;
+        s.off_y -= twice.i[0];
+        s.off_yy -= twice.w[0];
         for (int v = 0; v < k; ++v) {
-          s.off_c[v] -= twice.c[v];
-          s.off_cy[v] -= twice.cy[v];
-          for (int u = 0; u <= v; ++u) s.off_cc[u][v] -= twice.cc[u][v];
+          s.off_c[v] -= twice.i[1 + v];
+          s.off_cy[v] -= twice.w[1 + v];
+          for (int u = 0; u <= v; ++u) s.off_cc[u][v] -= twice.w[1 + k + QtMissing::pair(u, v)];
         }
       }
       continue;
@@ -228,8 +203,8 @@ void qt_tiles_kernel(const PassArgs p, bool between) {
   const TilePlan plan = plan_tiles(p, between);
   if (plan.start >= plan.end) return;
   const std::uint64_t tile = blockIdx.x;
-  const std::uint64_t r0 = plan.first_row + tile / plan.column_blocks * kTileRows;
-  const std::uint64_t r1 = std::min(plan.row_end, r0 + kTileRows);
+  const std::uint64_t r0 = plan.first_row + tile / plan.column_blocks * plan.tile_rows;
+  const std::uint64_t r1 = std::min(plan.row_end, r0 + plan.tile_rows);
   const std::uint64_t c0 = plan.first_column + tile % plan.column_blocks * kTileColumns;
   const std::uint64_t c1 = std::min(plan.nb, c0 + kTileColumns);
   if (r0 >= r1 || (!between && c1 <= r0 + 1)) return;
@@ -310,20 +285,46 @@ void qt_tiles_kernel(const PassArgs p, bool between) {
           scratch.missing.push_back(w * 64 + ctz64(bits));
     scratch.missing_at[x + 1] = scratch.missing.size();
   }
-  scratch.miss.resize(slots * static_cast<std::size_t>(traits));
-  for (std::size_t x = 0; x < slots; ++x)
-    for (int t = 0; t < traits; ++t) {
-      QtMissSums& m = scratch.miss[x * traits + static_cast<std::size_t>(t)];
-      m.clear(k);
-      for (std::size_t q = scratch.missing_at[x]; q < scratch.missing_at[x + 1]; ++q)
-        add_sample(l, evaluation, t, scratch.missing[q], m);
-    }
+  // Per SNP and trait, the sums over those samples: the run data's, or made here.
+  const std::uint64_t entry = QtMissing::bytes(k);
+  const auto* run_miss = l.miss != 0 ? evaluation.at<std::uint8_t>(l.miss) : nullptr;
+  if (run_miss == nullptr) {
+    scratch.miss.resize(slots * static_cast<std::size_t>(traits) * entry / sizeof(Wide));
+    for (std::size_t x = 0; x < slots; ++x)
+      for (int t = 0; t < traits; ++t) {
+        QtMissing m(reinterpret_cast<std::uint8_t*>(scratch.miss.data()) + (x * traits + t) * entry, k);
+        m.clear(k);
+        const std::uint64_t* has = present + static_cast<std::size_t>(t) * l.words;
+        for (std::size_t q = scratch.missing_at[x]; q < scratch.missing_at[x + 1]; ++q) {
+          const auto sample = static_cast<std::size_t>(scratch.missing[q]);
+          if ((has[sample / 64] >> (sample % 64) & 1) != 0) m.add(y[t * samples + sample], c + sample, samples, k, 1);
+        }
+      }
+  }
+  const auto miss_of = [&](std::size_t x) -> const std::uint8_t* {
+    if (run_miss == nullptr) return reinterpret_cast<const std::uint8_t*>(scratch.miss.data()) + x * traits * entry;
+    const std::int64_t snp = x < rows ? p.start_a + static_cast<std::int64_t>(r0 + x)
+                                      : start_b + static_cast<std::int64_t>(c0 + x - rows);
+    return run_miss + static_cast<std::size_t>(snp) * traits * entry;
+  };
 
   // Each group's nine cells: by the vector lanes where its samples are all the samples.
   bool complete[kQtMaxPhenotypes];
   for (int g = 0; g < l.groups; ++g) {
     const std::uint64_t* in_group = present + static_cast<std::size_t>(l.group_trait[g]) * l.words;
     complete[g] = std::equal(in_group, in_group + words, all);
+  }
+
+  // Per group its samples, and the covariates' rows of the factor of a pair with all of them.
+  std::int64_t group_samples[kQtMaxPhenotypes];
+  QtFactor prefixes[kQtMaxPhenotypes];
+  bool prefix_ready[kQtMaxPhenotypes] = {};
+  double z_prefix[kQtMaxPhenotypes][kQtMaxCovariates], residual_prefix[kQtMaxPhenotypes];
+  bool z_ready[kQtMaxPhenotypes] = {};
+  for (int g = 0; g < l.groups; ++g) {
+    const std::uint64_t* in_group = present + static_cast<std::size_t>(l.group_trait[g]) * l.words;
+    group_samples[g] = 0;
+    for (std::int32_t w = 0; w < words; ++w) group_samples[g] += popcount64(in_group[w]);
   }
 
   // Counters of the tile, added once: per trait the outcomes, per SNP and trait the tests.
@@ -341,11 +342,12 @@ void qt_tiles_kernel(const PassArgs p, bool between) {
       group_cells(a, b, words, complete[g], present + static_cast<std::size_t>(l.group_trait[g]) * l.words, cells[g]);
     const std::int32_t* missing = scratch.missing.data();
     QtPairSums sums[kQtMaxPhenotypes];
-    off_sums(l, evaluation, scratch.miss.data() + r * traits, scratch.miss.data() + (rows + col) * traits, a, b,
+    off_sums(l, evaluation, miss_of(r), miss_of(rows + col), entry, a, b,
              missing + scratch.missing_at[r], missing + scratch.missing_at[r + 1], missing + scratch.missing_at[rows + col],
              missing + scratch.missing_at[rows + col + 1], sums);
     QtFound records[kQtMaxPhenotypes];
     int m = 0;
+    QtFactor factors[kQtMaxPhenotypes];  // per group: its traits' designs are the same
     for (int trait = 0; trait < traits; ++trait) {
       const int g = l.group[trait];
       for (int x = 0; x < 3; ++x)
@@ -355,9 +357,48 @@ void qt_tiles_kernel(const PassArgs p, bool between) {
       const std::int64_t* product = scratch.products.data() + at_a * columns + col;
       ab.y = product[static_cast<std::size_t>(trait) * columns];
       for (int v = 0; v < k; ++v) ab.c[v] = product[(at_c + static_cast<std::size_t>(v)) * columns];
+      std::int64_t n = 0;
+      for (const auto& row : cells[g])
+        for (const std::int32_t cell : row) n += cell;
+      // A pair with all the group's samples has the covariates' sums of every such pair: their rows
+      // of the factor, their z and what they leave of the trait's sum of squares are the tile's
+      // first such pair's.
+      const bool full = k > 0 && n == group_samples[g];
       QtSums s;
-      evaluation.design_sums(l, trait, snp0, snp1, sums[trait], ab, s);
-      const QtTest test = qt_fit(s);
+      evaluation.design_sums(l, trait, snp0, snp1, sums[trait], ab, s, !(full && prefix_ready[g]));
+      if (l.group_trait[g] == trait) {
+        QtFactor& f = factors[g];
+        if (full && prefix_ready[g]) {
+          for (int c = 0; c < k; ++c) {
+            f.diagonal[c] = prefixes[g].diagonal[c];
+            for (int d = 0; d <= c; ++d) f.l[c][d] = prefixes[g].l[c][d];
+          }
+          qt_factor(s, f, k);
+        } else {
+          qt_factor(s, f);
+          if (full && f.done >= k) {
+            prefixes[g] = f;
+            prefix_ready[g] = true;
+          }
+        }
+      }
+      double z[kQtMaxColumns], residual = 0;
+      QtTest test;
+      if (full && z_ready[trait]) {
+        for (int c = 0; c < k; ++c) z[c] = z_prefix[trait][c];
+        residual = residual_prefix[trait];
+        test = qt_solve(s, factors[g], z, residual, k);
+      } else {
+        test = qt_solve(s, factors[g], z, residual);
+        if (full && factors[g].status == QtStatus::kTest) {
+          residual_prefix[trait] = centred(s.n, s.yy, s.y, s.y);
+          for (int c = 0; c < k; ++c) {
+            z_prefix[trait][c] = z[c];
+            residual_prefix[trait] -= z[c] * z[c];
+          }
+          z_ready[trait] = true;
+        }
+      }
       ++scratch.counters[4 * static_cast<std::size_t>(trait) + static_cast<std::size_t>(test.status)];
       if (test.status == QtStatus::kTest) {
         ++row_tests[r * traits + static_cast<std::size_t>(trait)];

@@ -55,6 +55,11 @@ TEST(TableOrder, EveryPlanAndShardMergeWriteTheSameBytesPastTheRunLength) {
       {"genotype_interaction",
        {"-file0", kExamples + "strat.bed", "-covar", kExamples + "strat.covar", "-alpha_cut", "0.002", "-or_cut", "1"},
        {}},
+      {"qt_interaction",
+       {"-file0", kExamples + "qt.bed", "-pheno", kExamples + "qt.pheno", "-covar", kExamples + "qt.covar",
+        "-alpha_cut", "0.01"},
+       {".summary"},
+       700000},
   };
   constexpr std::size_t kRunLength = 40;
   for (const Case& c : cases) {

@@ -17,6 +17,8 @@ using varpair::test::read_file;
 using varpair::test::run_varpair;
 using varpair::test::TempDir;
 
+const std::string kExamples = std::string(VARPAIR_TEST_DATA) + "/../../examples/";
+
 // Rows of genotypes; every third row a noisy copy of the one before (strong LD and interactions),
 // rows with a remainder of 1 by 4 without a missing call (the complete rows' shorter counts).
 std::string table(std::mt19937& rng, int rows, int samples) {
@@ -71,6 +73,12 @@ TEST(EveryTarget, WritesTheSameBytes) {
         {"domrec_interaction", "-file0", cases, "-file1", controls, "-o", out.file("dr.txt"), "-alpha_cut", "0.2",
          "-or_cut", "1.1"},
         {"boost_interaction", "-file0", cases, "-file1", controls, "-o", out.file("boost.txt"), "-alpha_cut", "0.2"},
+        // Three traits, each with its own missing values, and missing calls: the vector targets take
+        // the pairs by tiles, the portable path one at a time.
+        {"qt_interaction", "-file0", kExamples + "qt.bed", "-pheno", kExamples + "qt.pheno", "-covar",
+         kExamples + "qt.covar", "-o", out.file("qt.txt"), "-alpha_cut", "0.3"},
+        {"qt_interaction", "-file0", kExamples + "qt.bed", "-pheno", kExamples + "qt.pheno", "-o",
+         out.file("qt1.txt"), "-alpha_cut", "0.3"},
     };
     for (const auto& args : runs) ASSERT_EQ(run_varpair(args).status, 0) << args[0];
     const auto files = outputs(out.path());
@@ -79,7 +87,7 @@ TEST(EveryTarget, WritesTheSameBytes) {
       first_target = target;
       // Enough of every kind for a difference to show: values below the cut-off in the distribution,
       // pairs in each table.
-      for (const char* name : {"r2.txt", "dp.txt", "gi.txt", "mdr.txt", "dr.txt", "boost.txt"})
+      for (const char* name : {"r2.txt", "dp.txt", "gi.txt", "mdr.txt", "dr.txt", "boost.txt", "qt.txt", "qt1.txt"})
         EXPECT_GT(std::count(first[name].begin(), first[name].end(), '\n'), 5) << name;
       return;
     }
