@@ -453,6 +453,7 @@ def main():
                         help="also time the covariate refit (5000 samples, 10 covariates)")
     parser.add_argument("--qt", action="store_true",
                         help="also time qt_interaction on the interaction sizes against PLINK 1.9's QT --epistasis")
+    parser.add_argument("--qt-only", action="store_true", help="time qt_interaction only (as --qt, no other command)")
     args = parser.parse_args()
     sizes = list(dict.fromkeys(n for s in args.sizes.split(",") if s for n in GROUPS.get(s, [s])))  # once each
     for s in sizes:
@@ -466,7 +467,7 @@ def main():
     rows, shard_rows = [], []
     shard_counts = [int(n) for n in args.shards.split(",") if n]
     with tempfile.TemporaryDirectory() as work:
-        for name in sizes:
+        for name in ([] if args.qt_only else sizes):
             prefix = ensure_data(name, args.cache)
             print("running %s ..." % name, flush=True)
             size_rows = bench_varpair(name, prefix, args.repeats, work)
@@ -478,7 +479,7 @@ def main():
             if shard_counts:
                 print("sharding %s ..." % name, flush=True)
                 shard_rows += bench_shards(name, prefix, args.repeats, work, shard_counts)
-        qt_rows = bench_qt(sizes, args.cache, args.repeats, threads, work) if args.qt else []
+        qt_rows = bench_qt(sizes, args.cache, args.repeats, threads, work) if args.qt or args.qt_only else []
         refit_rows = []
         if args.refit:
             print("refitting ...", flush=True)

@@ -1,4 +1,4 @@
-// The host's pass of qt_interaction: a batch's pairs by tiles of up to 32 x kTileColumns SNPs.
+// The host's pass of qt_interaction: a batch's pairs by tiles of 8 to 32 x kTileColumns SNPs.
 // What weighs the product AB, the sums of y AB and of each covariate times AB, is for every pair of
 // a tile one matrix product of the rows' vectors (each trait's y A, each covariate's c A) with the
 // columns' allele counts B: exact integers in double lanes (device/exact_products.h), so they equal
@@ -19,12 +19,15 @@
 namespace varpair {
 namespace {
 
-// A tile's rows hold kRowVectors vectors of SNP0 (one a trait and one a covariate and group): the
-// few the products stream through the cache stay in it.
+// A tile's rows: SNPs for about kRowVectors vectors (a SNP has one a trait and one a covariate and
+// group), at least 8, so that a step's vectors stay in a core's own cache.
 constexpr std::uint64_t kRowVectors = 32;
 constexpr std::uint64_t kTileColumns = 64;
-// Samples a step of the products: a tile's vectors of one step stay in a core's own cache.
+// Samples a step of the products (a multiple of 64: steps begin at a word).
 constexpr std::size_t kStep = 512;
+// Doubles from one vector of a step to the next: not a multiple of 4 KiB, whose vectors would all
+// meet in the same few sets of the cache.
+constexpr std::size_t kPitch = kStep + 24;
 
 // The tiles over the rows a batch of pair indices touches.
 struct TilePlan {
@@ -70,7 +73,7 @@ struct Scratch {
   std::vector<std::uint32_t> pairs;  // (i - r0) << 16 | (j - c0)
   std::vector<unsigned long long> counters;
   std::vector<std::int32_t> missing;      // the samples without a call of the tile's SNPs, one after another
-  std::vector<std::size_t> missing_at;    // where each SNP's begin
+  std::vector<std::size_t> missing_at;    // where each SNP's list begins
   std::vector<Wide> miss;                 // per SNP and trait, where the run data has none (QtMissing)
   std::vector<std::uint64_t> all;         // every sample
 
@@ -86,13 +89,14 @@ struct Scratch {
   }
 };
 
-// A SNP's allele counts (0 where its call is missing) over the samples.
-void allele_counts(const ClassMasks& g, std::int32_t words, double* out, std::size_t stride) {
-  std::fill(out, out + stride, 0.0);
-  for (std::int32_t w = 0; w < words; ++w)
+// A SNP's allele counts (0 where its call is missing) over samples first .. end (a whole number of
+// words from first), into out[0 ..] and zeros up to kStep.
+void allele_counts(const ClassMasks& g, std::size_t first, std::size_t end, double* out) {
+  std::fill(out, out + kStep, 0.0);
+  for (std::size_t w = first / 64; w < (end + 63) / 64; ++w)
     for (int code = 1; code <= 2; ++code)
       for (std::uint64_t bits = g.m[code][w]; bits != 0; bits &= bits - 1)
-        out[static_cast<std::size_t>(w) * 64 + static_cast<std::size_t>(ctz64(bits))] = code;
+        out[w * 64 + static_cast<std::size_t>(ctz64(bits)) - first] = code;
 }
 
 // The nine cells over a group's samples.
@@ -234,40 +238,43 @@ void qt_tiles_kernel(const PassArgs p, bool between) {
   const auto row_masks = [&](std::uint64_t i) { return class_masks(p.a.cases, p.a.case_totals, i, words); };
   const auto column_masks = [&](std::uint64_t j) { return class_masks(second.cases, second.case_totals, j, words); };
 
-  // The rows' vectors: per SNP each trait's y A, then each covariate's c A over each group of traits
-  // that share their samples (the values, y and c over the group's samples, made once a tile); the
-  // columns' B.
-  double* const values = scratch.doubles((per_snp * (rows + 1) + columns + 1) * stride);
-  double* const row_vectors = values + per_snp * stride;
-  double* const counts = row_vectors + rows * per_snp * stride;
-  double* const column_vectors = counts + stride;
+  // Step by step over the samples (so that a worker holds a step's vectors, whatever the samples):
+  // the rows' vectors, per SNP each trait's y A, then each covariate's c A over each group of traits
+  // that share their samples (the values, y and c over the group's samples, made once a step); the
+  // columns' B; and their products.
+  double* const values = scratch.doubles((per_snp * (rows + 1) + columns + 1) * kPitch);
+  double* const row_vectors = values + per_snp * kPitch;
+  double* const counts = row_vectors + rows * per_snp * kPitch;
+  double* const column_vectors = counts + kPitch;
   const auto* y = evaluation.at<std::int32_t>(l.y);
   const auto* c = evaluation.at<std::int32_t>(l.c);
   const auto* present = evaluation.at<std::uint64_t>(l.present);
-  std::fill(values, values + per_snp * stride, 0.0);
-  for (int t = 0; t < traits; ++t)
-    for (std::size_t s = 0; s < samples; ++s) values[t * stride + s] = y[t * samples + s];
-  for (int g = 0; g < l.groups; ++g) {
-    const std::uint64_t* in_group = present + static_cast<std::size_t>(l.group_trait[g]) * l.words;
-    for (int v = 0; v < k; ++v) {
-      double* out = values + (static_cast<std::size_t>(traits + g * k + v)) * stride;
-      for (std::size_t s = 0; s < samples; ++s)
-        if ((in_group[s / 64] >> (s % 64) & 1) != 0) out[s] = c[v * samples + s];
-    }
-  }
-  for (std::size_t r = 0; r < rows; ++r) {
-    allele_counts(row_masks(r0 + r), words, counts, stride);
-    double* out = row_vectors + r * per_snp * stride;
-    for (std::size_t q = 0; q < per_snp; ++q, out += stride) {
-      const double* in = values + q * stride;
-      for (std::size_t s = 0; s < stride; ++s) out[s] = counts[s] * in[s];
-    }
-  }
-  for (std::size_t col = 0; col < columns; ++col) allele_counts(column_masks(c0 + col), words, column_vectors + col * stride, stride);
   scratch.products.assign(rows * per_snp * columns, 0);
-  for (std::size_t s = 0; s < stride; s += kStep)
-    host_simd::exact_products(row_vectors + s, rows * per_snp, column_vectors + s, columns, std::min(kStep, stride - s),
-                              stride, scratch.products.data());
+  for (std::size_t first = 0; first < stride; first += kStep) {
+    const std::size_t n = std::min(kStep, stride - first), end = std::min(samples, first + n);
+    std::fill(values, values + per_snp * kPitch, 0.0);
+    for (int t = 0; t < traits; ++t)
+      for (std::size_t s = first; s < end; ++s) values[t * kPitch + s - first] = y[t * samples + s];
+    for (int g = 0; g < l.groups; ++g) {
+      const std::uint64_t* in_group = present + static_cast<std::size_t>(l.group_trait[g]) * l.words;
+      for (int v = 0; v < k; ++v) {
+        double* out = values + (static_cast<std::size_t>(traits + g * k + v)) * kPitch - first;
+        for (std::size_t s = first; s < end; ++s)
+          if ((in_group[s / 64] >> (s % 64) & 1) != 0) out[s] = c[v * samples + s];
+      }
+    }
+    for (std::size_t r = 0; r < rows; ++r) {
+      allele_counts(row_masks(r0 + r), first, end, counts);
+      double* out = row_vectors + r * per_snp * kPitch;
+      for (std::size_t q = 0; q < per_snp; ++q, out += kPitch) {
+        const double* in = values + q * kPitch;
+        for (std::size_t s = 0; s < n; ++s) out[s] = counts[s] * in[s];
+      }
+    }
+    for (std::size_t col = 0; col < columns; ++col)
+      allele_counts(column_masks(c0 + col), first, end, column_vectors + col * kPitch);
+    host_simd::exact_products(row_vectors, rows * per_snp, column_vectors, columns, n, kPitch, scratch.products.data());
+  }
 
   // The samples each SNP of the tile has no call for (rows, then columns), and per trait what they
   // sum to: what a pair takes off the trait's totals, less what its two SNPs share.
