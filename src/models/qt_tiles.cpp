@@ -146,29 +146,63 @@ void off_sums(const QtLayout& l, const QtEvaluation& e, const std::uint8_t* miss
   const std::int32_t* c = e.at<std::int32_t>(l.c_by_sample);
   // Per trait the sums of y A and y B, per group those of c A and c B: a sample adds its values
   // times the allele count of the SNP with the call (no branch on it: the counts are random).
-  std::int64_t ya[kQtMaxPhenotypes] = {}, yb[kQtMaxPhenotypes] = {};
-  std::int64_t ca[kQtMaxPhenotypes][kQtMaxCovariates] = {}, cb[kQtMaxPhenotypes][kQtMaxCovariates] = {};
-  const auto weigh = [&](std::size_t sample, std::int64_t count, std::int64_t (&off_y)[kQtMaxPhenotypes],
-                         std::int64_t (&off_c)[kQtMaxPhenotypes][kQtMaxCovariates]) {
-    const std::int32_t* ys = y + sample * static_cast<std::size_t>(traits);
-    for (int t = 0; t < traits; ++t) off_y[t] += count * ys[t];
-    for (int g = 0; g < l.groups && k > 0; ++g) {
-      const std::int64_t in_group =
-          count * static_cast<std::int64_t>(present[static_cast<std::size_t>(l.group_trait[g]) * l.words + sample / 64] >>
-                                                (sample % 64) &
-                                            1);
-      const std::int32_t* cs = c + sample * static_cast<std::size_t>(k);
-      for (int v = 0; v < k; ++v) off_c[g][v] += in_group * cs[v];
-    }
-  };
+  std::int64_t ya[kQtMaxPhenotypes], yb[kQtMaxPhenotypes];
+  std::int64_t ca[kQtMaxPhenotypes][kQtMaxCovariates], cb[kQtMaxPhenotypes][kQtMaxCovariates];
+  for (int t = 0; t < traits; ++t) ya[t] = yb[t] = 0;
+  for (int g = 0; g < l.groups; ++g)
+    for (int v = 0; v < k; ++v) ca[g][v] = cb[g][v] = 0;
   const auto count_at = [](const ClassMasks& g, std::size_t sample) {
     const std::size_t w = sample / 64, bit = sample % 64;
     return static_cast<std::int64_t>((g.m[1][w] >> bit & 1) + 2 * (g.m[2][w] >> bit & 1));
   };
-  for (const std::int32_t* q = missing_b; q != missing_b_end; ++q) {
-    const auto sample = static_cast<std::size_t>(*q);
-    weigh(sample, count_at(a, sample), ya, ca);
+  if (traits == 1 && k == 0) {  // the common case, in registers
+    std::int64_t sum_a = 0, sum_b = 0;
+    for (const std::int32_t* q = missing_b; q != missing_b_end; ++q)
+      sum_a += count_at(a, static_cast<std::size_t>(*q)) * y[*q];
+    for (const std::int32_t* q = missing_a; q != missing_a_end; ++q) {
+      const auto sample = static_cast<std::size_t>(*q);
+      const std::size_t w = sample / 64, bit = sample % 64;
+      if (((b.m[0][w] | b.m[1][w] | b.m[2][w]) >> bit & 1) == 0 && (present[w] >> bit & 1) != 0) {
+        sums[0].off_y -= y[sample];  // missing at both: counted twice above
+        sums[0].off_yy -= static_cast<Wide>(y[sample]) * y[sample];
+      }
+      sum_b += count_at(b, sample) * y[sample];
+    }
+    sums[0].off_ya = sum_a;
+    sums[0].off_yb = sum_b;
+    return;
   }
+  // The covariates by the other SNP's genotype masks, 1s and 2s apart (AND and add, no multiply).
+  std::int64_t c_ones[kQtMaxPhenotypes][kQtMaxCovariates], c_twos[kQtMaxPhenotypes][kQtMaxCovariates];
+  const auto weigh = [&](std::size_t sample, const ClassMasks& other, std::int64_t (&off_y)[kQtMaxPhenotypes]) {
+    const std::size_t w = sample / 64, bit = sample % 64;
+    const std::int64_t count = static_cast<std::int64_t>((other.m[1][w] >> bit & 1) + 2 * (other.m[2][w] >> bit & 1));
+    const std::int32_t* ys = y + sample * static_cast<std::size_t>(traits);
+    for (int t = 0; t < traits; ++t) off_y[t] += count * ys[t];
+    if (k == 0) return;
+    for (int g = 0; g < l.groups; ++g) {
+      const std::uint64_t in_group = present[static_cast<std::size_t>(l.group_trait[g]) * l.words + w] >> bit & 1;
+      const auto one = -static_cast<std::int64_t>(other.m[1][w] >> bit & in_group);
+      const auto two = -static_cast<std::int64_t>(other.m[2][w] >> bit & in_group);
+      const std::int32_t* cs = c + sample * static_cast<std::size_t>(k);
+      for (int v = 0; v < k; ++v) {
+        c_ones[g][v] += cs[v] & one;
+        c_twos[g][v] += cs[v] & two;
+      }
+    }
+  };
+  const auto start_c = [&] {
+    for (int g = 0; g < l.groups; ++g)
+      for (int v = 0; v < k; ++v) c_ones[g][v] = c_twos[g][v] = 0;
+  };
+  const auto end_c = [&](std::int64_t (&off_c)[kQtMaxPhenotypes][kQtMaxCovariates]) {
+    for (int g = 0; g < l.groups; ++g)
+      for (int v = 0; v < k; ++v) off_c[g][v] = c_ones[g][v] + 2 * c_twos[g][v];
+  };
+  start_c();
+  for (const std::int32_t* q = missing_b; q != missing_b_end; ++q) weigh(static_cast<std::size_t>(*q), a, ya);
+  end_c(ca);
+  start_c();
   for (const std::int32_t* q = missing_a; q != missing_a_end; ++q) {
     const auto sample = static_cast<std::size_t>(*q);
     const std::size_t w = sample / 64, bit = sample % 64;
@@ -191,8 +225,9 @@ void off_sums(const QtLayout& l, const QtEvaluation& e, const std::uint8_t* miss
       }
       continue;
     }
-    weigh(sample, count_at(b, sample), yb, cb);
+    weigh(sample, b, yb);
   }
+  end_c(cb);
   for (int t = 0; t < traits; ++t) {
     sums[t].off_ya = ya[t];
     sums[t].off_yb = yb[t];
