@@ -356,6 +356,8 @@ def bench_qt(sizes, cache, repeats, threads, work):
                                             "--allow-no-sex", "--keep-allele-order", "--epistasis", "--epi1",
                                             PEER_EPI1, "--out", os.path.join(work, "peer")], work)[0]
                                  for _ in range(repeats))
+        with open(os.path.join(work, "qt-1.log")) as log:
+            BACKENDS.update(re.findall(r"^Device backend: (.*)$", log.read(), re.M))
         check = check_qt(os.path.join(work, "qt-1.txt"), os.path.join(work, "peer.epi.qt"), float(PEER_EPI1))
         rows.append("| %s | %d | %.2f | %.2f | %.2fx | %.2f | %.2fx | %.2f | %.1fx | %s |" % (
             name, pairs, peer, runs["1"], peer / runs["1"], runs["cov"], peer / runs["cov"], runs["10"],
@@ -495,7 +497,8 @@ def main():
         "statistic, its pairs checked against the peer's (last column), and so are -estimate ml's r2 and D' "
         "(the r2 ml row's last column)." % (PEER_EPI1, PEER_EPI1)
         if args.peer else "No peer run.",
-        "Machine: " + machine(), "Backend: " + (", ".join(sorted(BACKENDS)) or "-"), "", table(rows)] + summary(rows) +
+        "Machine: " + machine(), "Backend: " + (", ".join(sorted(BACKENDS)) or "-")] +
+        (["", table(rows)] if rows else []) + summary(rows) +
         (["", "Shards (-parallel K N, wall time of each shard; the first command of each size):", "",
           shard_table(shard_rows)] if shard_rows else []) +
         (["", "Quantitative traits (qt_interaction -alpha_cut %s on the fileset with a -pheno of standard normal "

@@ -38,6 +38,11 @@ for set in examples/cc $cache/snap-cc; do
   run "$tag-boost" boost_interaction -file0 "$set.cases.txt" -file1 "$set.controls.txt" -o "$out/$tag-boost.txt" \
     -alpha_cut 0.001
 done
+# Quantitative traits: three traits with their own missing values, with and without covariates.
+run qt qt_interaction -file0 examples/qt.bed -pheno examples/qt.pheno -covar examples/qt.covar -o "$out/qt.txt" \
+  -alpha_cut 0.01
+run qt-unadjusted qt_interaction -file0 examples/qt.bed -pheno examples/qt.pheno -o "$out/qt-unadjusted.txt" \
+  -alpha_cut 0.01
 # With GRID=1 also the harness's grid data sets that bench/cache holds (bench/bench.py --sizes grid),
 # with the harness's options; only their tables, distributions and part files are kept.
 if [ "${GRID:-0}" = 1 ]; then

@@ -1,7 +1,8 @@
 #include "models/boost_fit.h"
 
 #include <gsl/gsl_cdf.h>
-#include <gsl/gsl_linalg.h>
+
+#include <Eigen/Dense>
 
 #include <algorithm>
 #include <cmath>
@@ -76,8 +77,8 @@ double log_one_plus_exp(double eta) { return eta > 0 ? eta + std::log1p(std::exp
 // genotypes of each SNP that occur (but the first), over the occupied cells, fitted by Newton's
 // method with step halving; the statistic against the saturated model. On the boundary the
 // coefficients grow without end while the deviance falls geometrically, so it converges where
-// proportional fitting crawls. Solves through GSL's singular value decomposition, which also
-// takes the directions the data leave free.
+// proportional fitting crawls. Solves through a singular value decomposition (Eigen's, as every
+// regression here), which also takes the directions the data leave free.
 double logistic_statistic(const double (&n)[3][3][2]) {
   int row_of[3] = {-1, -1, -1}, column_of[3] = {-1, -1, -1};
   int params = 1;
@@ -128,16 +129,15 @@ double logistic_statistic(const double (&n)[3][3][2]) {
     }
     return ll;
   };
-  gsl_matrix* h = gsl_matrix_alloc(static_cast<std::size_t>(p), static_cast<std::size_t>(p));
-  gsl_matrix* v = gsl_matrix_alloc(static_cast<std::size_t>(p), static_cast<std::size_t>(p));
-  gsl_vector* s = gsl_vector_alloc(static_cast<std::size_t>(p));
-  gsl_vector* g = gsl_vector_alloc(static_cast<std::size_t>(p));
-  gsl_vector* d = gsl_vector_alloc(static_cast<std::size_t>(p));
-  gsl_vector* work = gsl_vector_alloc(static_cast<std::size_t>(p));
+  Eigen::MatrixXd h(p, p);
+  Eigen::VectorXd g(p);
+  Eigen::JacobiSVD<Eigen::MatrixXd> svd;
+  // Singular values up to 1e-13 of the largest are free directions: the step leaves them.
+  svd.setThreshold(1e-13);
   double ll = log_likelihood(beta);
   for (int step = 0; step < kMaxNewtonSteps; ++step) {
-    gsl_matrix_set_zero(h);
-    gsl_vector_set_zero(g);
+    h.setZero();
+    g.setZero();
     for (int c = 0; c < m; ++c) {
       const int at[3] = {0, cells[c].a, cells[c].b};
       const double eta = beta[0] + (at[1] >= 0 ? beta[at[1]] : 0.0) + (at[2] >= 0 ? beta[at[2]] : 0.0);
@@ -145,19 +145,18 @@ double logistic_statistic(const double (&n)[3][3][2]) {
       const double weight = cells[c].all * prob * (1.0 - prob), residual = cells[c].cases - cells[c].all * prob;
       for (int i : at) {
         if (i < 0) continue;
-        *gsl_vector_ptr(g, static_cast<std::size_t>(i)) += residual;
+        g(i) += residual;
         for (int j : at)
-          if (j >= 0) *gsl_matrix_ptr(h, static_cast<std::size_t>(i), static_cast<std::size_t>(j)) += weight;
+          if (j >= 0) h(i, j) += weight;
       }
     }
-    if (gsl_linalg_SV_decomp(h, v, s, work) != 0) break;
-    const double largest = gsl_vector_get(s, 0);
-    for (std::size_t i = 0; i < s->size; ++i)
-      if (gsl_vector_get(s, i) <= 1e-13 * largest) gsl_vector_set(s, i, 0.0);  // free directions
-    if (largest <= 0.0 || gsl_linalg_SV_solve(h, v, s, g, d) != 0) break;
+    svd.compute(h, Eigen::ComputeThinU | Eigen::ComputeThinV);
+    if (!(svd.singularValues()(0) > 0.0)) break;
+    const Eigen::VectorXd d = svd.solve(g);
+    if (!d.allFinite()) break;
     double t = 1.0, next = ll;
     for (int half = 0; half < 60; ++half, t /= 2.0) {
-      for (int i = 0; i < p; ++i) trial[i] = beta[i] + t * gsl_vector_get(d, static_cast<std::size_t>(i));
+      for (int i = 0; i < p; ++i) trial[i] = beta[i] + t * d(i);
       next = log_likelihood(trial);
       if (next >= ll) break;
     }
@@ -167,9 +166,6 @@ double logistic_statistic(const double (&n)[3][3][2]) {
     ll = next;
     if (gained <= 1e-15 * (1.0 + std::fabs(ll))) break;
   }
-  for (gsl_vector* x : {s, g, d, work}) gsl_vector_free(x);
-  gsl_matrix_free(h);
-  gsl_matrix_free(v);
   return 2.0 * (saturated - ll);
 }
 
