@@ -59,9 +59,9 @@ struct QtLayout {
 // Over some samples: y^2, each covariate times y and each product of two covariates (Wide), then y
 // and each covariate (int64), for a trait with k covariates, in one run of bytes.
 struct QtMissing {
-  static constexpr int wide(int k) { return 1 + k + k * (k + 1) / 2; }
-  static constexpr std::uint64_t bytes(int k) { return (16 * wide(k) + 8 * (1 + k) + 15) / 16 * 16; }
-  static constexpr int pair(int u, int v) { return v * (v + 1) / 2 + u; }  // u <= v
+  __host__ __device__ static constexpr int wide(int k) { return 1 + k + k * (k + 1) / 2; }
+  __host__ __device__ static constexpr std::uint64_t bytes(int k) { return (16 * wide(k) + 8 * (1 + k) + 15) / 16 * 16; }
+  __host__ __device__ static constexpr int pair(int u, int v) { return v * (v + 1) / 2 + u; }  // u <= v
 
   Wide* w;             // yy, cy[k], cc[pair(u, v)]
   std::int64_t* i;     // y, c[k]
