@@ -6,11 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdlib>
+#include <memory>
 #include <cstring>
 #include <random>
 #include <set>
 #include <vector>
 
+#include "device/exact_products.h"
 #include "interaction/pair_counts.h"
 #include "interaction/table_2x2.h"
 #include "interaction/table_vector.h"
@@ -199,6 +202,40 @@ TEST(HostTargets, VectorEmGivesTheSameFrequencies) {
         }
       }
     }
+  });
+}
+
+// The products of qt_interaction's tiles: every sum exact, whatever the target's lanes and blocks,
+// for row and column counts that leave every kind of remainder, with the largest values a tile
+// holds (|y A| <= 2^31 against counts 0 to 2) over a step's samples.
+TEST(HostTargets, ExactProductsAreTheIntegerSums) {
+  std::mt19937_64 rng(17);
+  constexpr std::size_t kStride = 1032, kRows = 11, kColumns = 7;
+  const auto aligned = [](std::size_t count) {
+    return std::unique_ptr<double, decltype(&std::free)>(
+        static_cast<double*>(std::aligned_alloc(varpair::host_simd::kExactAlign, count * sizeof(double))), &std::free);
+  };
+  auto rows = aligned(kRows * kStride), columns = aligned(kColumns * kStride);
+  for (std::size_t i = 0; i < kRows * kStride; ++i)
+    rows.get()[i] = static_cast<double>(static_cast<std::int64_t>(rng() % (std::uint64_t{1} << 32)) - (std::int64_t{1} << 31));
+  for (std::size_t i = 0; i < kColumns * kStride; ++i) columns.get()[i] = static_cast<double>(rng() % 3);
+  for_each_target([&](const std::string& target) {
+    if (target == "portable") return;  // the tiles run on the vector targets only
+    for (const std::size_t row_count : {std::size_t{1}, std::size_t{3}, std::size_t{4}, std::size_t{5}, kRows})
+      for (const std::size_t column_count : {std::size_t{1}, std::size_t{2}, std::size_t{5}, kColumns})
+        for (const std::size_t n : {std::size_t{8}, std::size_t{512}, std::size_t{1024}}) {
+          std::vector<std::int64_t> out(row_count * column_count, 5);  // the sums are added to it
+          varpair::host_simd::exact_products(rows.get(), row_count, columns.get(), column_count, n, kStride,
+                                             out.data());
+          for (std::size_t r = 0; r < row_count; ++r)
+            for (std::size_t c = 0; c < column_count; ++c) {
+              std::int64_t sum = 5;
+              for (std::size_t i = 0; i < n; ++i)
+                sum += static_cast<std::int64_t>(rows.get()[r * kStride + i]) *
+                       static_cast<std::int64_t>(columns.get()[c * kStride + i]);
+              ASSERT_EQ(out[r * column_count + c], sum) << target << " " << row_count << "x" << column_count << " n " << n;
+            }
+        }
   });
 }
 
