@@ -4,10 +4,9 @@
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "device/exact_products.cpp"
+#include "device/exact_products.h"
 #include "hwy/foreach_target.h"  // IWYU pragma: keep
 #include "hwy/highway.h"
-
-#include "device/exact_products.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace varpair::host_simd::HWY_NAMESPACE {
@@ -57,21 +56,15 @@ HWY_INLINE void row_band(const double* rows, const double* columns, std::size_t 
 void ExactProducts(const double* rows, std::size_t row_count, const double* columns, std::size_t column_count,
                    std::size_t n, std::size_t stride, std::int64_t* out) {
   std::size_t r = 0;
-  for (; r + 4 <= row_count; r += 4) row_band<4>(rows + r * stride, columns, column_count, n, stride, out + r * column_count);
+  for (; r + 4 <= row_count; r += 4)
+    row_band<4>(rows + r * stride, columns, column_count, n, stride, out + r * column_count);
   const double* rest = rows + r * stride;
   std::int64_t* rest_out = out + r * column_count;
   switch (row_count - r) {
-    case 3:
-      row_band<3>(rest, columns, column_count, n, stride, rest_out);
-      break;
-    case 2:
-      row_band<2>(rest, columns, column_count, n, stride, rest_out);
-      break;
-    case 1:
-      row_band<1>(rest, columns, column_count, n, stride, rest_out);
-      break;
-    default:
-      break;
+    case 3: row_band<3>(rest, columns, column_count, n, stride, rest_out); break;
+    case 2: row_band<2>(rest, columns, column_count, n, stride, rest_out); break;
+    case 1: row_band<1>(rest, columns, column_count, n, stride, rest_out); break;
+    default: break;
   }
 }
 

@@ -10,7 +10,7 @@
 
 namespace varpair::host_simd {
 
-constexpr std::size_t kExactLanes = 8;    // the widest target's double lanes
+constexpr std::size_t kExactLanes = 8;  // the widest target's double lanes
 constexpr std::size_t kExactAlign = 64;
 
 void exact_products(const double* rows, std::size_t row_count, const double* columns, std::size_t column_count,

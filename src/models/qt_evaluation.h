@@ -186,19 +186,18 @@ struct QtEvaluation {
 
   // A SNP's sums over the trait's samples of genotype 1 + i, less those missing at the other SNP.
   __host__ __device__ std::int64_t row_y(const QtLayout& l, int trait, std::int32_t snp, int i) const {
-    return at<std::int64_t>(
-        l.snp_y)[(static_cast<std::size_t>(snp) * static_cast<std::size_t>(l.traits) + static_cast<std::size_t>(trait)) *
-                     2 +
-                 static_cast<std::size_t>(i)];
+    return at<std::int64_t>(l.snp_y)[(static_cast<std::size_t>(snp) * static_cast<std::size_t>(l.traits) +
+                                      static_cast<std::size_t>(trait)) *
+                                         2 +
+                                     static_cast<std::size_t>(i)];
   }
   __host__ __device__ std::int64_t row_c(const QtLayout& l, int trait, std::int32_t snp, int i, int v) const {
     const auto kk = static_cast<std::size_t>(l.covariates);
-    return at<std::int64_t>(
-        l.snp_c)[((static_cast<std::size_t>(snp) * static_cast<std::size_t>(l.traits) + static_cast<std::size_t>(trait)) *
-                      2 +
-                  static_cast<std::size_t>(i)) *
-                     kk +
-                 static_cast<std::size_t>(v)];
+    return at<std::int64_t>(l.snp_c)
+        [((static_cast<std::size_t>(snp) * static_cast<std::size_t>(l.traits) + static_cast<std::size_t>(trait)) * 2 +
+          static_cast<std::size_t>(i)) *
+             kk +
+         static_cast<std::size_t>(v)];
   }
 
   // The products from the cells passed over: a row's cell not passed over is the row's sum over
@@ -206,13 +205,13 @@ struct QtEvaluation {
   __host__ __device__ void products_from_cells(const QtLayout& l, int trait, std::int32_t snp0, std::int32_t snp1,
                                                const QtSharedSums& shared, const QtPairSums& p,
                                                QtProductSums& ab) const {
-    const auto cell = [&](const std::int64_t (&row)[3], std::int64_t sum, int j) {
+    const auto cell = [&](const std::int64_t(&row)[3], std::int64_t sum, int j) {
       return j != shared.derived ? row[j] : sum - row[0] - row[1] - row[2];
     };
     ab.y = 0;
     for (int i = 0; i < 2; ++i) {
-      const std::int64_t row = shared.swapped ? row_y(l, trait, snp1, i) - p.off_b_y[i]
-                                              : row_y(l, trait, snp0, i) - p.off_a_y[i];
+      const std::int64_t row =
+          shared.swapped ? row_y(l, trait, snp1, i) - p.off_b_y[i] : row_y(l, trait, snp0, i) - p.off_a_y[i];
       ab.y += (1 + i) * (static_cast<Wide>(cell(p.y[i], row, 1)) + 2 * static_cast<Wide>(cell(p.y[i], row, 2)));
     }
     for (int v = 0; v < l.covariates; ++v) {
@@ -264,8 +263,8 @@ struct QtEvaluation {
       s.x[v] = static_cast<Wide>(at<std::int64_t>(l.tc)[t * kk + static_cast<std::size_t>(v)]) - p.off_c[v];
       s.xy[v] = at<Wide>(l.cy)[t * kk + static_cast<std::size_t>(v)] - p.off_cy[v];
       for (int u = 0; u <= v && covariate_block; ++u)
-        s.xx[u][v] = at<Wide>(l.cc)[(t * kk + static_cast<std::size_t>(u)) * kk + static_cast<std::size_t>(v)] -
-                     p.off_cc[u][v];
+        s.xx[u][v] =
+            at<Wide>(l.cc)[(t * kk + static_cast<std::size_t>(u)) * kk + static_cast<std::size_t>(v)] - p.off_cc[u][v];
       s.xx[v][a] = static_cast<Wide>(row_c(l, trait, snp0, 0, v)) + 2 * static_cast<Wide>(row_c(l, trait, snp0, 1, v)) -
                    p.off_ca[v];
       s.xx[v][b] = static_cast<Wide>(row_c(l, trait, snp1, 0, v)) + 2 * static_cast<Wide>(row_c(l, trait, snp1, 1, v)) -
@@ -276,8 +275,7 @@ struct QtEvaluation {
 
   // The test's record when its |T| may reach the cut-off: the table decides by P, and a hair below
   // the critical value still goes, for its rounding.
-  __host__ __device__ bool found(const QtLayout& l, int trait, const QtSums& s, const QtTest& test,
-                                 Record& r) const {
+  __host__ __device__ bool found(const QtLayout& l, int trait, const QtSums& s, const QtTest& test, Record& r) const {
     if (test.status != QtStatus::kTest || test.df > l.max_df) return false;
     if (!(std::fabs(test.t) >= at<double>(l.critical)[test.df] * (1.0 - 1e-9))) return false;
     r.label = trait;

@@ -73,16 +73,15 @@ struct QtMissing {
     for (int q = 0; q < wide(k); ++q) w[q] = 0;
     for (int q = 0; q <= k; ++q) i[q] = 0;
   }
-  // Adds a sample's y and covariates (c[v * samples]), `sign` times.
-  __host__ __device__ void add(std::int64_t y, const std::int32_t* c, std::size_t samples, int k, int sign) {
-    i[0] += sign * y;
-    w[0] += sign * static_cast<Wide>(y) * y;
+  // Adds a sample's y and covariates (c[v * samples]).
+  __host__ __device__ void add(std::int64_t y, const std::int32_t* c, std::size_t samples, int k) {
+    i[0] += y;
+    w[0] += static_cast<Wide>(y) * y;
     for (int v = 0; v < k; ++v) {
       const std::int64_t cv = c[static_cast<std::size_t>(v) * samples];
-      i[1 + v] += sign * cv;
-      w[1 + v] += sign * static_cast<Wide>(cv) * y;
-      for (int u = 0; u <= v; ++u)
-        w[1 + k + pair(u, v)] += sign * static_cast<Wide>(c[static_cast<std::size_t>(u) * samples]) * cv;
+      i[1 + v] += cv;
+      w[1 + v] += static_cast<Wide>(cv) * y;
+      for (int u = 0; u <= v; ++u) w[1 + k + pair(u, v)] += static_cast<Wide>(c[static_cast<std::size_t>(u) * samples]) * cv;
     }
   }
 };

@@ -10,8 +10,8 @@
 #include <stdexcept>
 
 #include "common/output_names.h"
-#include "device/runtime.h"
 #include "common/worker_pool.h"
+#include "device/runtime.h"
 #include "interaction/genotype_masks.h"
 #include "interaction/result_writer.h"
 
@@ -261,7 +261,7 @@ ModelRunData qt_run_data(const RunShape& shape) {
                    : shape.alpha <= 0.0 ? HUGE_VAL
                                         : gsl_cdf_tdist_Qinv(shape.alpha / 2.0, static_cast<double>(df));
   // The host's sums over each SNP's samples without a call, so that its tiles take them off a pair
-  // without a pass over them (device memory keeps to the GPU's own arrays).
+  // without a pass over them (the host build's only: the GPU's pass has no use for them).
   std::vector<std::uint8_t> miss;
 #if !defined(VARPAIR_CUDA)
   const std::uint64_t entry = QtMissing::bytes(l.covariates);
@@ -280,7 +280,7 @@ ModelRunData qt_run_data(const RunShape& shape) {
                                     present[t * words + w];
                bits != 0; bits &= bits - 1) {
             const std::size_t s = w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits));
-            m.add(y[t * samples + s], c_values.data() + s, samples, l.covariates, 1);
+            m.add(y[t * samples + s], c_values.data() + s, samples, l.covariates);
           }
       }
     });

@@ -55,7 +55,8 @@ TilePlan plan_tiles(const PassArgs& p, bool between) {
     t.first_column = t.first_row + 1;
   }
   const QtLayout& l = *reinterpret_cast<const QtLayout*>(p.model_bytes);
-  t.tile_rows = std::max<std::uint64_t>(8, kRowVectors / static_cast<std::uint64_t>(l.traits + l.groups * l.covariates));
+  t.tile_rows =
+      std::max<std::uint64_t>(8, kRowVectors / static_cast<std::uint64_t>(l.traits + l.groups * l.covariates));
   t.row_blocks = (t.row_end - t.first_row + t.tile_rows - 1) / t.tile_rows;
   t.column_blocks = (t.nb - t.first_column + kTileColumns - 1) / kTileColumns;
   return t;
@@ -72,15 +73,15 @@ struct Scratch {
   std::vector<std::int64_t> products;
   std::vector<std::uint32_t> pairs;  // (i - r0) << 16 | (j - c0)
   std::vector<unsigned long long> counters;
-  std::vector<std::int32_t> missing;      // the samples without a call of the tile's SNPs, one after another
-  std::vector<std::size_t> missing_at;    // where each SNP's list begins
-  std::vector<Wide> miss;                 // per SNP and trait, where the run data has none (QtMissing)
-  std::vector<std::uint64_t> all;         // every sample
+  std::vector<std::int32_t> missing;    // the samples without a call of the tile's SNPs, one after another
+  std::vector<std::size_t> missing_at;  // where each SNP's list begins
+  std::vector<Wide> miss;               // per SNP and trait, where the run data has none (QtMissing)
+  std::vector<std::uint64_t> all;       // every sample
 
   double* doubles(std::size_t count) {
     if (count > capacity) {
-      const std::size_t bytes = (count * sizeof(double) + host_simd::kExactAlign - 1) / host_simd::kExactAlign *
-                                host_simd::kExactAlign;
+      const std::size_t bytes =
+          (count * sizeof(double) + host_simd::kExactAlign - 1) / host_simd::kExactAlign * host_simd::kExactAlign;
       vectors.reset(static_cast<double*>(std::aligned_alloc(host_simd::kExactAlign, bytes)));
       if (!vectors) throw std::bad_alloc();
       capacity = count;
@@ -127,7 +128,8 @@ void off_sums(const QtLayout& l, const QtEvaluation& e, const std::uint8_t* miss
   const int k = l.covariates, traits = l.traits;
   for (int t = 0; t < traits; ++t) {
     QtPairSums& s = sums[t];
-    const QtMissing ma(const_cast<std::uint8_t*>(miss_a) + t * entry, k), mb(const_cast<std::uint8_t*>(miss_b) + t * entry, k);
+    const QtMissing ma(const_cast<std::uint8_t*>(miss_a) + t * entry, k),
+        mb(const_cast<std::uint8_t*>(miss_b) + t * entry, k);
     s.off_y = ma.i[0] + mb.i[0];
     s.off_yy = ma.w[0] + mb.w[0];
     s.off_ya = s.off_yb = 0;
@@ -174,7 +176,7 @@ void off_sums(const QtLayout& l, const QtEvaluation& e, const std::uint8_t* miss
   }
   // The covariates by the other SNP's genotype masks, 1s and 2s apart (AND and add, no multiply).
   std::int64_t c_ones[kQtMaxPhenotypes][kQtMaxCovariates], c_twos[kQtMaxPhenotypes][kQtMaxCovariates];
-  const auto weigh = [&](std::size_t sample, const ClassMasks& other, std::int64_t (&off_y)[kQtMaxPhenotypes]) {
+  const auto weigh = [&](std::size_t sample, const ClassMasks& other, std::int64_t(&off_y)[kQtMaxPhenotypes]) {
     const std::size_t w = sample / 64, bit = sample % 64;
     const std::int64_t count = static_cast<std::int64_t>((other.m[1][w] >> bit & 1) + 2 * (other.m[2][w] >> bit & 1));
     const std::int32_t* ys = y + sample * static_cast<std::size_t>(traits);
@@ -195,7 +197,7 @@ void off_sums(const QtLayout& l, const QtEvaluation& e, const std::uint8_t* miss
     for (int g = 0; g < l.groups; ++g)
       for (int v = 0; v < k; ++v) c_ones[g][v] = c_twos[g][v] = 0;
   };
-  const auto end_c = [&](std::int64_t (&off_c)[kQtMaxPhenotypes][kQtMaxCovariates]) {
+  const auto end_c = [&](std::int64_t(&off_c)[kQtMaxPhenotypes][kQtMaxCovariates]) {
     for (int g = 0; g < l.groups; ++g)
       for (int v = 0; v < k; ++v) off_c[g][v] = c_ones[g][v] + 2 * c_twos[g][v];
   };
@@ -213,7 +215,7 @@ void off_sums(const QtLayout& l, const QtEvaluation& e, const std::uint8_t* miss
         QtMissing twice(bytes, k);
         twice.clear(k);
         twice.add(y[sample * static_cast<std::size_t>(traits) + static_cast<std::size_t>(t)],
-                  e.at<std::int32_t>(l.c) + sample, samples, k, 1);
+                  e.at<std::int32_t>(l.c) + sample, samples, k);
         QtPairSums& s = sums[t];
         s.off_y -= twice.i[0];
         s.off_yy -= twice.w[0];
@@ -339,14 +341,14 @@ void qt_tiles_kernel(const PassArgs p, bool between) {
         const std::uint64_t* has = present + static_cast<std::size_t>(t) * l.words;
         for (std::size_t q = scratch.missing_at[x]; q < scratch.missing_at[x + 1]; ++q) {
           const auto sample = static_cast<std::size_t>(scratch.missing[q]);
-          if ((has[sample / 64] >> (sample % 64) & 1) != 0) m.add(y[t * samples + sample], c + sample, samples, k, 1);
+          if ((has[sample / 64] >> (sample % 64) & 1) != 0) m.add(y[t * samples + sample], c + sample, samples, k);
         }
       }
   }
   const auto miss_of = [&](std::size_t x) -> const std::uint8_t* {
     if (run_miss == nullptr) return reinterpret_cast<const std::uint8_t*>(scratch.miss.data()) + x * traits * entry;
-    const std::int64_t snp = x < rows ? p.start_a + static_cast<std::int64_t>(r0 + x)
-                                      : start_b + static_cast<std::int64_t>(c0 + x - rows);
+    const std::int64_t snp =
+        x < rows ? p.start_a + static_cast<std::int64_t>(r0 + x) : start_b + static_cast<std::int64_t>(c0 + x - rows);
     return run_miss + static_cast<std::size_t>(snp) * traits * entry;
   };
 
@@ -384,8 +386,8 @@ void qt_tiles_kernel(const PassArgs p, bool between) {
       group_cells(a, b, words, complete[g], present + static_cast<std::size_t>(l.group_trait[g]) * l.words, cells[g]);
     const std::int32_t* missing = scratch.missing.data();
     QtPairSums sums[kQtMaxPhenotypes];
-    off_sums(l, evaluation, miss_of(r), miss_of(rows + col), entry, a, b,
-             missing + scratch.missing_at[r], missing + scratch.missing_at[r + 1], missing + scratch.missing_at[rows + col],
+    off_sums(l, evaluation, miss_of(r), miss_of(rows + col), entry, a, b, missing + scratch.missing_at[r],
+             missing + scratch.missing_at[r + 1], missing + scratch.missing_at[rows + col],
              missing + scratch.missing_at[rows + col + 1], sums);
     QtFound records[kQtMaxPhenotypes];
     int m = 0;
@@ -471,8 +473,9 @@ void qt_tiles_kernel(const PassArgs p, bool between) {
 
 void launch_qt_tiles(const PassArgs& args, bool between) {
   const TilePlan plan = plan_tiles(args, between);
-  VP_LAUNCH(qt_tiles_kernel, dim3(static_cast<unsigned>(std::max<std::uint64_t>(1, plan.row_blocks * plan.column_blocks))),
-            dim3(1), nullptr, args, between);
+  VP_LAUNCH(qt_tiles_kernel,
+            dim3(static_cast<unsigned>(std::max<std::uint64_t>(1, plan.row_blocks * plan.column_blocks))), dim3(1),
+            nullptr, args, between);
 }
 
 }  // namespace varpair
