@@ -2,7 +2,9 @@
 // What weighs the product AB, the sums of y AB and of each covariate times AB, is for every pair of
 // a tile one matrix product of the rows' vectors (each trait's y A, each covariate's c A) with the
 // columns' allele counts B: exact integers in double lanes (device/exact_products.h), so they equal
-// the GPU's sums over the masks to the last bit. The rest of a pair's work is the GPU's own.
+// the GPU's sums over the masks to the last bit. A pair's samples without a call are taken off
+// through each SNP's sums over them and one pass over the two SNPs' lists of them (not over the
+// masks), and the fit is the GPU's, factored once for the traits with the same samples.
 #include "models/qt_tiles.h"
 
 #include <algorithm>
