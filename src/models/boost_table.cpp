@@ -110,10 +110,8 @@ void BoostFormat::end_merge(const std::vector<std::string>& shard_outputs, std::
   std::vector<std::uint64_t> tests(static_cast<std::size_t>(rows > 0 ? rows : 0));
   for (const std::string& shard : shard_outputs) {
     const std::string path = side_output_path(shard, kSummarySuffix);
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in = open_shard_summary(shard, kBoostSummaryHeader, "boost_interaction");
     std::string line;
-    if (!std::getline(in, line) || line != kBoostSummaryHeader)
-      throw std::runtime_error(path + " is missing or not a boost_interaction summary");
     std::size_t s = 0;
     for (; s < tests.size() && std::getline(in, line); ++s) {
       std::istringstream fields(line);

@@ -1,10 +1,21 @@
 #include "models/partner_summary.h"
 
 #include <cmath>
+#include <stdexcept>
 
+#include "common/output_names.h"
 #include "interaction/result_writer.h"
 
 namespace varpair {
+
+std::ifstream open_shard_summary(const std::string& shard, const std::string& header, const std::string& command) {
+  const std::string path = side_output_path(shard, kSummarySuffix);
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  if (!std::getline(in, line) || line != header)
+    throw std::runtime_error(path + " is missing or not a " + command + " summary");
+  return in;
+}
 
 // The better partner: the smaller P, then (where P underflows to 0 alike) the larger statistic in
 // magnitude, then the lower SNP, so that any order of the records (a run's, a merge's) gives the same.

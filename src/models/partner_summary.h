@@ -4,11 +4,16 @@
 #pragma once
 
 #include <cstdint>
+#include <fstream>
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace varpair {
+
+// A shard's summary (OUT.summary of shard output `shard`), read past its header; an error naming the
+// file when it is missing or its header is not `header` (the summary of `command`).
+std::ifstream open_shard_summary(const std::string& shard, const std::string& header, const std::string& command);
 
 class PartnerSummary {
  public:

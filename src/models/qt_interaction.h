@@ -51,9 +51,8 @@ struct QtLayout {
   std::uint64_t snp_y, snp_c;
   std::uint64_t critical;               // |T| from which P may reach the cut-off, by df (double)
   // The host's only, 0 where not made (no missing call, or too large): per SNP and trait, over the
-  // SNP's samples without a call that have the trait, a QtMissing entry of miss_bytes bytes.
+  // SNP's samples without a call that have the trait, a QtMissing entry (QtMissing::bytes).
   std::uint64_t miss;
-  std::uint64_t miss_bytes;
 };
 
 // Over some samples: y^2, each covariate times y and each product of two covariates (Wide), then y

@@ -14,6 +14,7 @@
 #include "device/runtime.h"
 #include "interaction/genotype_masks.h"
 #include "interaction/result_writer.h"
+#include "models/partner_summary.h"
 
 namespace varpair {
 
@@ -51,10 +52,8 @@ void QtFormat::end_merge(const std::vector<std::string>& shard_outputs, std::int
   std::vector<std::uint64_t> tests(traits_.size() * rows, 0);
   for (const std::string& shard : shard_outputs) {
     const std::string path = side_output_path(shard, kSummarySuffix);
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in = open_shard_summary(shard, kQtSummaryHeader, "qt_interaction");
     std::string line;
-    if (!std::getline(in, line) || line != kQtSummaryHeader)
-      throw std::runtime_error(path + " is missing or not a qt_interaction summary");
     for (std::size_t k = 0; k < tests.size(); ++k) {
       std::istringstream fields(std::getline(in, line) ? line : std::string());
       std::string trait, snp, id;
@@ -284,7 +283,6 @@ ModelRunData qt_run_data(const RunShape& shape) {
           }
       }
     });
-    l.miss_bytes = entry;
   }
 #endif
   std::vector<std::uint8_t>& bytes = run.bytes;

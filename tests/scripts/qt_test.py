@@ -4,6 +4,7 @@ merged to one run's bytes, and bad inputs refused with an earlier output kept. V
 the program."""
 import gzip
 import math
+import glob
 import os
 import shutil
 import subprocess
@@ -142,6 +143,17 @@ class QtInteraction(unittest.TestCase):
                 self.assertEqual(f.read(), whole, n)
             with open(out + ".summary") as f:
                 self.assertEqual(f.read(), summary, n)
+        # A shard whose summary is not a qt_interaction summary stops the merge, the merged files kept.
+        out = os.path.join(self.d, "s2", "out.txt")
+        shard_summaries = sorted(glob.glob(os.path.join(self.d, "s2", "*.summary")))
+        shard_summaries.remove(out + ".summary")
+        with open(shard_summaries[0], "w") as f:
+            f.write("SNP\tID\tN_TOT\n")
+        r = varpair("merge", "-o", out, "-parallel", "2")
+        self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+        self.assertIn(shard_summaries[0] + " is missing or not a qt_interaction summary", r.stderr)
+        with open(out) as f:
+            self.assertEqual(f.read(), whole)
 
     def test_bad_inputs_are_refused_and_an_earlier_output_kept(self):
         with open(FIXTURE + ".fam") as f:
