@@ -1,4 +1,5 @@
 // Compiled once per target by Highway's foreach_target; the part under HWY_ONCE once.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -68,6 +69,48 @@ void ExactProducts(const double* rows, std::size_t row_count, const double* colu
   }
 }
 
+// Terms a weighted sum takes in double before it goes into out: 2^20 products below 2^32 stay below
+// 2^53.
+constexpr std::size_t kWeightedSpan = std::size_t{1} << 20;
+
+// kWeights weightings of one vector's worth of values: each loaded vector of values serves them all.
+template <std::size_t kWeights>
+HWY_INLINE void weighted_block(const double* HWY_RESTRICT weights, std::size_t weight_stride,
+                               const double* HWY_RESTRICT values, std::size_t value_stride, std::size_t n,
+                               std::int64_t* out, std::size_t out_stride) {
+  const DD d;
+  const hn::RebindToSigned<DD> di;
+  for (std::size_t first = 0; first < n; first += kWeightedSpan) {
+    const std::size_t end = std::min(n, first + kWeightedSpan);
+    hn::Vec<DD> sum[kWeights];
+    for (std::size_t w = 0; w < kWeights; ++w) sum[w] = hn::Zero(d);
+    for (std::size_t s = first; s < end; ++s) {
+      const auto v = hn::Load(d, values + s * value_stride);
+      for (std::size_t w = 0; w < kWeights; ++w)
+        sum[w] = hn::MulAdd(hn::Set(d, weights[w * weight_stride + s]), v, sum[w]);
+    }
+    for (std::size_t w = 0; w < kWeights; ++w) {
+      std::int64_t* to = out + w * out_stride;
+      hn::StoreU(hn::Add(hn::LoadU(di, to), hn::ConvertTo(di, sum[w])), di, to);
+    }
+  }
+}
+
+void ExactWeightedSums(const double* weights, std::size_t weight_count, std::size_t weight_stride,
+                       const double* values, std::size_t value_stride, std::size_t n, std::int64_t* out,
+                       std::size_t out_stride) {
+  const std::size_t lanes = hn::Lanes(DD());
+  for (std::size_t q = 0; q < value_stride; q += lanes) {
+    std::size_t w = 0;
+    for (; w + 4 <= weight_count; w += 4)
+      weighted_block<4>(weights + w * weight_stride, weight_stride, values + q, value_stride, n,
+                        out + w * out_stride + q, out_stride);
+    for (; w < weight_count; ++w)
+      weighted_block<1>(weights + w * weight_stride, weight_stride, values + q, value_stride, n,
+                        out + w * out_stride + q, out_stride);
+  }
+}
+
 }  // namespace varpair::host_simd::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -75,10 +118,18 @@ HWY_AFTER_NAMESPACE();
 namespace varpair::host_simd {
 
 HWY_EXPORT(ExactProducts);
+HWY_EXPORT(ExactWeightedSums);
 
 void exact_products(const double* rows, std::size_t row_count, const double* columns, std::size_t column_count,
                     std::size_t n, std::size_t stride, std::int64_t* out) {
   HWY_DYNAMIC_DISPATCH(ExactProducts)(rows, row_count, columns, column_count, n, stride, out);
+}
+
+void exact_weighted_sums(const double* weights, std::size_t weight_count, std::size_t weight_stride,
+                         const double* values, std::size_t value_stride, std::size_t n, std::int64_t* out,
+                         std::size_t out_stride) {
+  HWY_DYNAMIC_DISPATCH(ExactWeightedSums)(weights, weight_count, weight_stride, values, value_stride, n, out,
+                                          out_stride);
 }
 
 }  // namespace varpair::host_simd

@@ -244,9 +244,9 @@ struct QtEvaluation {
       for (int j = 0; j < 3; ++j) {
         const Wide n = p.cells[i][j], fa = i, fb = j, fab = i * j;
         s.n += p.cells[i][j];
-        s.x[a] += fa * n;
-        s.x[b] += fb * n;
-        s.x[ab_column] += fab * n;
+        s.x[a] += i * p.cells[i][j];
+        s.x[b] += j * p.cells[i][j];
+        s.x[ab_column] += i * j * p.cells[i][j];
         s.xx[a][a] += fa * fa * n;
         s.xx[a][b] += fa * fb * n;
         s.xx[a][ab_column] += fa * fab * n;
@@ -254,13 +254,13 @@ struct QtEvaluation {
         s.xx[b][ab_column] += fb * fab * n;
         s.xx[ab_column][ab_column] += fab * fab * n;
       }
-    s.y = static_cast<Wide>(at<std::int64_t>(l.ty)[t]) - p.off_y;
+    s.y = at<std::int64_t>(l.ty)[t] - p.off_y;
     s.yy = at<Wide>(l.yy)[t] - p.off_yy;
     s.xy[a] = static_cast<Wide>(row_y(l, trait, snp0, 0)) + 2 * static_cast<Wide>(row_y(l, trait, snp0, 1)) - p.off_ya;
     s.xy[b] = static_cast<Wide>(row_y(l, trait, snp1, 0)) + 2 * static_cast<Wide>(row_y(l, trait, snp1, 1)) - p.off_yb;
     s.xy[ab_column] = ab.y;
     for (int v = 0; v < k; ++v) {
-      s.x[v] = static_cast<Wide>(at<std::int64_t>(l.tc)[t * kk + static_cast<std::size_t>(v)]) - p.off_c[v];
+      s.x[v] = at<std::int64_t>(l.tc)[t * kk + static_cast<std::size_t>(v)] - p.off_c[v];
       s.xy[v] = at<Wide>(l.cy)[t * kk + static_cast<std::size_t>(v)] - p.off_cy[v];
       for (int u = 0; u <= v && covariate_block; ++u)
         s.xx[u][v] =

@@ -29,8 +29,8 @@ constexpr double kQtMaxVif = 50.0;
 struct QtSums {
   std::int64_t n;
   int columns;
-  Wide x[kQtMaxColumns];
-  Wide y;
+  std::int64_t x[kQtMaxColumns];  // plain sums: 64 bits hold them (centred)
+  std::int64_t y;
   Wide xx[kQtMaxColumns][kQtMaxColumns];
   Wide xy[kQtMaxColumns];
   Wide yy;
@@ -44,20 +44,31 @@ struct QtTest {
   double beta = 0, se = 0, t = 0;  // of AB, in the trait's fixed-point units
 };
 
-// A wide integer in double, rounded the same way on both backends.
+// A 64-bit magnitude in double, correctly rounded: its two halves are exact in double and their sum
+// rounds once. No branch on the top bit, as the conversion of an unsigned integer has, which the
+// random low words of the sums below mispredict half the time.
+__host__ __device__ inline double magnitude_to_double(std::uint64_t v) {
+  return static_cast<double>(static_cast<std::uint32_t>(v >> 32)) * 4294967296.0 +
+         static_cast<double>(static_cast<std::uint32_t>(v));
+}
+
+// A wide integer in double, rounded the same way on both backends: its magnitude's high and low
+// words, each rounded, then their sum, with the sign put back by an exact product.
 __host__ __device__ inline double wide_to_double(Wide v) {
-  const bool negative = v < 0;
-  const unsigned __int128 u = negative ? static_cast<unsigned __int128>(0) - static_cast<unsigned __int128>(v)
-                                       : static_cast<unsigned __int128>(v);
-  const double d = static_cast<double>(static_cast<std::uint64_t>(u >> 64)) * 18446744073709551616.0 +
-                   static_cast<double>(static_cast<std::uint64_t>(u));
-  return negative ? -d : d;
+  const auto negative = static_cast<std::uint64_t>(v >> 64) >> 63;
+  const auto flip = static_cast<unsigned __int128>(0) - negative;
+  const unsigned __int128 u = (static_cast<unsigned __int128>(v) ^ flip) - flip;
+  const double d = magnitude_to_double(static_cast<std::uint64_t>(u >> 64)) * 18446744073709551616.0 +
+                   magnitude_to_double(static_cast<std::uint64_t>(u));
+  return d * (1.0 - 2.0 * static_cast<double>(negative));
 }
 
 // The centred cross product of two columns, n * sum(uv) - sum(u) sum(v), exact, then over n in
-// double: what the fit needs, without the cancellation of centring in floating point.
-__host__ __device__ inline double centred(std::int64_t n, Wide uv, Wide u, Wide v) {
-  return wide_to_double(static_cast<Wide>(n) * uv - u * v) / static_cast<double>(n);
+// double: what the fit needs, without the cancellation of centring in floating point. The plain
+// sums fit 64 bits (values below 2^30 in magnitude, fewer than 2^31 samples), so their product is
+// one multiplication.
+__host__ __device__ inline double centred(std::int64_t n, Wide uv, std::int64_t u, std::int64_t v) {
+  return wide_to_double(static_cast<Wide>(n) * uv - static_cast<Wide>(u) * v) / static_cast<double>(n);
 }
 
 // The design's factor: the centred design (the intercept taken out) by Cholesky's factorisation, AB

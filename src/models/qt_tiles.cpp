@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "device/exact_products.h"
@@ -68,10 +69,26 @@ struct FreeDoubles {
   void operator()(double* p) const { std::free(p); }
 };
 
+// Doubles on the vector kernels' alignment, kept from tile to tile.
+struct AlignedDoubles {
+  std::unique_ptr<double, FreeDoubles> data;
+  std::size_t capacity = 0;
+
+  double* get(std::size_t count) {
+    if (count > capacity) {
+      const std::size_t bytes =
+          (count * sizeof(double) + host_simd::kExactAlign - 1) / host_simd::kExactAlign * host_simd::kExactAlign;
+      data.reset(static_cast<double*>(std::aligned_alloc(host_simd::kExactAlign, bytes)));
+      if (!data) throw std::bad_alloc();
+      capacity = count;
+    }
+    return data.get();
+  }
+};
+
 // A worker's vectors, kept from tile to tile.
 struct Scratch {
-  std::unique_ptr<double, FreeDoubles> vectors;
-  std::size_t capacity = 0;
+  AlignedDoubles vectors;
   std::vector<std::int64_t> products;
   std::vector<std::uint32_t> pairs;  // (i - r0) << 16 | (j - c0)
   std::vector<unsigned long long> counters;
@@ -79,17 +96,9 @@ struct Scratch {
   std::vector<std::size_t> missing_at;  // where each SNP's list begins
   std::vector<Wide> miss;               // per SNP and trait, where the run data has none (QtMissing)
   std::vector<std::uint64_t> all;       // every sample
-
-  double* doubles(std::size_t count) {
-    if (count > capacity) {
-      const std::size_t bytes =
-          (count * sizeof(double) + host_simd::kExactAlign - 1) / host_simd::kExactAlign * host_simd::kExactAlign;
-      vectors.reset(static_cast<double*>(std::aligned_alloc(host_simd::kExactAlign, bytes)));
-      if (!vectors) throw std::bad_alloc();
-      capacity = count;
-    }
-    return vectors.get();
-  }
+  AlignedDoubles gathered;              // one SNP's values at its samples without a call
+  std::vector<double> weights;          // the other SNPs' allele counts at those samples
+  std::vector<std::int64_t> weighed;    // per pair, the values weighed so (WeighMissing)
 };
 
 // A SNP's allele counts (0 where its call is missing) over samples first .. end (a whole number of
@@ -120,13 +129,86 @@ void group_cells(const ClassMasks& a, const ClassMasks& b, std::int32_t words, b
   }
 }
 
+// What a tile's pairs weigh over their SNPs' samples without a call, when there are covariates or
+// several traits: per SNP, its values at those samples (each trait's y, then each covariate over
+// each group's samples; per_snp of them, padded to `width`), weighed by the allele counts there of
+// every SNP on the tile's other side (0 where that one has no call either). Per pair, `width`
+// sums over the column's samples weighed by the row's counts (off_ya, off_ca), then `width` over
+// the row's weighed by the column's (off_yb, off_cb).
+class WeighMissing {
+ public:
+  WeighMissing(const QtLayout& l, const QtEvaluation& e, std::size_t rows, std::size_t columns, Scratch& scratch)
+      : l_(l), rows_(rows), columns_(columns), scratch_(scratch) {
+    const auto per_snp = static_cast<std::size_t>(l.traits + l.groups * l.covariates);
+    width_ = (per_snp + host_simd::kExactLanes - 1) / host_simd::kExactLanes * host_simd::kExactLanes;
+    y_ = e.at<std::int32_t>(l.y_by_sample);
+    c_ = e.at<std::int32_t>(l.c_by_sample);
+    present_ = e.at<std::uint64_t>(l.present);
+    scratch.weighed.assign(rows * columns * 2 * width_, 0);
+  }
+
+  // SNP x's list (a column's when `column`) against the other side's SNPs.
+  template <class MasksOf>
+  void weigh(const std::int32_t* list, const std::int32_t* list_end, bool column, std::size_t x,
+             const MasksOf& others) {
+    const auto n = static_cast<std::size_t>(list_end - list);
+    if (n == 0) return;
+    double* values = scratch_.gathered.get(n * width_);
+    const int traits = l_.traits, k = l_.covariates;
+    for (std::size_t q = 0; q < n; ++q) {
+      const auto sample = static_cast<std::size_t>(list[q]);
+      const std::size_t w = sample / 64, bit = sample % 64;
+      double* to = values + q * width_;
+      std::size_t at = 0;
+      for (int t = 0; t < traits; ++t) to[at++] = y_[sample * static_cast<std::size_t>(traits) + t];
+      for (int g = 0; g < l_.groups; ++g) {
+        const bool in_group = (present_[static_cast<std::size_t>(l_.group_trait[g]) * l_.words + w] >> bit & 1) != 0;
+        for (int v = 0; v < k; ++v) to[at++] = in_group ? c_[sample * static_cast<std::size_t>(k) + v] : 0;
+      }
+      for (; at < width_; ++at) to[at] = 0;
+    }
+    const std::size_t count = column ? rows_ : columns_;
+    scratch_.weights.resize(count * n);
+    for (std::size_t o = 0; o < count; ++o) {
+      const ClassMasks g = others(o);
+      double* to = scratch_.weights.data() + o * n;
+      for (std::size_t q = 0; q < n; ++q) {
+        const auto sample = static_cast<std::size_t>(list[q]);
+        const std::size_t w = sample / 64, bit = sample % 64;
+        to[q] = static_cast<double>((g.m[1][w] >> bit & 1) + 2 * (g.m[2][w] >> bit & 1));
+      }
+    }
+    std::int64_t* out = scratch_.weighed.data();
+    if (column)  // the pairs (o, x): their first half
+      host_simd::exact_weighted_sums(scratch_.weights.data(), count, n, values, width_, n, out + x * 2 * width_,
+                                     columns_ * 2 * width_);
+    else  // the pairs (x, o): their second half
+      host_simd::exact_weighted_sums(scratch_.weights.data(), count, n, values, width_, n,
+                                     out + (x * columns_ * 2 + 1) * width_, 2 * width_);
+  }
+
+  const std::int64_t* pair(std::size_t r, std::size_t col) const {
+    return scratch_.weighed.data() + (r * columns_ + col) * 2 * width_;
+  }
+  std::size_t width() const { return width_; }
+
+ private:
+  const QtLayout& l_;
+  std::size_t rows_, columns_, width_ = 0;
+  Scratch& scratch_;
+  const std::int32_t* y_ = nullptr;
+  const std::int32_t* c_ = nullptr;
+  const std::uint64_t* present_ = nullptr;
+};
+
 // A pair's samples of each trait with a missing call at either SNP (QtPairSums): each SNP's own
 // (miss_a, miss_b: per trait) less those the two share, and over them the allele counts of the SNP
-// that has its call. One pass over the two SNPs' missing samples serves every trait.
+// that has its call: with covariates or several traits, the tile's (`weighed`, WeighMissing's pair;
+// `width` apart); else one pass over the two SNPs' missing samples.
 void off_sums(const QtLayout& l, const QtEvaluation& e, const std::uint8_t* miss_a, const std::uint8_t* miss_b,
               std::uint64_t entry, const ClassMasks& a, const ClassMasks& b, const std::int32_t* missing_a,
               const std::int32_t* missing_a_end, const std::int32_t* missing_b, const std::int32_t* missing_b_end,
-              QtPairSums* sums) {
+              const std::int64_t* weighed, std::size_t width, QtPairSums* sums) {
   const int k = l.covariates, traits = l.traits;
   for (int t = 0; t < traits; ++t) {
     QtPairSums& s = sums[t];
@@ -147,14 +229,6 @@ void off_sums(const QtLayout& l, const QtEvaluation& e, const std::uint8_t* miss
   const auto samples = static_cast<std::size_t>(l.samples);
   const std::uint64_t* present = e.at<std::uint64_t>(l.present);
   const std::int32_t* y = e.at<std::int32_t>(l.y_by_sample);
-  const std::int32_t* c = e.at<std::int32_t>(l.c_by_sample);
-  // Per trait the sums of y A and y B, per group those of c A and c B: a sample adds its values
-  // times the allele count of the SNP with the call (no branch on it: the counts are random).
-  std::int64_t ya[kQtMaxPhenotypes], yb[kQtMaxPhenotypes];
-  std::int64_t ca[kQtMaxPhenotypes][kQtMaxCovariates], cb[kQtMaxPhenotypes][kQtMaxCovariates];
-  for (int t = 0; t < traits; ++t) ya[t] = yb[t] = 0;
-  for (int g = 0; g < l.groups; ++g)
-    for (int v = 0; v < k; ++v) ca[g][v] = cb[g][v] = 0;
   const auto count_at = [](const ClassMasks& g, std::size_t sample) {
     const std::size_t w = sample / 64, bit = sample % 64;
     return static_cast<std::int64_t>((g.m[1][w] >> bit & 1) + 2 * (g.m[2][w] >> bit & 1));
@@ -176,68 +250,34 @@ void off_sums(const QtLayout& l, const QtEvaluation& e, const std::uint8_t* miss
     sums[0].off_yb = sum_b;
     return;
   }
-  // The covariates by the other SNP's genotype masks, 1s and 2s apart (AND and add, no multiply).
-  std::int64_t c_ones[kQtMaxPhenotypes][kQtMaxCovariates], c_twos[kQtMaxPhenotypes][kQtMaxCovariates];
-  const auto weigh = [&](std::size_t sample, const ClassMasks& other, std::int64_t(&off_y)[kQtMaxPhenotypes]) {
-    const std::size_t w = sample / 64, bit = sample % 64;
-    const std::int64_t count = static_cast<std::int64_t>((other.m[1][w] >> bit & 1) + 2 * (other.m[2][w] >> bit & 1));
-    const std::int32_t* ys = y + sample * static_cast<std::size_t>(traits);
-    for (int t = 0; t < traits; ++t) off_y[t] += count * ys[t];
-    if (k == 0) return;
-    for (int g = 0; g < l.groups; ++g) {
-      const std::uint64_t in_group = present[static_cast<std::size_t>(l.group_trait[g]) * l.words + w] >> bit & 1;
-      const auto one = -static_cast<std::int64_t>(other.m[1][w] >> bit & in_group);
-      const auto two = -static_cast<std::int64_t>(other.m[2][w] >> bit & in_group);
-      const std::int32_t* cs = c + sample * static_cast<std::size_t>(k);
-      for (int v = 0; v < k; ++v) {
-        c_ones[g][v] += cs[v] & one;
-        c_twos[g][v] += cs[v] & two;
-      }
-    }
-  };
-  const auto start_c = [&] {
-    for (int g = 0; g < l.groups; ++g)
-      for (int v = 0; v < k; ++v) c_ones[g][v] = c_twos[g][v] = 0;
-  };
-  const auto end_c = [&](std::int64_t(&off_c)[kQtMaxPhenotypes][kQtMaxCovariates]) {
-    for (int g = 0; g < l.groups; ++g)
-      for (int v = 0; v < k; ++v) off_c[g][v] = c_ones[g][v] + 2 * c_twos[g][v];
-  };
-  start_c();
-  for (const std::int32_t* q = missing_b; q != missing_b_end; ++q) weigh(static_cast<std::size_t>(*q), a, ya);
-  end_c(ca);
-  start_c();
   for (const std::int32_t* q = missing_a; q != missing_a_end; ++q) {
     const auto sample = static_cast<std::size_t>(*q);
     const std::size_t w = sample / 64, bit = sample % 64;
-    if (((b.m[0][w] | b.m[1][w] | b.m[2][w]) >> bit & 1) == 0) {  // missing at both: counted twice above
-      for (int t = 0; t < traits; ++t) {
-        if ((present[static_cast<std::size_t>(t) * l.words + w] >> bit & 1) == 0) continue;
-        alignas(16) std::uint8_t bytes[QtMissing::bytes(kQtMaxCovariates)];
-        QtMissing twice(bytes, k);
-        twice.clear(k);
-        twice.add(y[sample * static_cast<std::size_t>(traits) + static_cast<std::size_t>(t)],
-                  e.at<std::int32_t>(l.c) + sample, samples, k);
-        QtPairSums& s = sums[t];
-        s.off_y -= twice.i[0];
-        s.off_yy -= twice.w[0];
-        for (int v = 0; v < k; ++v) {
-          s.off_c[v] -= twice.i[1 + v];
-          s.off_cy[v] -= twice.w[1 + v];
-          for (int u = 0; u <= v; ++u) s.off_cc[u][v] -= twice.w[1 + k + QtMissing::pair(u, v)];
-        }
+    if (((b.m[0][w] | b.m[1][w] | b.m[2][w]) >> bit & 1) != 0) continue;
+    for (int t = 0; t < traits; ++t) {  // missing at both: counted twice above
+      if ((present[static_cast<std::size_t>(t) * l.words + w] >> bit & 1) == 0) continue;
+      alignas(16) std::uint8_t bytes[QtMissing::bytes(kQtMaxCovariates)];
+      QtMissing twice(bytes, k);
+      twice.clear(k);
+      twice.add(y[sample * static_cast<std::size_t>(traits) + static_cast<std::size_t>(t)],
+                e.at<std::int32_t>(l.c) + sample, samples, k);
+      QtPairSums& s = sums[t];
+      s.off_y -= twice.i[0];
+      s.off_yy -= twice.w[0];
+      for (int v = 0; v < k; ++v) {
+        s.off_c[v] -= twice.i[1 + v];
+        s.off_cy[v] -= twice.w[1 + v];
+        for (int u = 0; u <= v; ++u) s.off_cc[u][v] -= twice.w[1 + k + QtMissing::pair(u, v)];
       }
-      continue;
     }
-    weigh(sample, b, yb);
   }
-  end_c(cb);
   for (int t = 0; t < traits; ++t) {
-    sums[t].off_ya = ya[t];
-    sums[t].off_yb = yb[t];
+    sums[t].off_ya = weighed[t];
+    sums[t].off_yb = weighed[width + static_cast<std::size_t>(t)];
+    const std::size_t group = static_cast<std::size_t>(traits + l.group[t] * k);
     for (int v = 0; v < k; ++v) {
-      sums[t].off_ca[v] = ca[l.group[t]][v];
-      sums[t].off_cb[v] = cb[l.group[t]][v];
+      sums[t].off_ca[v] = weighed[group + static_cast<std::size_t>(v)];
+      sums[t].off_cb[v] = weighed[width + group + static_cast<std::size_t>(v)];
     }
   }
 }
@@ -281,7 +321,7 @@ void qt_tiles_kernel(const PassArgs p, bool between) {
   // the rows' vectors, per SNP each trait's y A, then each covariate's c A over each group of traits
   // that share their samples (the values, y and c over the group's samples, made once a step); the
   // columns' B; and their products.
-  double* const values = scratch.doubles((per_snp * (rows + 1) + columns + 1) * kPitch);
+  double* const values = scratch.vectors.get((per_snp * (rows + 1) + columns + 1) * kPitch);
   double* const row_vectors = values + per_snp * kPitch;
   double* const counts = row_vectors + rows * per_snp * kPitch;
   double* const column_vectors = counts + kPitch;
@@ -354,6 +394,19 @@ void qt_tiles_kernel(const PassArgs p, bool between) {
     return run_miss + static_cast<std::size_t>(snp) * traits * entry;
   };
 
+  // With covariates or several traits, what the pairs weigh over those samples, for the whole tile.
+  std::optional<WeighMissing> weigh;
+  if (traits > 1 || k > 0) {
+    weigh.emplace(l, evaluation, rows, columns, scratch);
+    const std::int32_t* missing = scratch.missing.data();
+    for (std::size_t col = 0; col < columns; ++col)
+      weigh->weigh(missing + scratch.missing_at[rows + col], missing + scratch.missing_at[rows + col + 1], true, col,
+                   [&](std::size_t r) { return row_masks(r0 + r); });
+    for (std::size_t r = 0; r < rows; ++r)
+      weigh->weigh(missing + scratch.missing_at[r], missing + scratch.missing_at[r + 1], false, r,
+                   [&](std::size_t col) { return column_masks(c0 + col); });
+  }
+
   // Each group's nine cells: by the vector lanes where its samples are all the samples.
   bool complete[kQtMaxPhenotypes];
   for (int g = 0; g < l.groups; ++g) {
@@ -390,7 +443,8 @@ void qt_tiles_kernel(const PassArgs p, bool between) {
     QtPairSums sums[kQtMaxPhenotypes];
     off_sums(l, evaluation, miss_of(r), miss_of(rows + col), entry, a, b, missing + scratch.missing_at[r],
              missing + scratch.missing_at[r + 1], missing + scratch.missing_at[rows + col],
-             missing + scratch.missing_at[rows + col + 1], sums);
+             missing + scratch.missing_at[rows + col + 1], weigh ? weigh->pair(r, col) : nullptr,
+             weigh ? weigh->width() : 0, sums);
     QtFound records[kQtMaxPhenotypes];
     int m = 0;
     QtFactor factors[kQtMaxPhenotypes];  // per group: its traits' designs are the same

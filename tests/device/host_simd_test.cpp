@@ -207,7 +207,8 @@ TEST(HostTargets, VectorEmGivesTheSameFrequencies) {
 
 // The products of qt_interaction's tiles: every sum exact, whatever the target's lanes and blocks,
 // for row and column counts that leave every kind of remainder, with the largest values a tile
-// holds (|y A| <= 2^31 against counts 0 to 2) over a step's samples.
+// holds (|y A| <= 2^31 against counts 0 to 2) over a step's samples; and its weighted sums over
+// missing calls (values below 2^31 by counts), for any count of weightings and of samples.
 TEST(HostTargets, ExactProductsAreTheIntegerSums) {
   std::mt19937_64 rng(17);
   constexpr std::size_t kStride = 1032, kRows = 11, kColumns = 7;
@@ -234,6 +235,24 @@ TEST(HostTargets, ExactProductsAreTheIntegerSums) {
                 sum += static_cast<std::int64_t>(rows.get()[r * kStride + i]) *
                        static_cast<std::int64_t>(columns.get()[c * kStride + i]);
               ASSERT_EQ(out[r * column_count + c], sum) << target << " " << row_count << "x" << column_count << " n " << n;
+            }
+        }
+    for (const std::size_t width : {std::size_t{8}, std::size_t{24}})
+      for (const std::size_t count : {std::size_t{1}, std::size_t{4}, std::size_t{7}})
+        for (const std::size_t n : {std::size_t{1}, std::size_t{3}, std::size_t{41}}) {
+          // The values: rows' first width entries of n rows, on the alignment; the weights: columns'.
+          const std::size_t out_stride = width + 3;
+          std::vector<std::int64_t> out(count * out_stride, -7);
+          varpair::host_simd::exact_weighted_sums(columns.get(), count, n, rows.get(), width, n, out.data(),
+                                                  out_stride);
+          for (std::size_t w = 0; w < count; ++w)
+            for (std::size_t q = 0; q < out_stride; ++q) {
+              std::int64_t sum = -7;
+              for (std::size_t s = 0; s < n && q < width; ++s)
+                sum += static_cast<std::int64_t>(columns.get()[w * n + s]) *
+                       static_cast<std::int64_t>(rows.get()[s * width + q]);
+              ASSERT_EQ(out[w * out_stride + q], sum) << target << " " << count << " weightings, width " << width
+                                                      << ", n " << n << ", at " << q;
             }
         }
   });
