@@ -18,6 +18,7 @@ struct ScalarLanes {
   using D = double;        // double precision
   using I = std::int32_t;  // 32-bit integers, beside F
   using M = bool;          // a comparison's outcome
+  using MD = bool;         // a comparison's outcome of doubles
 
   static __host__ __device__ __forceinline__ F Set(float x) { return x; }
   static __host__ __device__ __forceinline__ D SetD(double x) { return x; }
@@ -35,7 +36,13 @@ struct ScalarLanes {
   static __host__ __device__ __forceinline__ D SubD(D a, D b) { return a - b; }
   static __host__ __device__ __forceinline__ D MulD(D a, D b) { return a * b; }
   static __host__ __device__ __forceinline__ D MaxD(D a, D b) { return a > b ? a : b; }
-  static __host__ __device__ __forceinline__ M LtD(D a, D b) { return a < b; }
+  static __host__ __device__ __forceinline__ D DivD(D a, D b) { return a / b; }
+  static __host__ __device__ __forceinline__ D SqrtD(D a) { return sqrt(a); }
+  static __host__ __device__ __forceinline__ MD LtD(D a, D b) { return a < b; }
+  static __host__ __device__ __forceinline__ D IfThenElseD(MD m, D a, D b) { return m ? a : b; }
+  static __host__ __device__ __forceinline__ MD OrD(MD a, MD b) { return a || b; }
+  static __host__ __device__ __forceinline__ MD AndNotD(MD not_a, MD b) { return !not_a && b; }
+  static __host__ __device__ __forceinline__ MD NotD(MD a) { return !a; }
 
   // Integer sums wrap, as vector lanes do (the logarithm's reduction of an infinity or a not-a-
   // number runs past the range before its result is set aside).

@@ -37,6 +37,7 @@ struct VectorLanes {
   using I = hn::Vec<DI>;
   using D = hn::Vec<DD>;
   using M = hn::Mask<DF>;
+  using MD = hn::Mask<DD>;
 
   static inline F Set(float x) { return hn::Set(DF(), x); }
   static inline D SetD(double x) { return hn::Set(DD(), x); }
@@ -55,7 +56,13 @@ struct VectorLanes {
   static inline D MulD(D a, D b) { return hn::Mul(a, b); }
   // Where the scalar's a > b ? a : b has no not-a-number to meet, as in its uses.
   static inline D MaxD(D a, D b) { return hn::IfThenElse(hn::Gt(a, b), a, b); }
-  static inline hn::Mask<DD> LtD(D a, D b) { return hn::Lt(a, b); }
+  static inline D DivD(D a, D b) { return hn::Div(a, b); }
+  static inline D SqrtD(D a) { return hn::Sqrt(a); }
+  static inline MD LtD(D a, D b) { return hn::Lt(a, b); }
+  static inline D IfThenElseD(MD m, D a, D b) { return hn::IfThenElse(m, a, b); }
+  static inline MD OrD(MD a, MD b) { return hn::Or(a, b); }
+  static inline MD AndNotD(MD not_a, MD b) { return hn::AndNot(not_a, b); }
+  static inline MD NotD(MD a) { return hn::Not(a); }
 
   static inline I AddI(I a, I b) { return hn::Add(a, b); }
   static inline I SubI(I a, I b) { return hn::Sub(a, b); }

@@ -275,11 +275,11 @@ struct QtEvaluation {
 
   // The test's record when its |T| may reach the cut-off: the table decides by P, and a hair below
   // the critical value still goes, for its rounding.
-  __host__ __device__ bool found(const QtLayout& l, int trait, const QtSums& s, const QtTest& test, Record& r) const {
+  __host__ __device__ bool found(const QtLayout& l, int trait, std::int64_t n, const QtTest& test, Record& r) const {
     if (test.status != QtStatus::kTest || test.df > l.max_df) return false;
     if (!(std::fabs(test.t) >= at<double>(l.critical)[test.df] * (1.0 - 1e-9))) return false;
     r.label = trait;
-    r.n = static_cast<std::int32_t>(s.n);
+    r.n = static_cast<std::int32_t>(n);
     r.df = test.df;
     put_double(r.beta, test.beta * l.unit[trait]);
     put_double(r.se, test.se * l.unit[trait]);
@@ -308,7 +308,7 @@ struct QtEvaluation {
         atomicAdd(by_snp + static_cast<std::size_t>(snp0) * l.traits, 1ull);
         atomicAdd(by_snp + static_cast<std::size_t>(snp1) * l.traits, 1ull);
       }
-      if (found(l, trait, s, test, out[m])) ++m;
+      if (found(l, trait, s.n, test, out[m])) ++m;
     }
     return m;
   }

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "device/lanes.h"
 #include "device/runtime.h"
 #include "interaction/sample_values.h"
 
@@ -45,120 +46,175 @@ struct QtTest {
 };
 
 // A 64-bit magnitude in double, correctly rounded: its two halves are exact in double and their sum
-// rounds once. No branch on the top bit, as the conversion of an unsigned integer has, which the
-// random low words of the sums below mispredict half the time.
-__host__ __device__ inline double magnitude_to_double(std::uint64_t v) {
+// rounds once. No branch on the top bit, as the conversion of an unsigned integer has.
+__host__ __device__ __forceinline__ double magnitude_to_double(std::uint64_t v) {
   return static_cast<double>(static_cast<std::uint32_t>(v >> 32)) * 4294967296.0 +
          static_cast<double>(static_cast<std::uint32_t>(v));
 }
 
 // A wide integer in double, rounded the same way on both backends: its magnitude's high and low
-// words, each rounded, then their sum, with the sign put back by an exact product.
-__host__ __device__ inline double wide_to_double(Wide v) {
+// words, each rounded, then their sum, with the sign put back by an exact product. A magnitude below
+// 2^63 is one signed conversion, which rounds it as that sum does (the high word is 0). Which way a
+// sum goes depends on its columns more than on the pair (genotypes' sums are small, covariates' wide),
+// so the branch is foreseen where the unsigned conversions' tests of the low word's top bit are not.
+__host__ __device__ __forceinline__ double wide_to_double(Wide v) {
   const auto negative = static_cast<std::uint64_t>(v >> 64) >> 63;
   const auto flip = static_cast<unsigned __int128>(0) - negative;
   const unsigned __int128 u = (static_cast<unsigned __int128>(v) ^ flip) - flip;
-  const double d = magnitude_to_double(static_cast<std::uint64_t>(u >> 64)) * 18446744073709551616.0 +
-                   magnitude_to_double(static_cast<std::uint64_t>(u));
+  const double d = u >> 63 == 0 ? static_cast<double>(static_cast<std::int64_t>(u))
+                                : magnitude_to_double(static_cast<std::uint64_t>(u >> 64)) * 18446744073709551616.0 +
+                                      magnitude_to_double(static_cast<std::uint64_t>(u));
   return d * (1.0 - 2.0 * static_cast<double>(negative));
 }
 
-// The centred cross product of two columns, n * sum(uv) - sum(u) sum(v), exact, then over n in
-// double: what the fit needs, without the cancellation of centring in floating point. The plain
-// sums fit 64 bits (values below 2^30 in magnitude, fewer than 2^31 samples), so their product is
-// one multiplication.
-__host__ __device__ inline double centred(std::int64_t n, Wide uv, std::int64_t u, std::int64_t v) {
-  return wide_to_double(static_cast<Wide>(n) * uv - static_cast<Wide>(u) * v) / static_cast<double>(n);
+// The centred cross product of two columns times n, n * sum(uv) - sum(u) sum(v), exact, in double:
+// what the fit needs, without the cancellation of centring in floating point. The plain sums fit 64
+// bits (values below 2^30 in magnitude, fewer than 2^31 samples), so their product is one
+// multiplication.
+__host__ __device__ __forceinline__ double centred_times_n(std::int64_t n, Wide uv, std::int64_t u, std::int64_t v) {
+  return wide_to_double(static_cast<Wide>(n) * uv - static_cast<Wide>(u) * v);
 }
 
-// The design's factor: the centred design (the intercept taken out) by Cholesky's factorisation, AB
-// last, so that the coefficient of AB, its variance and its inflation come from the factor's last
-// row. It depends on the design's sums only, so traits with the same samples share it.
-struct QtFactor {
-  QtStatus status = QtStatus::kSingular;
-  int columns = 0;
-  int done = 0;  // the columns whose rows of l are there
-  double l[kQtMaxColumns][kQtMaxColumns];
-  double diagonal[kQtMaxColumns];  // the columns' centred sums of squares
+// The same over n: the centred cross product.
+__host__ __device__ __forceinline__ double centred(std::int64_t n, Wide uv, std::int64_t u, std::int64_t v) {
+  return centred_times_n(n, uv, u, v) / static_cast<double>(n);
+}
+
+// The design's factor, for the lanes of L (device/lanes.h: one design, or a vector's worth on the
+// host, each lane the same operations): the centred design (the intercept taken out) by Cholesky's
+// factorisation, AB last, so that the coefficient of AB, its variance and its inflation come from
+// the factor's last row. It depends on the design's sums only, so traits with the same samples share
+// it. A lane that fails a check keeps the first failure's status and runs on with numbers nobody
+// reads.
+template <class L>
+struct QtFactorLanes {
+  using D = typename L::D;
+  D l[kQtMaxColumns][kQtMaxColumns];
+  D diagonal[kQtMaxColumns];  // the columns' centred sums of squares
+  D status;                   // a QtStatus, in double
+  typename L::MD failed;      // status is set
+  typename L::MD kept_failed;  // failed by the end of the first `keep` rows (qt_factor_lanes)
 };
 
-// Factors s's design. `known` columns of f are already there (a factor of the same sums of those
-// columns: the same numbers the steps below would give them).
-__host__ __device__ inline void qt_factor(const QtSums& s, QtFactor& f, int known = 0) {
-  const int m = s.columns;
-  const std::int64_t parameters = m + 1;
-  f.columns = m;
-  f.done = known;
-  f.status = QtStatus::kSingular;
-  if (s.n <= parameters) {
-    f.status = QtStatus::kTooFew;
-    return;
-  }
+template <class L>
+__host__ __device__ __forceinline__ void qt_fail(QtFactorLanes<L>& f, typename L::MD bad, QtStatus why) {
+  f.status = L::IfThenElseD(L::AndNotD(f.failed, bad), L::SetD(static_cast<double>(static_cast<int>(why))), f.status);
+  f.failed = L::OrD(f.failed, bad);
+}
+
+// Factors a design of m columns whose centred sums centred(d, c), d <= c, the callable gives; f's
+// status and failed come set (too few samples, or none). `known` rows of f are there already (a
+// factor of the same sums of those columns: the same numbers the steps below would give them), and
+// kept_failed says whether the first `keep` rows came out of a failed factor.
+template <class L, class Centred>
+__host__ __device__ __forceinline__ void qt_factor_lanes(int m, int known, int keep, const Centred& centred_sum,
+                                                QtFactorLanes<L>& f) {
+  using D = typename L::D;
   for (int c = known; c < m; ++c) {
-    f.diagonal[c] = centred(s.n, s.xx[c][c], s.x[c], s.x[c]);
-    if (!(f.diagonal[c] > 0.0)) return;  // a constant column
+    f.diagonal[c] = centred_sum(c, c);
+    qt_fail(f, L::NotD(L::LtD(L::SetD(0.0), f.diagonal[c])), QtStatus::kSingular);  // a constant column
   }
-  for (int c = known; c < m; f.done = ++c)
+  f.kept_failed = f.failed;
+  for (int c = known; c < m; ++c) {
     for (int d = 0; d <= c; ++d) {
-      double sum = centred(s.n, s.xx[d][c], s.x[d], s.x[c]);
-      for (int e = 0; e < d; ++e) sum -= f.l[c][e] * f.l[d][e];
+      D sum = d < c ? centred_sum(d, c) : f.diagonal[c];
+      for (int e = 0; e < d; ++e) sum = L::SubD(sum, L::MulD(f.l[c][e], f.l[d][e]));
       if (d < c) {
-        f.l[c][d] = sum / f.l[d][d];
+        f.l[c][d] = L::DivD(sum, f.l[d][d]);
       } else {
         // What is left of the column after the earlier ones: none (or rounding's worth) when it is
         // a combination of them.
-        if (!(sum > 1e-10 * f.diagonal[c])) {
-          f.status = c == m - 1 ? QtStatus::kCollinear : QtStatus::kSingular;
-          return;
-        }
-        f.l[c][c] = std::sqrt(sum);
+        qt_fail(f, L::NotD(L::LtD(L::MulD(L::SetD(1e-10), f.diagonal[c]), sum)),
+                c == m - 1 ? QtStatus::kCollinear : QtStatus::kSingular);
+        f.l[c][c] = L::SqrtD(sum);
       }
     }
+    if (c == keep - 1) f.kept_failed = f.failed;
+  }
   // Variance inflation of A, B and AB, as PLINK 1.9 checks it (the largest of the three): a
   // column's centred sum of squares times its diagonal of the inverse, the squares of the column
   // of the factor's inverse.
   for (int j = m - 3; j < m; ++j) {
-    double u[kQtMaxColumns];
-    double inverse = 0.0;
+    D u[kQtMaxColumns];
+    D inverse = L::SetD(0.0);
     for (int i = j; i < m; ++i) {
-      double sum = i == j ? 1.0 : 0.0;
-      for (int e = j; e < i; ++e) sum -= f.l[i][e] * u[e];
-      u[i] = sum / f.l[i][i];
-      inverse += u[i] * u[i];
+      D sum = L::SetD(i == j ? 1.0 : 0.0);
+      for (int e = j; e < i; ++e) sum = L::SubD(sum, L::MulD(f.l[i][e], u[e]));
+      u[i] = L::DivD(sum, f.l[i][i]);
+      inverse = L::AddD(inverse, L::MulD(u[i], u[i]));
     }
-    if (f.diagonal[j] * inverse > kQtMaxVif) {
-      f.status = QtStatus::kCollinear;
-      return;
-    }
+    qt_fail(f, L::LtD(L::SetD(kQtMaxVif), L::MulD(f.diagonal[j], inverse)), QtStatus::kCollinear);
   }
-  f.status = QtStatus::kTest;
 }
 
-// The test of one trait from its sums and the design's factor. The first `known` entries of z may
-// be there already (from the same sums of those columns), and so then is `residual`, the trait's
-// centred sum of squares less their squares.
-__host__ __device__ inline QtTest qt_solve(const QtSums& s, const QtFactor& f, double (&z)[kQtMaxColumns],
+// A trait's test, in lanes.
+template <class L>
+struct QtTestLanes {
+  typename L::D status, beta, se, t;  // beta and se in the trait's fixed-point units
+};
+
+// The test of one trait from the design's factor, the trait's centred sum of squares `yy`, its
+// centred sums with the columns centred_y(c), and the degrees of freedom. The first `known` entries
+// of z may be there already (from the same sums of those columns), and so then is `residual`, the
+// trait's centred sum of squares less their squares.
+template <class L, class CentredY>
+__host__ __device__ __forceinline__ QtTestLanes<L> qt_solve_lanes(int m, const QtFactorLanes<L>& f, typename L::D yy,
+                                                         const CentredY& centred_y, typename L::D df,
+                                                         typename L::D (&z)[kQtMaxColumns], typename L::D& residual,
+                                                         int known) {
+  using D = typename L::D;
+  if (known == 0) residual = yy;
+  for (int c = known; c < m; ++c) {
+    D sum = centred_y(c);
+    for (int e = 0; e < c; ++e) sum = L::SubD(sum, L::MulD(f.l[c][e], z[e]));
+    z[c] = L::DivD(sum, f.l[c][c]);
+  }
+  const D last = f.l[m - 1][m - 1];
+  for (int c = known; c < m; ++c) residual = L::SubD(residual, L::MulD(z[c], z[c]));
+  // The trait fitted exactly: no variance to test against.
+  const typename L::MD exact = L::NotD(L::LtD(L::SetD(0.0), residual));
+  QtTestLanes<L> r;
+  r.status = L::IfThenElseD(L::AndNotD(f.failed, exact), L::SetD(static_cast<double>(static_cast<int>(QtStatus::kSingular))), f.status);
+  const D sigma = L::SqrtD(L::DivD(residual, df));
+  r.beta = L::DivD(z[m - 1], last);
+  r.se = L::DivD(sigma, last);
+  r.t = L::DivD(z[m - 1], sigma);
+  return r;
+}
+
+// One design's factor (the GPU's, and the host's where it takes rows from another).
+struct QtFactor : QtFactorLanes<ScalarLanes> {
+  QtStatus outcome() const { return static_cast<QtStatus>(static_cast<int>(status)); }
+};
+
+// Factors s's design; `known` and `keep` as qt_factor_lanes has them.
+__host__ __device__ __forceinline__ void qt_factor(const QtSums& s, QtFactor& f, int known = 0, int keep = 0) {
+  const int m = s.columns;
+  f.failed = s.n <= m + 1;
+  f.status = static_cast<double>(static_cast<int>(f.failed ? QtStatus::kTooFew : QtStatus::kTest));
+  f.kept_failed = f.failed;
+  if (f.failed) return;
+  qt_factor_lanes<ScalarLanes>(
+      m, known, keep, [&](int d, int c) { return centred(s.n, s.xx[d][c], s.x[d], s.x[c]); }, f);
+}
+
+// The test of one trait from its sums and the design's factor; z and residual as qt_solve_lanes has
+// them.
+__host__ __device__ __forceinline__ QtTest qt_solve(const QtSums& s, const QtFactor& f, double (&z)[kQtMaxColumns],
                                            double& residual, int known = 0) {
   QtTest r;
-  r.status = f.status;
-  if (f.status != QtStatus::kTest) return r;
-  r.status = QtStatus::kSingular;
+  r.status = f.outcome();
+  if (r.status != QtStatus::kTest) return r;
   const int m = s.columns;
-  if (known == 0) residual = centred(s.n, s.yy, s.y, s.y);
-  for (int c = known; c < m; ++c) {
-    double sum = centred(s.n, s.xy[c], s.x[c], s.y);
-    for (int e = 0; e < c; ++e) sum -= f.l[c][e] * z[e];
-    z[c] = sum / f.l[c][c];
-  }
-  const double last = f.l[m - 1][m - 1];
-  for (int c = known; c < m; ++c) residual -= z[c] * z[c];
   r.df = static_cast<std::int32_t>(s.n - (m + 1));
-  if (!(residual > 0.0)) return r;  // the trait fitted exactly: no variance to test against
-  const double sigma = std::sqrt(residual / static_cast<double>(r.df));
-  r.status = QtStatus::kTest;
-  r.beta = z[m - 1] / last;
-  r.se = sigma / last;
-  r.t = z[m - 1] / sigma;
+  const QtTestLanes<ScalarLanes> t = qt_solve_lanes<ScalarLanes>(
+      m, f, known == 0 ? centred(s.n, s.yy, s.y, s.y) : 0.0,
+      [&](int c) { return centred(s.n, s.xy[c], s.x[c], s.y); }, static_cast<double>(r.df), z, residual, known);
+  r.status = static_cast<QtStatus>(static_cast<int>(t.status));
+  if (r.status != QtStatus::kTest) return r;
+  r.beta = t.beta;
+  r.se = t.se;
+  r.t = t.t;
   return r;
 }
 

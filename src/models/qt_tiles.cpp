@@ -18,6 +18,7 @@
 #include "interaction/pair_index.h"
 #include "interaction/pass_kernel.cuh"
 #include "models/qt_evaluation.h"
+#include "models/qt_fit_lanes.h"
 
 namespace varpair {
 namespace {
@@ -99,6 +100,8 @@ struct Scratch {
   AlignedDoubles gathered;              // one SNP's values at its samples without a call
   std::vector<double> weights;          // the other SNPs' allele counts at those samples
   std::vector<std::int64_t> weighed;    // per pair, the values weighed so (WeighMissing)
+  std::vector<QtLaneBatch> batches;     // per group, the designs waiting for the lanes
+  std::vector<QtLaneTests> lane_tests;
 };
 
 // A SNP's allele counts (0 where its call is missing) over samples first .. end (a whole number of
@@ -431,23 +434,103 @@ void qt_tiles_kernel(const PassArgs p, bool between) {
   scratch.counters.assign(by_snp + (rows + columns) * traits, 0);
   unsigned long long* row_tests = scratch.counters.data() + by_snp;
   unsigned long long* column_tests = row_tests + rows * traits;
+  // A pair's outcome: its counters and records.
+  const auto outcome = [&](std::size_t r, std::size_t col, std::int32_t snp0, std::int32_t snp1, const QtTest* tests,
+                           const std::int64_t* n) {
+    QtFound records[kQtMaxPhenotypes];
+    int m = 0;
+    for (int trait = 0; trait < traits; ++trait) {
+      const QtTest& test = tests[trait];
+      ++scratch.counters[4 * static_cast<std::size_t>(trait) + static_cast<std::size_t>(test.status)];
+      if (test.status == QtStatus::kTest) {
+        ++row_tests[r * traits + static_cast<std::size_t>(trait)];
+        ++column_tests[col * traits + static_cast<std::size_t>(trait)];
+      }
+      if (evaluation.found(l, trait, n[trait], test, records[m])) ++m;
+    }
+    for (int q = 0; q < m; ++q) {
+      records[q].snp0 = snp0;
+      records[q].snp1 = snp1;
+    }
+    append_records(records, m, p.results, p.valid_count);
+  };
+
+  // Pairs whose designs with covariates are factored from the start go to the vector lanes, a pair
+  // a lane, a batch per group; per trait its place in its group's batch.
+  const int m = k + 3;
+  int slot[kQtMaxPhenotypes];
+  scratch.batches.resize(static_cast<std::size_t>(l.groups));
+  scratch.lane_tests.resize(static_cast<std::size_t>(l.groups));
+  for (int g = 0; g < l.groups; ++g) {
+    scratch.batches[g].m = m;
+    scratch.batches[g].traits = 0;
+  }
+  for (int trait = 0; trait < traits; ++trait) slot[trait] = scratch.batches[l.group[trait]].traits++;
+  struct Waiting {
+    std::size_t r, col;
+    std::int32_t snp0, snp1;
+    std::int64_t n[kQtMaxPhenotypes];
+  };
+  Waiting waiting[kQtLanes];
+  int waiting_count = 0;
+  const auto fit_waiting = [&] {
+    if (waiting_count == 0) return;
+    for (int g = 0; g < l.groups; ++g) {
+      QtLaneBatch& batch = scratch.batches[g];
+      for (int lane = waiting_count; lane < kQtLanes; ++lane) {  // an idle lane fits nothing
+        batch.n[lane] = batch.df[lane] = 1;
+        batch.status[lane] = static_cast<double>(static_cast<int>(QtStatus::kTooFew));
+      }
+      qt_fit_lanes(batch, scratch.lane_tests[g]);
+    }
+    for (int lane = 0; lane < waiting_count; ++lane) {
+      const Waiting& w = waiting[lane];
+      QtTest tests[kQtMaxPhenotypes];
+      for (int trait = 0; trait < traits; ++trait) {
+        const QtLaneTests& t = scratch.lane_tests[l.group[trait]];
+        const int at = slot[trait];
+        QtTest& test = tests[trait];
+        test.status = static_cast<QtStatus>(static_cast<int>(t.status[at][lane]));
+        test.df = static_cast<std::int32_t>(w.n[trait] - (m + 1));
+        test.beta = t.beta[at][lane];
+        test.se = t.se[at][lane];
+        test.t = t.t[at][lane];
+      }
+      outcome(w.r, w.col, w.snp0, w.snp1, tests, w.n);
+    }
+    waiting_count = 0;
+  };
+
   for (const std::uint32_t pair : scratch.pairs) {
     const std::size_t r = pair >> 16, col = pair & 0xFFFF;
     const auto snp0 = static_cast<std::int32_t>(p.start_a + static_cast<std::int64_t>(r0 + r));
     const auto snp1 = static_cast<std::int32_t>(start_b + static_cast<std::int64_t>(c0 + col));
     const ClassMasks a = row_masks(r0 + r), b = column_masks(c0 + col);
     std::int32_t cells[kQtMaxPhenotypes][3][3];
-    for (int g = 0; g < l.groups; ++g)
+    // A pair with all of each group's samples has the covariates' sums of every such pair: their
+    // rows of the factor, their z and what they leave of the trait's sum of squares are the tile's
+    // first such pair's.
+    bool full = k > 0;
+    for (int g = 0; g < l.groups; ++g) {
       group_cells(a, b, words, complete[g], present + static_cast<std::size_t>(l.group_trait[g]) * l.words, cells[g]);
+      std::int64_t n = 0;
+      for (const auto& row : cells[g])
+        for (const std::int32_t cell : row) n += cell;
+      full = full && n == group_samples[g];
+    }
     const std::int32_t* missing = scratch.missing.data();
     QtPairSums sums[kQtMaxPhenotypes];
     off_sums(l, evaluation, miss_of(r), miss_of(rows + col), entry, a, b, missing + scratch.missing_at[r],
              missing + scratch.missing_at[r + 1], missing + scratch.missing_at[rows + col],
              missing + scratch.missing_at[rows + col + 1], weigh ? weigh->pair(r, col) : nullptr,
              weigh ? weigh->width() : 0, sums);
-    QtFound records[kQtMaxPhenotypes];
-    int m = 0;
+    // The lanes pay where the design has covariates; without them its fit is short.
+    const bool in_lanes = k > 0 && !full;
     QtFactor factors[kQtMaxPhenotypes];  // per group: its traits' designs are the same
+    QtTest tests[kQtMaxPhenotypes];
+    std::int64_t n[kQtMaxPhenotypes];
+    Waiting& w = waiting[waiting_count];
+    const int lane = waiting_count;
     for (int trait = 0; trait < traits; ++trait) {
       const int g = l.group[trait];
       for (int x = 0; x < 3; ++x)
@@ -457,15 +540,24 @@ void qt_tiles_kernel(const PassArgs p, bool between) {
       const std::int64_t* product = scratch.products.data() + at_a * columns + col;
       ab.y = product[static_cast<std::size_t>(trait) * columns];
       for (int v = 0; v < k; ++v) ab.c[v] = product[(at_c + static_cast<std::size_t>(v)) * columns];
-      std::int64_t n = 0;
-      for (const auto& row : cells[g])
-        for (const std::int32_t cell : row) n += cell;
-      // A pair with all the group's samples has the covariates' sums of every such pair: their rows
-      // of the factor, their z and what they leave of the trait's sum of squares are the tile's
-      // first such pair's.
-      const bool full = k > 0 && n == group_samples[g];
       QtSums s;
       evaluation.design_sums(l, trait, snp0, snp1, sums[trait], ab, s, !(full && prefix_ready[g]));
+      n[trait] = s.n;
+      if (in_lanes) {
+        QtLaneBatch& batch = scratch.batches[g];
+        if (l.group_trait[g] == trait) {
+          batch.n[lane] = static_cast<double>(s.n);
+          batch.df[lane] = static_cast<double>(static_cast<std::int32_t>(s.n - (m + 1)));
+          batch.status[lane] = static_cast<double>(static_cast<int>(s.n <= m + 1 ? QtStatus::kTooFew : QtStatus::kTest));
+          for (int c = 0; c < m; ++c)
+            for (int d = 0; d <= c; ++d)
+              batch.xx[c * (c + 1) / 2 + d][lane] = centred_times_n(s.n, s.xx[d][c], s.x[d], s.x[c]);
+        }
+        for (int c = 0; c < m; ++c) batch.xy[slot[trait]][c][lane] = centred_times_n(s.n, s.xy[c], s.x[c], s.y);
+        batch.yy[slot[trait]][lane] = centred_times_n(s.n, s.yy, s.y, s.y);
+        w.n[trait] = s.n;
+        continue;
+      }
       if (l.group_trait[g] == trait) {
         QtFactor& f = factors[g];
         if (full && prefix_ready[g]) {
@@ -475,22 +567,21 @@ void qt_tiles_kernel(const PassArgs p, bool between) {
           }
           qt_factor(s, f, k);
         } else {
-          qt_factor(s, f);
-          if (full && f.done >= k) {
+          qt_factor(s, f, 0, k);
+          if (full && !f.kept_failed) {
             prefixes[g] = f;
             prefix_ready[g] = true;
           }
         }
       }
       double z[kQtMaxColumns], residual = 0;
-      QtTest test;
       if (full && z_ready[trait]) {
         for (int c = 0; c < k; ++c) z[c] = z_prefix[trait][c];
         residual = residual_prefix[trait];
-        test = qt_solve(s, factors[g], z, residual, k);
+        tests[trait] = qt_solve(s, factors[g], z, residual, k);
       } else {
-        test = qt_solve(s, factors[g], z, residual);
-        if (full && factors[g].status == QtStatus::kTest) {
+        tests[trait] = qt_solve(s, factors[g], z, residual);
+        if (full && factors[g].outcome() == QtStatus::kTest) {
           residual_prefix[trait] = centred(s.n, s.yy, s.y, s.y);
           for (int c = 0; c < k; ++c) {
             z_prefix[trait][c] = z[c];
@@ -499,19 +590,18 @@ void qt_tiles_kernel(const PassArgs p, bool between) {
           z_ready[trait] = true;
         }
       }
-      ++scratch.counters[4 * static_cast<std::size_t>(trait) + static_cast<std::size_t>(test.status)];
-      if (test.status == QtStatus::kTest) {
-        ++row_tests[r * traits + static_cast<std::size_t>(trait)];
-        ++column_tests[col * traits + static_cast<std::size_t>(trait)];
-      }
-      if (evaluation.found(l, trait, s, test, records[m])) ++m;
     }
-    for (int q = 0; q < m; ++q) {
-      records[q].snp0 = snp0;
-      records[q].snp1 = snp1;
+    if (!in_lanes) {
+      outcome(r, col, snp0, snp1, tests, n);
+    } else {
+      w.r = r;
+      w.col = col;
+      w.snp0 = snp0;
+      w.snp1 = snp1;
+      if (++waiting_count == kQtLanes) fit_waiting();
     }
-    append_records(records, m, p.results, p.valid_count);
   }
+  fit_waiting();
   unsigned long long* const counters = p.model_counters;
   for (std::size_t q = 0; q < by_snp; ++q)
     if (scratch.counters[q] != 0) atomicAdd(counters + q, scratch.counters[q]);
