@@ -40,10 +40,11 @@ cxx=aarch64-linux-gnu-g++
 flags=(-std=c++20 -O2 -Wall -Wextra -Werror -ffp-contract=off -Isrc -Itests -I"$work/include"
   -DHWY_SHARED_DEFINE -DHWY_WANT_AVX3_DL=1 "-DHWY_DISABLED_TARGETS=(HWY_SVE|HWY_SVE2|HWY_SVE_256|HWY_SVE2_128)")
 gtest=/usr/src/googletest/googletest
-sources=(src/device/host_simd.cpp src/device/exact_products.cpp src/interaction/table_vector.cpp src/ld/ld_em_vector.cpp src/device/backend.cpp
+sources=(src/device/host_simd.cpp src/device/exact_products.cpp src/models/qt_fit_lanes.cpp src/interaction/table_vector.cpp src/ld/ld_em_vector.cpp src/device/backend.cpp
   src/device/host_runtime.cpp src/common/host_bytes.cpp src/common/progress.cpp src/common/system_info.cpp
   src/common/worker_pool.cpp
-  tests/device/host_simd_test.cpp tests/device/vector_lanes_test.cpp tests/device/float_math_test.cpp)
+  tests/device/host_simd_test.cpp tests/device/vector_lanes_test.cpp tests/device/float_math_test.cpp
+  tests/models/qt_fit_lanes_test.cpp)
 objects=()
 for s in "${sources[@]}"; do
   o="$work/obj/$(echo "$s" | tr / _).o"

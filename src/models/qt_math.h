@@ -85,7 +85,8 @@ __host__ __device__ __forceinline__ double centred(std::int64_t n, Wide uv, std:
 // factorisation, AB last, so that the coefficient of AB, its variance and its inflation come from
 // the factor's last row. It depends on the design's sums only, so traits with the same samples share
 // it. A lane that fails a check keeps the first failure's status and runs on with numbers nobody
-// reads.
+// reads. (The host's vector instance declares a struct of these members in its target's own
+// namespace, qt_fit_lanes.cpp, so the templates below take any such struct F.)
 template <class L>
 struct QtFactorLanes {
   using D = typename L::D;
@@ -94,10 +95,11 @@ struct QtFactorLanes {
   D status;                   // a QtStatus, in double
   typename L::MD failed;      // status is set
   typename L::MD kept_failed;  // failed by the end of the first `keep` rows (qt_factor_lanes)
+  D u[kQtMaxColumns];          // a column of the factor's inverse (the inflation's check)
 };
 
-template <class L>
-__host__ __device__ __forceinline__ void qt_fail(QtFactorLanes<L>& f, typename L::MD bad, QtStatus why) {
+template <class L, class F>
+__host__ __device__ __forceinline__ void qt_fail(F& f, typename L::MD bad, QtStatus why) {
   f.status = L::IfThenElseD(L::AndNotD(f.failed, bad), L::SetD(static_cast<double>(static_cast<int>(why))), f.status);
   f.failed = L::OrD(f.failed, bad);
 }
@@ -106,13 +108,12 @@ __host__ __device__ __forceinline__ void qt_fail(QtFactorLanes<L>& f, typename L
 // status and failed come set (too few samples, or none). `known` rows of f are there already (a
 // factor of the same sums of those columns: the same numbers the steps below would give them), and
 // kept_failed says whether the first `keep` rows came out of a failed factor.
-template <class L, class Centred>
-__host__ __device__ __forceinline__ void qt_factor_lanes(int m, int known, int keep, const Centred& centred_sum,
-                                                QtFactorLanes<L>& f) {
+template <class L, class F, class Centred>
+__host__ __device__ __forceinline__ void qt_factor_lanes(int m, int known, int keep, const Centred& centred_sum, F& f) {
   using D = typename L::D;
   for (int c = known; c < m; ++c) {
     f.diagonal[c] = centred_sum(c, c);
-    qt_fail(f, L::NotD(L::LtD(L::SetD(0.0), f.diagonal[c])), QtStatus::kSingular);  // a constant column
+    qt_fail<L>(f, L::NotD(L::LtD(L::SetD(0.0), f.diagonal[c])), QtStatus::kSingular);  // a constant column
   }
   f.kept_failed = f.failed;
   for (int c = known; c < m; ++c) {
@@ -124,7 +125,7 @@ __host__ __device__ __forceinline__ void qt_factor_lanes(int m, int known, int k
       } else {
         // What is left of the column after the earlier ones: none (or rounding's worth) when it is
         // a combination of them.
-        qt_fail(f, L::NotD(L::LtD(L::MulD(L::SetD(1e-10), f.diagonal[c]), sum)),
+        qt_fail<L>(f, L::NotD(L::LtD(L::MulD(L::SetD(1e-10), f.diagonal[c]), sum)),
                 c == m - 1 ? QtStatus::kCollinear : QtStatus::kSingular);
         f.l[c][c] = L::SqrtD(sum);
       }
@@ -134,8 +135,8 @@ __host__ __device__ __forceinline__ void qt_factor_lanes(int m, int known, int k
   // Variance inflation of A, B and AB, as PLINK 1.9 checks it (the largest of the three): a
   // column's centred sum of squares times its diagonal of the inverse, the squares of the column
   // of the factor's inverse.
+  D* const u = f.u;
   for (int j = m - 3; j < m; ++j) {
-    D u[kQtMaxColumns];
     D inverse = L::SetD(0.0);
     for (int i = j; i < m; ++i) {
       D sum = L::SetD(i == j ? 1.0 : 0.0);
@@ -143,7 +144,7 @@ __host__ __device__ __forceinline__ void qt_factor_lanes(int m, int known, int k
       u[i] = L::DivD(sum, f.l[i][i]);
       inverse = L::AddD(inverse, L::MulD(u[i], u[i]));
     }
-    qt_fail(f, L::LtD(L::SetD(kQtMaxVif), L::MulD(f.diagonal[j], inverse)), QtStatus::kCollinear);
+    qt_fail<L>(f, L::LtD(L::SetD(kQtMaxVif), L::MulD(f.diagonal[j], inverse)), QtStatus::kCollinear);
   }
 }
 
@@ -157,11 +158,10 @@ struct QtTestLanes {
 // centred sums with the columns centred_y(c), and the degrees of freedom. The first `known` entries
 // of z may be there already (from the same sums of those columns), and so then is `residual`, the
 // trait's centred sum of squares less their squares.
-template <class L, class CentredY>
-__host__ __device__ __forceinline__ QtTestLanes<L> qt_solve_lanes(int m, const QtFactorLanes<L>& f, typename L::D yy,
-                                                         const CentredY& centred_y, typename L::D df,
-                                                         typename L::D (&z)[kQtMaxColumns], typename L::D& residual,
-                                                         int known) {
+template <class L, class F, class T, class CentredY>
+__host__ __device__ __forceinline__ void qt_solve_lanes(int m, const F& f, typename L::D yy, const CentredY& centred_y,
+                                                        typename L::D df, typename L::D (&z)[kQtMaxColumns],
+                                                        typename L::D& residual, int known, T& r) {
   using D = typename L::D;
   if (known == 0) residual = yy;
   for (int c = known; c < m; ++c) {
@@ -173,18 +173,16 @@ __host__ __device__ __forceinline__ QtTestLanes<L> qt_solve_lanes(int m, const Q
   for (int c = known; c < m; ++c) residual = L::SubD(residual, L::MulD(z[c], z[c]));
   // The trait fitted exactly: no variance to test against.
   const typename L::MD exact = L::NotD(L::LtD(L::SetD(0.0), residual));
-  QtTestLanes<L> r;
   r.status = L::IfThenElseD(L::AndNotD(f.failed, exact), L::SetD(static_cast<double>(static_cast<int>(QtStatus::kSingular))), f.status);
   const D sigma = L::SqrtD(L::DivD(residual, df));
   r.beta = L::DivD(z[m - 1], last);
   r.se = L::DivD(sigma, last);
   r.t = L::DivD(z[m - 1], sigma);
-  return r;
 }
 
 // One design's factor (the GPU's, and the host's where it takes rows from another).
 struct QtFactor : QtFactorLanes<ScalarLanes> {
-  QtStatus outcome() const { return static_cast<QtStatus>(static_cast<int>(status)); }
+  __host__ __device__ QtStatus outcome() const { return static_cast<QtStatus>(static_cast<int>(status)); }
 };
 
 // Factors s's design; `known` and `keep` as qt_factor_lanes has them.
@@ -201,15 +199,16 @@ __host__ __device__ __forceinline__ void qt_factor(const QtSums& s, QtFactor& f,
 // The test of one trait from its sums and the design's factor; z and residual as qt_solve_lanes has
 // them.
 __host__ __device__ __forceinline__ QtTest qt_solve(const QtSums& s, const QtFactor& f, double (&z)[kQtMaxColumns],
-                                           double& residual, int known = 0) {
+                                                    double& residual, int known = 0) {
   QtTest r;
   r.status = f.outcome();
   if (r.status != QtStatus::kTest) return r;
   const int m = s.columns;
   r.df = static_cast<std::int32_t>(s.n - (m + 1));
-  const QtTestLanes<ScalarLanes> t = qt_solve_lanes<ScalarLanes>(
-      m, f, known == 0 ? centred(s.n, s.yy, s.y, s.y) : 0.0,
-      [&](int c) { return centred(s.n, s.xy[c], s.x[c], s.y); }, static_cast<double>(r.df), z, residual, known);
+  QtTestLanes<ScalarLanes> t;
+  qt_solve_lanes<ScalarLanes>(
+      m, f, known == 0 ? centred(s.n, s.yy, s.y, s.y) : 0.0, [&](int c) { return centred(s.n, s.xy[c], s.x[c], s.y); },
+      static_cast<double>(r.df), z, residual, known, t);
   r.status = static_cast<QtStatus>(static_cast<int>(t.status));
   if (r.status != QtStatus::kTest) return r;
   r.beta = t.beta;
