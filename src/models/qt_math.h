@@ -53,17 +53,19 @@ __host__ __device__ __forceinline__ double magnitude_to_double(std::uint64_t v) 
 }
 
 // A wide integer in double, rounded the same way on both backends: its magnitude's high and low
-// words, each rounded, then their sum, with the sign put back by an exact product. A magnitude below
-// 2^63 is one signed conversion, which rounds it as that sum does (the high word is 0). Which way a
-// sum goes depends on its columns more than on the pair (genotypes' sums are small, covariates' wide),
-// so the branch is foreseen where the unsigned conversions' tests of the low word's top bit are not.
+// words, each rounded, then their sum, with the sign put back by an exact product. One that fits 64
+// bits is one conversion, which rounds it as that sum does (the high word is 0, and rounding to
+// nearest is symmetric). Which way a sum goes depends on its columns more than on the pair
+// (genotypes' sums are small, covariates' wide), so the branch is foreseen where the unsigned
+// conversions' tests of the low word's top bit are not.
 __host__ __device__ __forceinline__ double wide_to_double(Wide v) {
+  const auto low = static_cast<std::int64_t>(v);
+  if (static_cast<Wide>(low) == v) return static_cast<double>(low);
   const auto negative = static_cast<std::uint64_t>(v >> 64) >> 63;
   const auto flip = static_cast<unsigned __int128>(0) - negative;
   const unsigned __int128 u = (static_cast<unsigned __int128>(v) ^ flip) - flip;
-  const double d = u >> 63 == 0 ? static_cast<double>(static_cast<std::int64_t>(u))
-                                : magnitude_to_double(static_cast<std::uint64_t>(u >> 64)) * 18446744073709551616.0 +
-                                      magnitude_to_double(static_cast<std::uint64_t>(u));
+  const double d = magnitude_to_double(static_cast<std::uint64_t>(u >> 64)) * 18446744073709551616.0 +
+                   magnitude_to_double(static_cast<std::uint64_t>(u));
   return d * (1.0 - 2.0 * static_cast<double>(negative));
 }
 

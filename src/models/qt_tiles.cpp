@@ -3,8 +3,10 @@
 // a tile one matrix product of the rows' vectors (each trait's y A, each covariate's c A) with the
 // columns' allele counts B: exact integers in double lanes (device/exact_products.h), so they equal
 // the GPU's sums over the masks to the last bit. A pair's samples without a call are taken off
-// through each SNP's sums over them and one pass over the two SNPs' lists of them (not over the
-// masks), and the fit is the GPU's, factored once for the traits with the same samples.
+// through each SNP's sums over them; what the other SNP's calls weigh at them is, with covariates or
+// several traits, again exact sums in double lanes made once a tile (WeighMissing), else one pass
+// over the two SNPs' lists. The fit is the GPU's template (qt_math.h), factored once for the traits
+// with the same samples; designs with covariates go to it a pair a vector lane (qt_fit_lanes.h).
 #include "models/qt_tiles.h"
 
 #include <algorithm>
@@ -501,6 +503,11 @@ void qt_tiles_kernel(const PassArgs p, bool between) {
     waiting_count = 0;
   };
 
+  // A pair's factors (per group: its traits' designs are the same), tests and samples per trait,
+  // each set before it is read (made once: a pair's sixteen would cost it more than its fit).
+  QtFactor factors[kQtMaxPhenotypes];
+  QtTest tests[kQtMaxPhenotypes];
+  std::int64_t n[kQtMaxPhenotypes];
   for (const std::uint32_t pair : scratch.pairs) {
     const std::size_t r = pair >> 16, col = pair & 0xFFFF;
     const auto snp0 = static_cast<std::int32_t>(p.start_a + static_cast<std::int64_t>(r0 + r));
@@ -526,9 +533,6 @@ void qt_tiles_kernel(const PassArgs p, bool between) {
              weigh ? weigh->width() : 0, sums);
     // The lanes pay where the design has covariates; without them its fit is short.
     const bool in_lanes = k > 0 && !full;
-    QtFactor factors[kQtMaxPhenotypes];  // per group: its traits' designs are the same
-    QtTest tests[kQtMaxPhenotypes];
-    std::int64_t n[kQtMaxPhenotypes];
     Waiting& w = waiting[waiting_count];
     const int lane = waiting_count;
     for (int trait = 0; trait < traits; ++trait) {
