@@ -71,7 +71,7 @@ __host__ __device__ __forceinline__ double wide_to_double(Wide v) {
 
 // The centred cross product of two columns times n, n * sum(uv) - sum(u) sum(v), exact, in double:
 // what the fit needs, without the cancellation of centring in floating point. The plain sums fit 64
-// bits (values below 2^30 in magnitude, fewer than 2^31 samples), so their product is one
+// bits (values at most 2^30 in magnitude, fewer than 2^31 samples), so their product is one
 // multiplication.
 __host__ __device__ __forceinline__ double centred_times_n(std::int64_t n, Wide uv, std::int64_t u, std::int64_t v) {
   return wide_to_double(static_cast<Wide>(n) * uv - static_cast<Wide>(u) * v);
@@ -194,8 +194,12 @@ __host__ __device__ __forceinline__ void qt_factor(const QtSums& s, QtFactor& f,
   f.status = static_cast<double>(static_cast<int>(f.failed ? QtStatus::kTooFew : QtStatus::kTest));
   f.kept_failed = f.failed;
   if (f.failed) return;
-  qt_factor_lanes<ScalarLanes>(
-      m, known, keep, [&](int d, int c) { return centred(s.n, s.xx[d][c], s.x[d], s.x[c]); }, f);
+  const auto centred_sum = [&](int d, int c) { return centred(s.n, s.xx[d][c], s.x[d], s.x[c]); };
+  // Without covariates the loops unrolled: the same operations, in a third of the instructions.
+  if (m == 3)
+    qt_factor_lanes<ScalarLanes>(3, known, keep, centred_sum, f);
+  else
+    qt_factor_lanes<ScalarLanes>(m, known, keep, centred_sum, f);
 }
 
 // The test of one trait from its sums and the design's factor; z and residual as qt_solve_lanes has
@@ -208,9 +212,12 @@ __host__ __device__ __forceinline__ QtTest qt_solve(const QtSums& s, const QtFac
   const int m = s.columns;
   r.df = static_cast<std::int32_t>(s.n - (m + 1));
   QtTestLanes<ScalarLanes> t;
-  qt_solve_lanes<ScalarLanes>(
-      m, f, known == 0 ? centred(s.n, s.yy, s.y, s.y) : 0.0, [&](int c) { return centred(s.n, s.xy[c], s.x[c], s.y); },
-      static_cast<double>(r.df), z, residual, known, t);
+  const double yy = known == 0 ? centred(s.n, s.yy, s.y, s.y) : 0.0;
+  const auto centred_y = [&](int c) { return centred(s.n, s.xy[c], s.x[c], s.y); };
+  if (m == 3)
+    qt_solve_lanes<ScalarLanes>(3, f, yy, centred_y, static_cast<double>(r.df), z, residual, known, t);
+  else
+    qt_solve_lanes<ScalarLanes>(m, f, yy, centred_y, static_cast<double>(r.df), z, residual, known, t);
   r.status = static_cast<QtStatus>(static_cast<int>(t.status));
   if (r.status != QtStatus::kTest) return r;
   r.beta = t.beta;

@@ -99,6 +99,7 @@ struct Scratch {
   std::vector<std::size_t> missing_at;  // where each SNP's list begins
   std::vector<Wide> miss;               // per SNP and trait, where the run data has none (QtMissing)
   std::vector<std::uint64_t> all;       // every sample
+  std::vector<std::uint64_t> no_call;   // per SNP of the tile, the same samples as a mask
   AlignedDoubles gathered;              // one SNP's values at its samples without a call
   std::vector<double> weights;          // the other SNPs' allele counts at those samples
   std::vector<std::int64_t> weighed;    // per pair, the values weighed so (WeighMissing)
@@ -207,13 +208,15 @@ class WeighMissing {
 };
 
 // A pair's samples of each trait with a missing call at either SNP (QtPairSums): each SNP's own
-// (miss_a, miss_b: per trait) less those the two share, and over them the allele counts of the SNP
-// that has its call: with covariates or several traits, the tile's (`weighed`, WeighMissing's pair;
-// `width` apart); else one pass over the two SNPs' missing samples.
+// (miss_a, miss_b: per trait) less those the two share (found by the SNPs' masks of their samples
+// without a call, no_call_a and no_call_b), and over them the allele counts of the SNP that has its
+// call: with covariates or several traits, the tile's (`weighed`, WeighMissing's pair; `width`
+// apart); else one pass over the two SNPs' missing samples.
 void off_sums(const QtLayout& l, const QtEvaluation& e, const std::uint8_t* miss_a, const std::uint8_t* miss_b,
               std::uint64_t entry, const ClassMasks& a, const ClassMasks& b, const std::int32_t* missing_a,
               const std::int32_t* missing_a_end, const std::int32_t* missing_b, const std::int32_t* missing_b_end,
-              const std::int64_t* weighed, std::size_t width, QtPairSums* sums) {
+              const std::uint64_t* no_call_a, const std::uint64_t* no_call_b, const std::int64_t* weighed,
+              std::size_t width, QtPairSums* sums) {
   const int k = l.covariates, traits = l.traits;
   for (int t = 0; t < traits; ++t) {
     QtPairSums& s = sums[t];
@@ -234,47 +237,42 @@ void off_sums(const QtLayout& l, const QtEvaluation& e, const std::uint8_t* miss
   const auto samples = static_cast<std::size_t>(l.samples);
   const std::uint64_t* present = e.at<std::uint64_t>(l.present);
   const std::int32_t* y = e.at<std::int32_t>(l.y_by_sample);
-  const auto count_at = [](const ClassMasks& g, std::size_t sample) {
-    const std::size_t w = sample / 64, bit = sample % 64;
-    return static_cast<std::int64_t>((g.m[1][w] >> bit & 1) + 2 * (g.m[2][w] >> bit & 1));
-  };
-  if (traits == 1 && k == 0) {  // the common case, in registers
+  // The samples missing at both SNPs, counted twice above.
+  if (missing_a != missing_a_end && missing_b != missing_b_end)
+    for (std::int32_t w = 0; w < l.words; ++w)
+      for (std::uint64_t both = no_call_a[w] & no_call_b[w]; both != 0; both &= both - 1) {
+        const auto sample = static_cast<std::size_t>(w) * 64 + static_cast<std::size_t>(ctz64(both));
+        for (int t = 0; t < traits; ++t) {
+          if ((present[static_cast<std::size_t>(t) * l.words + static_cast<std::size_t>(w)] >> (sample % 64) & 1) == 0)
+            continue;
+          alignas(16) std::uint8_t bytes[QtMissing::bytes(kQtMaxCovariates)];
+          QtMissing twice(bytes, k);
+          twice.clear(k);
+          twice.add(y[sample * static_cast<std::size_t>(traits) + static_cast<std::size_t>(t)],
+                    e.at<std::int32_t>(l.c) + sample, samples, k);
+          QtPairSums& s = sums[t];
+          s.off_y -= twice.i[0];
+          s.off_yy -= twice.w[0];
+          for (int v = 0; v < k; ++v) {
+            s.off_c[v] -= twice.i[1 + v];
+            s.off_cy[v] -= twice.w[1 + v];
+            for (int u = 0; u <= v; ++u) s.off_cc[u][v] -= twice.w[1 + k + QtMissing::pair(u, v)];
+          }
+        }
+      }
+  if (traits == 1 && k == 0) {  // the common case, in registers (a missing call counts 0)
+    const auto count_at = [](const ClassMasks& g, std::size_t sample) {
+      const std::size_t w = sample / 64, bit = sample % 64;
+      return static_cast<std::int64_t>((g.m[1][w] >> bit & 1) + 2 * (g.m[2][w] >> bit & 1));
+    };
     std::int64_t sum_a = 0, sum_b = 0;
     for (const std::int32_t* q = missing_b; q != missing_b_end; ++q)
       sum_a += count_at(a, static_cast<std::size_t>(*q)) * y[*q];
-    for (const std::int32_t* q = missing_a; q != missing_a_end; ++q) {
-      const auto sample = static_cast<std::size_t>(*q);
-      const std::size_t w = sample / 64, bit = sample % 64;
-      if (((b.m[0][w] | b.m[1][w] | b.m[2][w]) >> bit & 1) == 0 && (present[w] >> bit & 1) != 0) {
-        sums[0].off_y -= y[sample];  // missing at both: counted twice above
-        sums[0].off_yy -= static_cast<Wide>(y[sample]) * y[sample];
-      }
-      sum_b += count_at(b, sample) * y[sample];
-    }
+    for (const std::int32_t* q = missing_a; q != missing_a_end; ++q)
+      sum_b += count_at(b, static_cast<std::size_t>(*q)) * y[*q];
     sums[0].off_ya = sum_a;
     sums[0].off_yb = sum_b;
     return;
-  }
-  for (const std::int32_t* q = missing_a; q != missing_a_end; ++q) {
-    const auto sample = static_cast<std::size_t>(*q);
-    const std::size_t w = sample / 64, bit = sample % 64;
-    if (((b.m[0][w] | b.m[1][w] | b.m[2][w]) >> bit & 1) != 0) continue;
-    for (int t = 0; t < traits; ++t) {  // missing at both: counted twice above
-      if ((present[static_cast<std::size_t>(t) * l.words + w] >> bit & 1) == 0) continue;
-      alignas(16) std::uint8_t bytes[QtMissing::bytes(kQtMaxCovariates)];
-      QtMissing twice(bytes, k);
-      twice.clear(k);
-      twice.add(y[sample * static_cast<std::size_t>(traits) + static_cast<std::size_t>(t)],
-                e.at<std::int32_t>(l.c) + sample, samples, k);
-      QtPairSums& s = sums[t];
-      s.off_y -= twice.i[0];
-      s.off_yy -= twice.w[0];
-      for (int v = 0; v < k; ++v) {
-        s.off_c[v] -= twice.i[1 + v];
-        s.off_cy[v] -= twice.w[1 + v];
-        for (int u = 0; u <= v; ++u) s.off_cc[u][v] -= twice.w[1 + k + QtMissing::pair(u, v)];
-      }
-    }
   }
   for (int t = 0; t < traits; ++t) {
     sums[t].off_ya = weighed[t];
@@ -368,12 +366,15 @@ void qt_tiles_kernel(const PassArgs p, bool between) {
   const std::uint64_t* all = scratch.all.data();
   scratch.missing.clear();
   scratch.missing_at.assign(slots + 1, 0);
+  scratch.no_call.assign(slots * static_cast<std::size_t>(words), 0);
   for (std::size_t x = 0; x < slots; ++x) {
     const ClassMasks g = x < rows ? row_masks(r0 + x) : column_masks(c0 + x - rows);
     if (g.totals[3] == 0)
-      for (std::int32_t w = 0; w < words; ++w)
-        for (std::uint64_t bits = ~(g.m[0][w] | g.m[1][w] | g.m[2][w]) & all[w]; bits != 0; bits &= bits - 1)
-          scratch.missing.push_back(w * 64 + ctz64(bits));
+      for (std::int32_t w = 0; w < words; ++w) {
+        const std::uint64_t none = ~(g.m[0][w] | g.m[1][w] | g.m[2][w]) & all[w];
+        scratch.no_call[x * words + w] = none;
+        for (std::uint64_t bits = none; bits != 0; bits &= bits - 1) scratch.missing.push_back(w * 64 + ctz64(bits));
+      }
     scratch.missing_at[x + 1] = scratch.missing.size();
   }
   // Per SNP and trait, the sums over those samples: the run data's, or made here.
@@ -529,7 +530,8 @@ void qt_tiles_kernel(const PassArgs p, bool between) {
     QtPairSums sums[kQtMaxPhenotypes];
     off_sums(l, evaluation, miss_of(r), miss_of(rows + col), entry, a, b, missing + scratch.missing_at[r],
              missing + scratch.missing_at[r + 1], missing + scratch.missing_at[rows + col],
-             missing + scratch.missing_at[rows + col + 1], weigh ? weigh->pair(r, col) : nullptr,
+             missing + scratch.missing_at[rows + col + 1], scratch.no_call.data() + r * words,
+             scratch.no_call.data() + (rows + col) * words, weigh ? weigh->pair(r, col) : nullptr,
              weigh ? weigh->width() : 0, sums);
     // The lanes pay where the design has covariates; without them its fit is short.
     const bool in_lanes = k > 0 && !full;
