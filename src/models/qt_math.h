@@ -30,7 +30,7 @@ constexpr double kQtMaxVif = 50.0;
 struct QtSums {
   std::int64_t n;
   int columns;
-  std::int64_t x[kQtMaxColumns];  // plain sums: 64 bits hold them (centred)
+  std::int64_t x[kQtMaxColumns];  // plain sums: 64 bits hold them (centred_times_n)
   std::int64_t y;
   Wide xx[kQtMaxColumns][kQtMaxColumns];
   Wide xy[kQtMaxColumns];

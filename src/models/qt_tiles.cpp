@@ -153,10 +153,26 @@ class WeighMissing {
     scratch.weighed.assign(rows * columns * 2 * width_, 0);
   }
 
-  // SNP x's list (a column's when `column`) against the other side's SNPs.
+  // SNP x's list (a column's when `column`) against the other side's SNPs, kChunk samples at a time
+  // (the sums add up in `weighed`), so that a worker's buffers stay small however many calls a SNP
+  // misses.
   template <class MasksOf>
   void weigh(const std::int32_t* list, const std::int32_t* list_end, bool column, std::size_t x,
              const MasksOf& others) {
+    constexpr std::ptrdiff_t kChunk = 4096;
+    for (; list_end - list > kChunk; list += kChunk) weigh_chunk(list, list + kChunk, column, x, others);
+    weigh_chunk(list, list_end, column, x, others);
+  }
+
+  const std::int64_t* pair(std::size_t r, std::size_t col) const {
+    return scratch_.weighed.data() + (r * columns_ + col) * 2 * width_;
+  }
+  std::size_t width() const { return width_; }
+
+ private:
+  template <class MasksOf>
+  void weigh_chunk(const std::int32_t* list, const std::int32_t* list_end, bool column, std::size_t x,
+                   const MasksOf& others) {
     const auto n = static_cast<std::size_t>(list_end - list);
     if (n == 0) return;
     double* values = scratch_.gathered.get(n * width_);
@@ -193,12 +209,6 @@ class WeighMissing {
                                      out + (x * columns_ * 2 + 1) * width_, 2 * width_);
   }
 
-  const std::int64_t* pair(std::size_t r, std::size_t col) const {
-    return scratch_.weighed.data() + (r * columns_ + col) * 2 * width_;
-  }
-  std::size_t width() const { return width_; }
-
- private:
   const QtLayout& l_;
   std::size_t rows_, columns_, width_ = 0;
   Scratch& scratch_;

@@ -208,7 +208,8 @@ TEST(HostTargets, VectorEmGivesTheSameFrequencies) {
 // The products of qt_interaction's tiles: every sum exact, whatever the target's lanes and blocks,
 // for row and column counts that leave every kind of remainder, with the largest values a tile
 // holds (|y A| <= 2^31 against counts 0 to 2) over a step's samples; and its weighted sums over
-// missing calls (values below 2^31 by counts), for any count of weightings and of samples.
+// missing calls (values below 2^31 by counts), for counts of weightings, widths and samples that
+// leave every remainder of the blocks and lanes.
 TEST(HostTargets, ExactProductsAreTheIntegerSums) {
   std::mt19937_64 rng(17);
   constexpr std::size_t kStride = 1032, kRows = 11, kColumns = 7;
