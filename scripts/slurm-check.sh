@@ -19,8 +19,14 @@ export SLURM_CONF=$work/slurm.conf
 cleanup() {
   scontrol shutdown >/dev/null 2>&1 || true
   sleep 1
-  [ -f "$work/munged.pid" ] && kill "$(cat "$work/munged.pid")" 2>/dev/null || true
-  rm -rf "$work"
+  if [ -f "$work/munged.pid" ]; then
+    local pid
+    pid=$(cat "$work/munged.pid")
+    kill "$pid" 2>/dev/null || true
+    # munged writes its seed file as it stops: its folder goes once it has.
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  fi
+  rm -rf "$work" || echo "warning: could not remove $work" >&2
 }
 trap cleanup EXIT
 
