@@ -48,7 +48,7 @@ echo
 echo "=== What the runs found (examples/README.md lists what was planted)"
 echo "r2 >= 0.5 ($out/r2.txt): file1 SNPs 20-39 copy file0 SNPs 60-79, 80-89 copy 20-29"
 echo "  $(tail -n +2 "$out/r2.txt" | wc -l) pairs; the first:"
-tail -n +2 "$out/r2.txt" | head -n 5
+sed -n 2,6p "$out/r2.txt"
 echo "D' >= 0.99 decoded from the part files ($out/dprime.txt_parts): $(python3 scripts/read_parts.py "$out/dprime.txt" --min 0.99 | tail -n +2 | wc -l) pairs"
 echo "D' >= 0.8 by the 20-round EM: $(tail -n +2 "$out/dprime.em20.txt" | wc -l) pairs; by -estimate ml (PLINK's estimate): $(tail -n +2 "$out/dprime.ml.txt" | wc -l) pairs"
 echo
@@ -59,7 +59,7 @@ for model in genotype mdr domrec; do
 done
 echo "--- boost_interaction ($out/boost.txt, the strongest of $(tail -n +2 "$out/boost.txt" | wc -l) pairs at p <= 0.001;"
 echo "    the planted pairs are three of the four strongest; $out/boost.txt.summary has each SNP's best partner)"
-tail -n +2 "$out/boost.txt" | sort -t$'\t' -g -k5 | head -n 4
+tail -n +2 "$out/boost.txt" | sort -t$'\t' -g -k5 | sed -n 1,4p
 echo
 echo "Covariates ($out/strat.txt, adjusted for PC1, AGE and SEX; examples/README.md):"
 awk -F'\t' 'function planted_snp(s) { return s == 20 || s == 50 || s == 80 || s == 120 || s == 150 || s == 180 }
@@ -80,7 +80,7 @@ echo "  without the covariates ($out/qt.unadjusted.txt): $(tail -n +2 "$out/qt.u
 tail -n +2 "$out/qt.unadjusted.txt" | cut -f1-3,8
 echo
 echo "From the PLINK filesets, with variant IDs ($out/r2.fileset.txt, $out/genotype.fileset.txt):"
-tail -n +2 "$out/r2.fileset.txt" | head -n 3
+sed -n 2,4p "$out/r2.fileset.txt"
 awk -F'\t' '($2 == 20 && $3 == 120)' "$out/genotype.fileset.txt"
 cmp -s <(cut -f1-3 "$out/r2.fileset.txt") "$out/r2.txt" && echo "r2 from the fileset: the same values as from the text tables"
 echo
