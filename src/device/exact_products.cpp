@@ -96,9 +96,8 @@ HWY_INLINE void weighted_block(const double* HWY_RESTRICT weights, std::size_t w
   }
 }
 
-void ExactWeightedSums(const double* weights, std::size_t weight_count, std::size_t weight_stride,
-                       const double* values, std::size_t value_stride, std::size_t n, std::int64_t* out,
-                       std::size_t out_stride) {
+void ExactWeightedSums(const double* weights, std::size_t weight_count, std::size_t weight_stride, const double* values,
+                       std::size_t value_stride, std::size_t n, std::int64_t* out, std::size_t out_stride) {
   const std::size_t lanes = hn::Lanes(DD());
   for (std::size_t q = 0; q < value_stride; q += lanes) {
     std::size_t w = 0;

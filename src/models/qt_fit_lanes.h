@@ -17,8 +17,8 @@ constexpr int kQtLanes = 8;
 struct alignas(64) QtLaneBatch {
   int m = 0, traits = 0;
   alignas(64) double n[kQtLanes];
-  alignas(64) double df[kQtLanes];      // n - m - 1
-  alignas(64) double status[kQtLanes];  // kTooFew where n <= m + 1, else kTest
+  alignas(64) double df[kQtLanes];                                           // n - m - 1
+  alignas(64) double status[kQtLanes];                                       // kTooFew where n <= m + 1, else kTest
   alignas(64) double xx[kQtMaxColumns * (kQtMaxColumns + 1) / 2][kQtLanes];  // columns d <= c at c (c + 1) / 2 + d
   alignas(64) double xy[kQtMaxPhenotypes][kQtMaxColumns][kQtLanes];
   alignas(64) double yy[kQtMaxPhenotypes][kQtLanes];

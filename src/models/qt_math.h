@@ -93,9 +93,9 @@ template <class L>
 struct QtFactorLanes {
   using D = typename L::D;
   D l[kQtMaxColumns][kQtMaxColumns];
-  D diagonal[kQtMaxColumns];  // the columns' centred sums of squares
-  D status;                   // a QtStatus, in double
-  typename L::MD failed;      // status is set
+  D diagonal[kQtMaxColumns];   // the columns' centred sums of squares
+  D status;                    // a QtStatus, in double
+  typename L::MD failed;       // status is set
   typename L::MD kept_failed;  // failed by the end of the first `keep` rows (qt_factor_lanes)
   D u[kQtMaxColumns];          // a column of the factor's inverse (the inflation's check)
 };
@@ -128,7 +128,7 @@ __host__ __device__ __forceinline__ void qt_factor_lanes(int m, int known, int k
         // What is left of the column after the earlier ones: none (or rounding's worth) when it is
         // a combination of them.
         qt_fail<L>(f, L::NotD(L::LtD(L::MulD(L::SetD(1e-10), f.diagonal[c]), sum)),
-                c == m - 1 ? QtStatus::kCollinear : QtStatus::kSingular);
+                   c == m - 1 ? QtStatus::kCollinear : QtStatus::kSingular);
         f.l[c][c] = L::SqrtD(sum);
       }
     }
@@ -175,7 +175,8 @@ __host__ __device__ __forceinline__ void qt_solve_lanes(int m, const F& f, typen
   for (int c = known; c < m; ++c) residual = L::SubD(residual, L::MulD(z[c], z[c]));
   // The trait fitted exactly: no variance to test against.
   const typename L::MD exact = L::NotD(L::LtD(L::SetD(0.0), residual));
-  r.status = L::IfThenElseD(L::AndNotD(f.failed, exact), L::SetD(static_cast<double>(static_cast<int>(QtStatus::kSingular))), f.status);
+  r.status = L::IfThenElseD(L::AndNotD(f.failed, exact),
+                            L::SetD(static_cast<double>(static_cast<int>(QtStatus::kSingular))), f.status);
   const D sigma = L::SqrtD(L::DivD(residual, df));
   r.beta = L::DivD(z[m - 1], last);
   r.se = L::DivD(sigma, last);

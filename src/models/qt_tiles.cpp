@@ -564,7 +564,8 @@ void qt_tiles_kernel(const PassArgs p, bool between) {
         if (l.group_trait[g] == trait) {
           batch.n[lane] = static_cast<double>(s.n);
           batch.df[lane] = static_cast<double>(static_cast<std::int32_t>(s.n - (m + 1)));
-          batch.status[lane] = static_cast<double>(static_cast<int>(s.n <= m + 1 ? QtStatus::kTooFew : QtStatus::kTest));
+          batch.status[lane] =
+              static_cast<double>(static_cast<int>(s.n <= m + 1 ? QtStatus::kTooFew : QtStatus::kTest));
           for (int c = 0; c < m; ++c)
             for (int d = 0; d <= c; ++d)
               batch.xx[c * (c + 1) / 2 + d][lane] = centred_times_n(s.n, s.xx[d][c], s.x[d], s.x[c]);

@@ -7,8 +7,8 @@
 
 #include <array>
 #include <cstdlib>
-#include <memory>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <set>
 #include <vector>
@@ -96,8 +96,9 @@ TEST(HostTargets, PackedRowsWithTotalsCountTheSame) {
     SCOPED_TRACE(samples);
     for_each_target([&](const std::string&) {
       const auto h = varpair::count_haplotypes(row0.data(), row1.data(), samples, totals0, totals1);
-      EXPECT_EQ((std::array<std::int32_t, 7>{h.nAB, h.nAb, h.naB, h.nab, h.nDH, h.n, h.genotyped}),
-                (std::array<std::int32_t, 7>{full.nAB, full.nAb, full.naB, full.nab, full.nDH, full.n, full.genotyped}));
+      EXPECT_EQ(
+          (std::array<std::int32_t, 7>{h.nAB, h.nAb, h.naB, h.nab, h.nDH, h.n, h.genotyped}),
+          (std::array<std::int32_t, 7>{full.nAB, full.nAb, full.naB, full.nab, full.nDH, full.n, full.genotyped}));
     });
   }
 }
@@ -219,7 +220,8 @@ TEST(HostTargets, ExactProductsAreTheIntegerSums) {
   };
   auto rows = aligned(kRows * kStride), columns = aligned(kColumns * kStride);
   for (std::size_t i = 0; i < kRows * kStride; ++i)
-    rows.get()[i] = static_cast<double>(static_cast<std::int64_t>(rng() % (std::uint64_t{1} << 32)) - (std::int64_t{1} << 31));
+    rows.get()[i] =
+        static_cast<double>(static_cast<std::int64_t>(rng() % (std::uint64_t{1} << 32)) - (std::int64_t{1} << 31));
   for (std::size_t i = 0; i < kColumns * kStride; ++i) columns.get()[i] = static_cast<double>(rng() % 3);
   for_each_target([&](const std::string& target) {
     if (target == "portable") return;  // the tiles run on the vector targets only
@@ -235,7 +237,8 @@ TEST(HostTargets, ExactProductsAreTheIntegerSums) {
               for (std::size_t i = 0; i < n; ++i)
                 sum += static_cast<std::int64_t>(rows.get()[r * kStride + i]) *
                        static_cast<std::int64_t>(columns.get()[c * kStride + i]);
-              ASSERT_EQ(out[r * column_count + c], sum) << target << " " << row_count << "x" << column_count << " n " << n;
+              ASSERT_EQ(out[r * column_count + c], sum)
+                  << target << " " << row_count << "x" << column_count << " n " << n;
             }
         }
     for (const std::size_t width : {std::size_t{8}, std::size_t{24}})
@@ -252,8 +255,8 @@ TEST(HostTargets, ExactProductsAreTheIntegerSums) {
               for (std::size_t s = 0; s < n && q < width; ++s)
                 sum += static_cast<std::int64_t>(columns.get()[w * n + s]) *
                        static_cast<std::int64_t>(rows.get()[s * width + q]);
-              ASSERT_EQ(out[w * out_stride + q], sum) << target << " " << count << " weightings, width " << width
-                                                      << ", n " << n << ", at " << q;
+              ASSERT_EQ(out[w * out_stride + q], sum)
+                  << target << " " << count << " weightings, width " << width << ", n " << n << ", at " << q;
             }
         }
   });

@@ -1,6 +1,8 @@
 // qt_interaction's fit in vector lanes is the scalar fit (the GPU's) bit for bit on every target,
 // at its edges too: constant and collinear columns, an interaction above the inflation limit, a
 // trait fitted exactly, too few samples, idle lanes.
+#include "models/qt_fit_lanes.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +10,6 @@
 #include <set>
 #include <vector>
 
-#include "models/qt_fit_lanes.h"
 #include "support/targets.h"
 
 namespace {
@@ -81,7 +82,8 @@ TEST(QtFitLanes, EveryLaneIsTheScalarFitBitForBitAtTheEdges) {
           for (int c = 0; c < m; ++c) second[lane].xy[c] = s.xy[c] / 2 + 17 * s.x[c];
           batch.n[lane] = static_cast<double>(s.n);
           batch.df[lane] = static_cast<double>(s.n - (m + 1));
-          batch.status[lane] = static_cast<double>(static_cast<int>(s.n <= m + 1 ? QtStatus::kTooFew : QtStatus::kTest));
+          batch.status[lane] =
+              static_cast<double>(static_cast<int>(s.n <= m + 1 ? QtStatus::kTooFew : QtStatus::kTest));
           for (int c = 0; c < m; ++c)
             for (int d = 0; d <= c; ++d)
               batch.xx[c * (c + 1) / 2 + d][lane] = varpair::centred_times_n(s.n, s.xx[d][c], s.x[d], s.x[c]);
@@ -102,8 +104,8 @@ TEST(QtFitLanes, EveryLaneIsTheScalarFitBitForBitAtTheEdges) {
             if (status != QtStatus::kTest) continue;
             EXPECT_TRUE(same_bits(tests.beta[t][lane], scalar.beta) && same_bits(tests.se[t][lane], scalar.se) &&
                         same_bits(tests.t[t][lane], scalar.t))
-                << target << ", k " << k << ", lane " << lane << ", trait " << t << ": " << tests.t[t][lane] << " against "
-                << scalar.t;
+                << target << ", k " << k << ", lane " << lane << ", trait " << t << ": " << tests.t[t][lane]
+                << " against " << scalar.t;
           }
       }
     });
